@@ -1,0 +1,27 @@
+#pragma once
+// Error types that travel up to the front end; what() is the text the user sees.
+
+#include <stdexcept>
+#include <string>
+
+namespace parevo {
+
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A file could not be opened, read, created or written. The text names the file
+// and the system's reason.
+class IoError : public Error {
+public:
+    using Error::Error;
+};
+
+// Builds `<action> "<path>": <reason>` with the reason for the given errno value.
+std::string DescribeIoFailure(const std::string& action, const std::string& path, int errorNumber);
+
+// Throws IoError with DescribeIoFailure(action, path, errorNumber).
+[[noreturn]] void ThrowIoError(const std::string& action, const std::string& path, int errorNumber);
+
+}  // namespace parevo

@@ -1,0 +1,59 @@
+#pragma once
+// Thin RAII wrappers over the system's file handles: positioned reads, file
+// identity, and a replace-by-rename writer. Paths are 8-bit text in the system's
+// narrow encoding. Every failure throws IoError naming the file and the reason.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace parevo {
+
+class InputFile {
+public:
+    // Opens for reading; throws IoError ("Cannot open ...") on failure.
+    explicit InputFile(const std::string& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::int64_t Size() const;
+    // Reads up to `count` bytes at `offset`; fewer only at the end of the file.
+    size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const;
+    std::intptr_t NativeHandle() const { return m_handle; }
+
+private:
+    std::string m_path;
+    std::intptr_t m_handle;
+};
+
+// Which file a path names: device and inode on POSIX, volume serial and file
+// index on Windows.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at `path`, or none when nothing can be found there.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// True when both paths name one existing file (also through "." parts, letter
+// case on a case-insensitive disk, or hard links).
+bool SameFile(const std::string& a, const std::string& b);
+
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+
+// Writes `length` bytes to `outputPath`: the first min(length, size) bytes of
+// `source`, then zeros. The bytes go to a temporary file in the output's folder
+// that replaces the output only once complete; on failure the temporary file is
+// removed and the output path is left as it was.
+void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath);
+
+// Cuts or zero-extends the file at `path` to `length` bytes, in place.
+void ResizeFile(const std::string& path, std::int64_t length);
+
+}  // namespace parevo

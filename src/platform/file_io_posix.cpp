@@ -1,0 +1,236 @@
+// POSIX implementation of the file wrappers.
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/file_io.h"
+
+namespace parevo {
+
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { Reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_fd; }
+    void Reset() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = -1;
+    }
+    // Closes and reports the close's own error, which may be a deferred write error.
+    int Close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd >= 0 && ::close(fd) != 0 ? errno : 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// Removes the temporary file unless it was handed over by rename.
+struct TempFileGuard {
+    std::string path;
+    bool keep = false;
+    ~TempFileGuard() {
+        if (!keep && !path.empty()) {
+            ::unlink(path.c_str());
+        }
+    }
+};
+
+int FileModeForNewFiles() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+void WriteAll(int fd, const char* data, size_t count, const std::string& outputPath) {
+    while (count > 0) {
+        const ssize_t written = ::write(fd, data, count);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowIoError("Cannot write", outputPath, errno);
+        }
+        data += written;
+        count -= static_cast<size_t>(written);
+    }
+}
+
+void CopyWithBuffer(const InputFile& source, std::int64_t from, std::int64_t count, int out,
+                    const std::string& outputPath) {
+    std::vector<char> buffer(1 << 20);
+    while (count > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<std::int64_t>(count, buffer.size()));
+        const size_t got = source.ReadAt(from, buffer.data(), chunk);
+        if (got == 0) {
+            return;  // the source got shorter since it was measured; zeros follow
+        }
+        WriteAll(out, buffer.data(), got, outputPath);
+        from += static_cast<std::int64_t>(got);
+        count -= static_cast<std::int64_t>(got);
+    }
+}
+
+// Copies inside the kernel where it can; falls back to a buffer where it cannot.
+void CopyPrefix(const InputFile& source, std::int64_t count, int out, const std::string& outputPath) {
+#ifndef __linux__
+    CopyWithBuffer(source, 0, count, out, outputPath);
+#else
+    const int in = static_cast<int>(source.NativeHandle());
+    loff_t inOffset = 0;
+    while (count > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<std::int64_t>(count, 1 << 30));
+        const ssize_t copied = ::copy_file_range(in, &inOffset, out, nullptr, chunk, 0);
+        if (copied < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
+                errno == EPERM || errno == ETXTBSY) {
+                CopyWithBuffer(source, inOffset, count, out, outputPath);
+                return;
+            }
+            ThrowIoError("Cannot write", outputPath, errno);
+        }
+        if (copied == 0) {
+            return;  // end of the source
+        }
+        count -= copied;
+    }
+#endif
+}
+
+}  // namespace
+
+InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ThrowIoError("Cannot open", path, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        ThrowIoError("Cannot open", path, EISDIR);
+    }
+    m_handle = fd;
+}
+
+InputFile::~InputFile() {
+    if (m_handle >= 0) {
+        ::close(static_cast<int>(m_handle));
+    }
+}
+
+std::int64_t InputFile::Size() const {
+    struct stat st {};
+    if (::fstat(static_cast<int>(m_handle), &st) != 0) {
+        ThrowIoError("Cannot read", m_path, errno);
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const {
+    size_t done = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    while (done < count) {
+        const ssize_t got = ::pread(static_cast<int>(m_handle), bytes + done, count - done,
+                                    static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowIoError("Cannot read", m_path, errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    const auto first = IdentityOf(a);
+    return first && first == IdentityOf(b);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath) {
+    std::filesystem::path folder = std::filesystem::path(outputPath).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    TempFileGuard temp;
+    std::string pattern = (folder / ".parevo-XXXXXX").string();
+    Fd out(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (out.Get() < 0) {
+        ThrowIoError("Cannot create", outputPath, errno);
+    }
+    temp.path = pattern;
+    // mkstemp makes the file private; give it the mode a newly created file would get.
+    ::fchmod(out.Get(), static_cast<mode_t>(FileModeForNewFiles()));
+
+    const std::int64_t available = std::min(length, source.Size());
+    CopyPrefix(source, available, out.Get(), outputPath);
+    if (::ftruncate(out.Get(), static_cast<off_t>(length)) != 0) {
+        ThrowIoError("Cannot write", outputPath, errno);
+    }
+    if (const int err = out.Close(); err != 0) {
+        ThrowIoError("Cannot write", outputPath, err);
+    }
+    if (::rename(temp.path.c_str(), outputPath.c_str()) != 0) {
+        ThrowIoError("Cannot create", outputPath, errno);
+    }
+    temp.keep = true;
+}
+
+void ResizeFile(const std::string& path, std::int64_t length) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        ThrowIoError("Cannot open", path, errno);
+    }
+    if (::ftruncate(fd.Get(), static_cast<off_t>(length)) != 0) {
+        ThrowIoError("Cannot write", path, errno);
+    }
+    if (const int err = fd.Close(); err != 0) {
+        ThrowIoError("Cannot write", path, err);
+    }
+}
+
+}  // namespace parevo
+
+#endif  // !_WIN32

@@ -1,0 +1,133 @@
+#include "trim/trim_rom.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/file_io.h"
+
+namespace parevo {
+
+namespace {
+
+std::uint32_t Now(const TrimEnvironment& env) { return env.tick ? env.tick->Milliseconds() : 0; }
+
+TrimOptions CurrentOptions(const TrimEnvironment& env) {
+    TrimOptions options = env.Options ? env.Options() : TrimOptions{};
+    options.byteJump = std::clamp(options.byteJump, kMinByteJump, kMaxByteJump);
+    return options;
+}
+
+void RecycleAndLog(const std::string& path, int index, int count, const TrimEnvironment& env,
+                   const std::optional<FileIdentity>& output) {
+    const std::string name = FileNamePart(path, env.style);
+    // Never send the file just written to the bin, whatever name it goes by.
+    if (output && IdentityOf(path) == output) {
+        env.Log(env.Text("rom %d of %d -> skipped deleting source; output file overwrote it.",
+                         {index + 1, count}));
+        return;
+    }
+    const RecycleResult result =
+        env.recycler ? RecycleFile(path, *env.recycler) : RecycleResult{false, "no recycle bin"};
+    if (result.ok) {
+        env.Log(env.Text("rom %d of %d -> deleted %s", {index + 1, count, name}));
+    } else {
+        env.Log(env.Text("rom %d of %d -> could not delete %s: %s",
+                         {index + 1, count, name, result.reason}));
+    }
+}
+
+}  // namespace
+
+RecycleResult RecycleFile(const std::string& path, Recycler& recycler) {
+    if (!FileExists(path)) {
+        return {true, {}};
+    }
+    return recycler.MoveToTrash(path);
+}
+
+void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env) {
+    std::uint32_t start = Now(env);
+    ArchiveStepState state;
+    state.entryPath = entryPath;
+    state.index = index;
+    state.count = count;
+    state.romPath = entryPath;
+    state.shortRomName = ShortName(FileNamePart(entryPath, env.style), env.style);
+    const std::string extension = ExtensionOf(entryPath, env.style);
+    state.romFound = extension == ".nds";
+
+    if ((extension == ".zip" || extension == ".rar") && env.archiveStep) {
+        env.archiveStep(state, env);
+    }
+    if (!state.romFound) {
+        return;
+    }
+    const std::string& romPath = state.romPath;
+    const std::string shortRomName = ShortName(FileNamePart(romPath, env.style), env.style);
+
+    TrimOptions options = CurrentOptions(env);
+    const TrimPoint point =
+        FindTrimPoint(romPath, options.byteJump, options.SafeTrim, env.SetStatus, env.decimalSeparator);
+    env.Log(env.Text("rom (%s) %d of %d -> trimming %dkb (%02f%%), searched in %02fs",
+                     {shortRomName, index + 1, count, static_cast<long long>(point.Distance / 1000),
+                      static_cast<double>(point.Distance) / static_cast<double>(point.SourceSize) * 100.0,
+                      ElapsedSeconds(start, Now(env))}));
+
+    start = Now(env);
+    env.Status("saving to disk...");
+    options = CurrentOptions(env);
+    const std::string outputPath = MakeOutputName(entryPath, romPath, point.Title, options, env.style);
+    // The output is the very file being trimmed: cut it in place. Otherwise the
+    // source stays untouched until the complete output has replaced its target.
+    const bool overwritesRom = SameFile(outputPath, romPath);
+    if (overwritesRom) {
+        ResizeFile(romPath, point.OutputLength());
+    } else {
+        const InputFile source(romPath);
+        WriteFilePrefix(source, point.OutputLength(), outputPath);
+    }
+    env.Status("trim complete, file saved.");
+    env.Log(env.Text("rom %d of %d -> saved %s to disk in %02fs",
+                     {index + 1, count, FileNamePart(outputPath, env.style),
+                      ElapsedSeconds(start, Now(env))}));
+
+    if (!CurrentOptions(env).DeleteSource) {
+        return;
+    }
+    if (overwritesRom) {
+        env.Log(env.Text("rom %d of %d -> skipped deleting source; output file overwrote it.",
+                         {index + 1, count}));
+        return;
+    }
+    const std::optional<FileIdentity> output = IdentityOf(outputPath);
+    if (entryPath != romPath) {
+        RecycleAndLog(entryPath, index, count, env, output);
+    }
+    RecycleAndLog(romPath, index, count, env, output);
+}
+
+int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& env,
+             const BatchCallbacks& callbacks) {
+    const int count = static_cast<int>(entries.size());
+    int failed = 0;
+    for (int i = 0; i < count; ++i) {
+        try {
+            TrimRom(entries[static_cast<size_t>(i)], i, count, env);
+        } catch (const std::exception& error) {
+            if (!callbacks.keepGoing) {
+                throw;
+            }
+            ++failed;
+            if (callbacks.entryFailed) {
+                callbacks.entryFailed(i, error);
+            }
+            continue;
+        }
+        if (callbacks.entryDone) {
+            callbacks.entryDone(i);
+        }
+    }
+    return failed;
+}
+
+}  // namespace parevo

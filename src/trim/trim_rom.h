@@ -1,0 +1,85 @@
+#pragma once
+// The per-ROM pipeline: from one list entry to a trimmed .nds file on disk, with
+// its log lines and status texts.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/format.h"
+#include "platform/paths.h"
+#include "platform/recycler.h"
+#include "platform/tick.h"
+#include "trim/output_name.h"
+#include "trim/trim_point.h"
+
+namespace parevo {
+
+struct TrimOptions : NamingOptions {
+    bool SafeTrim = true;
+    int byteJump = kDefaultByteJump;
+    bool DeleteSource = false;
+};
+
+using LogSink = std::function<void(const std::string&)>;
+using StatusSink = std::function<void(const std::string&)>;
+// Read each time an option is needed, so a change made meanwhile applies.
+using OptionsSource = std::function<TrimOptions()>;
+
+// What the archive step reads and sets for one entry.
+struct ArchiveStepState {
+    std::string entryPath;
+    int index = 0;  // i, 0-based
+    int count = 0;  // N
+    std::string shortRomName;
+    bool romFound = false;
+    std::string romPath;
+};
+
+struct TrimEnvironment;
+using ArchiveStep = std::function<void(ArchiveStepState&, const TrimEnvironment&)>;
+
+struct TrimEnvironment {
+    LogSink AddLog;
+    StatusSink SetStatus;
+    OptionsSource Options;
+    Recycler* recycler = nullptr;
+    TickCounter* tick = nullptr;
+    ArchiveStep archiveStep;  // unset: archives are passed over without a line
+    PathStyle style = NativePathStyle();
+    char decimalSeparator = UserDecimalSeparator();
+
+    std::string Text(std::string_view templ, std::initializer_list<FormatArg> args) const {
+        return Format(templ, args, decimalSeparator);
+    }
+    void Log(const std::string& line) const {
+        if (AddLog) {
+            AddLog(line);
+        }
+    }
+    void Status(const std::string& text) const {
+        if (SetStatus) {
+            SetStatus(text);
+        }
+    }
+};
+
+// Trims entry i of n. Errors (IoError and those of the archive step) propagate.
+void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env);
+
+// Moves the file at `path` to the recycle bin; a missing file is passed over.
+RecycleResult RecycleFile(const std::string& path, Recycler& recycler);
+
+struct BatchCallbacks {
+    std::function<void(int index)> entryDone;
+    // With keepGoing set, called for each failed entry instead of stopping.
+    std::function<void(int index, const std::exception& error)> entryFailed;
+    bool keepGoing = false;
+};
+
+// Runs TrimRom over every entry, first to last. Without keepGoing the first error
+// ends the run and propagates. Returns the number of entries that failed.
+int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& env,
+             const BatchCallbacks& callbacks);
+
+}  // namespace parevo

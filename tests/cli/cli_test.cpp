@@ -1,0 +1,183 @@
+// parevo-cli end to end: the built program run on real files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/rom_builder.h"
+#include "support/temp_dir.h"
+
+namespace parevo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RomBuilder;
+using test::TempDir;
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    Result Run(std::vector<std::string> args) {
+        const std::string outPath = io / "out.txt";
+        const std::string errPath = io / "err.txt";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open(outPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+            const int err = ::open(errPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            // Keep the real recycle bin out of reach.
+            ::setenv("HOME", home.Path().c_str(), 1);
+            ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+            ::setenv("LC_ALL", "C", 1);
+            if (::chdir(dir.Path().c_str()) != 0) {
+                ::_exit(127);
+            }
+            const std::string program = std::string(PAREVO_BIN_DIR) + "/parevo-cli";
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (auto& a : args) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        Result r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = test::ReadText(outPath);
+        r.err = test::ReadText(errPath);
+        return r;
+    }
+
+    std::string Rom(const std::string& name, std::int64_t dataEnd = 8600) {
+        RomBuilder().Title("SOMEGAME").DataUpTo(dataEnd).PadTo(10000).WriteTo(dir / name);
+        return dir / name;
+    }
+
+    static std::vector<std::string> Lines(const std::string& text) {
+        std::vector<std::string> lines;
+        size_t start = 0;
+        for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+            lines.push_back(text.substr(start, nl - start));
+        }
+        return lines;
+    }
+
+    TempDir dir;
+    TempDir home;
+    TempDir io;
+};
+
+TEST_F(CliTest, TrimsEveryFileInOrderWithTheLogLines) {
+    Rom("0123 - Some Game (E).nds");
+    Rom("b.nds", 10000);
+    const Result r = Run({"0123 - Some Game (E).nds", "b.nds", "--no-safe-trim"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    EXPECT_EQ(lines[0].substr(0, 66), "rom (0123 - Some ...) 1 of 2 -> trimming 2kb (20.00%), searched in");
+    EXPECT_EQ(lines[1].substr(0, 55), "rom 1 of 2 -> saved 0123 - Some Game (E)_trim.nds to di");
+    EXPECT_EQ(lines[2].substr(0, 48), "rom (b.nds) 2 of 2 -> trimming 1kb (10.00%), sea");
+    EXPECT_EQ(lines[3].substr(0, 41), "rom 2 of 2 -> saved b_trim.nds to disk in");
+    EXPECT_EQ(test::ReadBytes(dir / "0123 - Some Game (E)_trim.nds").size(), 9000u);
+    EXPECT_EQ(test::ReadBytes(dir / "b_trim.nds").size(), 10000u);
+    EXPECT_TRUE(r.err.empty());
+}
+
+TEST_F(CliTest, OptionsShapeTheOutput) {
+    Rom("0123 - Some Game (E).nds");
+    fs::create_directory(dir / "out");
+    Result r = Run({"--trim-scene-number", "--append", "-x", "--output-dir", "out",
+                    "0123 - Some Game (E).nds"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::ReadBytes(dir / "out/Some Game (E)-x.nds").size(), 9100u);
+
+    r = Run({"--header-name", "--byte-jump", "1", "--no-safe-trim", "0123 - Some Game (E).nds"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::ReadBytes(dir / "SOMEGAME_trim.nds").size(), 8600u);
+}
+
+TEST_F(CliTest, EmptyAppendTextOverwritesTheSourceAndKeepsIt) {
+    Rom("game.nds");
+    const Result r = Run({"--append=", "--delete-source", "game.nds"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).back(), "rom 1 of 1 -> skipped deleting source; output file overwrote it.");
+    EXPECT_EQ(test::ReadBytes(dir / "game.nds").size(), 9100u);
+}
+
+TEST_F(CliTest, DeleteSourceMovesTheSourceToTheRecycleBin) {
+    Rom("game.nds");
+    const Result r = Run({"--delete-source", "game.nds"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).back(), "rom 1 of 1 -> deleted game.nds");
+    EXPECT_FALSE(fs::exists(dir / "game.nds"));
+    EXPECT_TRUE(fs::exists(dir / "game_trim.nds"));
+    EXPECT_EQ(test::ReadBytes(home / "data/Trash/files/game.nds").size(), 10000u);
+}
+
+TEST_F(CliTest, DryRunReportsAndWritesNothing) {
+    RomBuilder().Title("SOMEGAME").DataUpTo(8600).PadTo(10000).DeclaredUsedSize(9300).WriteTo(dir / "g.nds");
+    const Result r = Run({"--dry-run", "--delete-source", "--byte-jump", "0", "g.nds", "x.zip"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("title:        SOMEGAME\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("size:         10000 bytes\n"), std::string::npos);
+    EXPECT_NE(r.out.find("steps:        1401\n"), std::string::npos);  // the jump became 1
+    EXPECT_NE(r.out.find("kept length:  9300 bytes"), std::string::npos);
+    EXPECT_NE(r.out.find("CRC valid; declares data up to 9300"), std::string::npos);
+    EXPECT_NE(r.out.find("output:       g_trim.nds\n"), std::string::npos);
+    EXPECT_NE(r.out.find("x.zip\n  skipped"), std::string::npos);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"g.nds"});
+}
+
+TEST_F(CliTest, AnErrorStopsTheRunUnlessKeepGoing) {
+    Rom("a.nds");
+    Rom("c.nds");
+    Result r = Run({"a.nds", "missing.nds", "c.nds"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "error: Cannot open \"missing.nds\": No such file or directory\n");
+    EXPECT_FALSE(fs::exists(dir / "c_trim.nds"));
+
+    r = Run({"--keep-going", "a.nds", "missing.nds", "c.nds"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(fs::exists(dir / "c_trim.nds"));
+    EXPECT_EQ(Lines(r.out).back().substr(0, 20), "rom 3 of 3 -> saved ");
+}
+
+TEST_F(CliTest, StatusTextsGoToStandardError) {
+    Rom("a.nds");
+    const Result r = Run({"--status", "a.nds"});
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err,
+              "500 bytes jumped. sanity check: $FF $FF $FF\nsaving to disk...\ntrim complete, file saved.\n");
+}
+
+TEST_F(CliTest, BadUsageExitsWithTwo) {
+    EXPECT_EQ(Run({}).exitCode, 2);
+    Rom("a.nds");
+    const Result r = Run({"--byte-jump", "abc", "a.nds"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err.substr(0, 7), "error: ");
+    EXPECT_EQ(Run({"--no-such-option", "a.nds"}).exitCode, 2);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"a.nds"});
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    Result r = Run({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "parevo-cli 1.3\n");
+    r = Run({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("--byte-jump"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace parevo

@@ -1,0 +1,136 @@
+#include "platform/file_io.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "platform/errors.h"
+#include "support/temp_dir.h"
+
+namespace parevo {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+std::vector<std::uint8_t> Counting(size_t n) {
+    std::vector<std::uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        v[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    }
+    return v;
+}
+
+TEST(InputFile, ReadsAtOffsetsAndReportsMissingFilesByName) {
+    TempDir dir;
+    WriteBytes(dir / "a.bin", Counting(100));
+    InputFile file(dir / "a.bin");
+    EXPECT_EQ(file.Size(), 100);
+    std::uint8_t buffer[10];
+    EXPECT_EQ(file.ReadAt(95, buffer, 10), 5u);
+    EXPECT_EQ(buffer[0], Counting(100)[95]);
+    EXPECT_EQ(file.ReadAt(100, buffer, 10), 0u);
+
+    try {
+        InputFile missing(dir / "missing.nds");
+        FAIL() << "no error";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open \"" + (dir / "missing.nds") + "\": No such file or directory");
+    }
+    EXPECT_THROW(InputFile{dir.Path()}, IoError);  // a folder is no file
+}
+
+TEST(WriteFilePrefix, CopiesThePrefixAndPadsWithZerosLeavingNoTemporaryFile) {
+    TempDir dir;
+    const auto source = Counting(5000);
+    WriteBytes(dir / "src.bin", source);
+    InputFile in(dir / "src.bin");
+
+    WriteFilePrefix(in, 3000, dir / "cut.bin");
+    EXPECT_EQ(ReadBytes(dir / "cut.bin"), std::vector<std::uint8_t>(source.begin(), source.begin() + 3000));
+
+    WriteFilePrefix(in, 5100, dir / "grown.bin");
+    auto expected = source;
+    expected.resize(5100, 0);
+    EXPECT_EQ(ReadBytes(dir / "grown.bin"), expected);
+
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"cut.bin", "grown.bin", "src.bin"}));
+}
+
+TEST(WriteFilePrefix, ReplacesAnExistingOutputWithTheNewFileMode) {
+    TempDir dir;
+    WriteBytes(dir / "src.bin", Counting(100));
+    WriteBytes(dir / "out.bin", std::vector<std::uint8_t>(1000, 0xAA));
+    InputFile in(dir / "src.bin");
+    WriteFilePrefix(in, 50, dir / "out.bin");
+    EXPECT_EQ(ReadBytes(dir / "out.bin").size(), 50u);
+    EXPECT_EQ(::access((dir / "out.bin").c_str(), R_OK), 0);
+}
+
+TEST(WriteFilePrefix, AFailedWriteKeepsTheOldOutputAndRemovesTheTemporaryFile) {
+    TempDir dir;
+    WriteBytes(dir / "src.bin", Counting(1 << 20));
+    const std::vector<std::uint8_t> old(10, 0x42);
+    WriteBytes(dir / "out.bin", old);
+    InputFile in(dir / "src.bin");
+
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::string message;
+    try {
+        WriteFilePrefix(in, 1 << 20, dir / "out.bin");
+    } catch (const IoError& e) {
+        message = e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_EQ(message, "Cannot write \"" + (dir / "out.bin") + "\": File too large");
+    EXPECT_EQ(ReadBytes(dir / "out.bin"), old);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"out.bin", "src.bin"}));
+}
+
+TEST(WriteFilePrefix, AMissingOutputFolderIsAnErrorNamingTheOutput) {
+    TempDir dir;
+    WriteBytes(dir / "src.bin", Counting(10));
+    InputFile in(dir / "src.bin");
+    EXPECT_THROW(WriteFilePrefix(in, 10, dir / "no/such/out.bin"), IoError);
+}
+
+TEST(FileIdentity, SameFileSeesThroughDotsAndHardLinks) {
+    TempDir dir;
+    WriteBytes(dir / "a.nds", Counting(10));
+    WriteBytes(dir / "b.nds", Counting(10));
+    ASSERT_EQ(::link((dir / "a.nds").c_str(), (dir / "link.nds").c_str()), 0);
+    EXPECT_TRUE(SameFile(dir / "a.nds", dir.Path() + "/./a.nds"));
+    EXPECT_TRUE(SameFile(dir / "a.nds", dir.Path() + "//a.nds"));
+    EXPECT_TRUE(SameFile(dir / "a.nds", dir / "link.nds"));
+    EXPECT_FALSE(SameFile(dir / "a.nds", dir / "b.nds"));
+    EXPECT_FALSE(SameFile(dir / "a.nds", dir / "missing.nds"));
+    EXPECT_FALSE(SameFile(dir / "missing.nds", dir / "missing.nds"));
+}
+
+TEST(ResizeFile, CutsAndZeroExtendsInPlace) {
+    TempDir dir;
+    const auto bytes = Counting(300);
+    WriteBytes(dir / "a.bin", bytes);
+    const auto before = IdentityOf(dir / "a.bin");
+    ResizeFile(dir / "a.bin", 200);
+    EXPECT_EQ(ReadBytes(dir / "a.bin"), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 200));
+    ResizeFile(dir / "a.bin", 250);
+    auto expected = std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 200);
+    expected.resize(250, 0);
+    EXPECT_EQ(ReadBytes(dir / "a.bin"), expected);
+    EXPECT_EQ(IdentityOf(dir / "a.bin"), before);
+}
+
+}  // namespace
+}  // namespace parevo

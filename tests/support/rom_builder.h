@@ -1,0 +1,42 @@
+#pragma once
+// Builds DS ROM images for tests: a header (optionally with a correct CRC), game
+// data, and padding of 0x00, 0xFF or a mix.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace parevo::test {
+
+class RomBuilder {
+public:
+    // Game data up to `dataEnd` (exclusive), then `padTo` bytes in all.
+    RomBuilder& Title(const std::string& title);
+    RomBuilder& DataUpTo(std::int64_t dataEnd);
+    RomBuilder& PadTo(std::int64_t size, std::uint8_t padding = 0xFF);
+    // Padding alternating in runs between 0x00 and 0xFF.
+    RomBuilder& MixedPadding(bool mixed = true);
+    // Writes a header declaring `usedSize` at 0x080 and fixes the CRC.
+    RomBuilder& DeclaredUsedSize(std::uint32_t usedSize);
+    RomBuilder& DsiUsedSize(std::uint32_t dsiUsedSize);
+    RomBuilder& ValidCrc(bool valid = true);
+    // Sets a byte after everything else is laid out.
+    RomBuilder& Poke(std::int64_t offset, std::uint8_t value);
+
+    std::vector<std::uint8_t> Build() const;
+    void WriteTo(const std::string& path) const;
+
+private:
+    std::string m_title = "TESTGAME";
+    std::int64_t m_dataEnd = 0x4000;
+    std::int64_t m_size = 0x8000;
+    std::uint8_t m_padding = 0xFF;
+    bool m_mixed = false;
+    bool m_header = false;
+    bool m_validCrc = false;
+    std::uint32_t m_used = 0;
+    std::uint32_t m_dsiUsed = 0;
+    std::vector<std::pair<std::int64_t, std::uint8_t>> m_pokes;
+};
+
+}  // namespace parevo::test

@@ -1,0 +1,278 @@
+#include "trim/trim_rom.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <deque>
+#include <filesystem>
+
+#include "platform/errors.h"
+#include "platform/file_io.h"
+#include "support/rom_builder.h"
+#include "support/temp_dir.h"
+
+namespace parevo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RomBuilder;
+using test::TempDir;
+
+// Moves recycled files into a folder of its own, so tests can see what went.
+class FakeRecycler final : public Recycler {
+public:
+    explicit FakeRecycler(std::string bin) : m_bin(std::move(bin)) {}
+    RecycleResult MoveToTrash(const std::string& path) override {
+        recycled.push_back(path);
+        if (fail) {
+            return {false, "bin is full"};
+        }
+        fs::rename(path, m_bin + "/" + fs::path(path).filename().string());
+        return {true, {}};
+    }
+    std::vector<std::string> recycled;
+    bool fail = false;
+
+private:
+    std::string m_bin;
+};
+
+class FakeTick final : public TickCounter {
+public:
+    std::uint32_t Milliseconds() override {
+        if (ticks.empty()) {
+            return last;
+        }
+        last = ticks.front();
+        ticks.pop_front();
+        return last;
+    }
+    std::deque<std::uint32_t> ticks;
+    std::uint32_t last = 0;
+};
+
+class TrimRomTest : public ::testing::Test {
+protected:
+    TrimRomTest() : recycler(bin.Path()) {
+        env.AddLog = [this](const std::string& line) { log.push_back(line); };
+        env.SetStatus = [this](const std::string& text) { status.push_back(text); };
+        env.Options = [this] { return options; };
+        env.recycler = &recycler;
+        env.tick = &tick;
+        env.style = PathStyle::Posix;
+        env.decimalSeparator = '.';
+    }
+
+    std::string WorkedRom(const std::string& name) {
+        RomBuilder().Title("SOMEGAME").DataUpTo(8600).PadTo(10000).WriteTo(dir / name);
+        return dir / name;
+    }
+
+    TempDir dir;
+    TempDir bin;
+    FakeRecycler recycler;
+    FakeTick tick;
+    TrimOptions options;
+    TrimEnvironment env;
+    std::vector<std::string> log;
+    std::vector<std::string> status;
+};
+
+TEST_F(TrimRomTest, TrimsAPlainRomWithTheLogLinesAndStatusTexts) {
+    const std::string rom = WorkedRom("0123 - Some Game (E).nds");
+    options.SafeTrim = false;
+    tick.ticks = {1000, 1016, 2000, 3500};
+    TrimRom(rom, 0, 1, env);
+
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "rom (0123 - Some ...) 1 of 1 -> trimming 2kb (20.00%), searched in 0.02s",
+                       "rom 1 of 1 -> saved 0123 - Some Game (E)_trim.nds to disk in 1.50s"}));
+    EXPECT_EQ(status, (std::vector<std::string>{"500 bytes jumped. sanity check: $FF $FF $FF",
+                                                "saving to disk...", "trim complete, file saved."}));
+    const auto source = test::ReadBytes(rom);
+    const auto output = test::ReadBytes(dir / "0123 - Some Game (E)_trim.nds");
+    EXPECT_EQ(output, std::vector<std::uint8_t>(source.begin(), source.begin() + 9000));
+    EXPECT_EQ(source.size(), 10000u);
+    EXPECT_TRUE(recycler.recycled.empty());
+}
+
+TEST_F(TrimRomTest, ElapsedTimeIsAnUnsignedDifferenceThatSurvivesAWrap) {
+    const std::string rom = WorkedRom("a.nds");
+    tick.ticks = {0xFFFFFF00u, 0x100u, 5, 5};
+    TrimRom(rom, 0, 1, env);
+    EXPECT_EQ(log.at(0), "rom (a.nds) 1 of 1 -> trimming 2kb (20.00%), searched in 0.51s");
+    EXPECT_EQ(log.at(1), "rom 1 of 1 -> saved a_trim.nds to disk in 0.00s");
+}
+
+TEST_F(TrimRomTest, EmptyAppendTextTrimsTheSourceInPlaceAndSkipsDeletingIt) {
+    const std::string rom = WorkedRom("game.nds");
+    const auto before = IdentityOf(rom);
+    options.AppendText = "";
+    options.DeleteSource = true;
+    TrimRom(rom, 2, 3, env);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1], "rom 3 of 3 -> saved game.nds to disk in 0.00s");
+    EXPECT_EQ(log[2], "rom 3 of 3 -> skipped deleting source; output file overwrote it.");
+    EXPECT_EQ(test::ReadBytes(rom).size(), 9100u);
+    EXPECT_EQ(IdentityOf(rom), before);
+    EXPECT_TRUE(recycler.recycled.empty());
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"game.nds"});
+}
+
+TEST_F(TrimRomTest, TheSameFileByAnotherNameIsNeverRecycled) {
+    const std::string rom = WorkedRom("game.nds");
+    options.AppendText = "";
+    options.CustomPath = true;
+    options.Path = dir.Path() + "/.";  // the source's own folder, spelt differently
+    options.DeleteSource = true;
+    TrimRom(rom, 0, 1, env);
+    EXPECT_EQ(log.back(), "rom 1 of 1 -> skipped deleting source; output file overwrote it.");
+    EXPECT_TRUE(recycler.recycled.empty());
+    EXPECT_EQ(test::ReadBytes(rom).size(), 9100u);
+}
+
+TEST_F(TrimRomTest, DeleteSourceRecyclesTheSourceAfterWritingTheOutput) {
+    const std::string rom = WorkedRom("game.nds");
+    options.DeleteSource = true;
+    TrimRom(rom, 0, 1, env);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[2], "rom 1 of 1 -> deleted game.nds");
+    EXPECT_EQ(recycler.recycled, std::vector<std::string>{rom});
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"game_trim.nds"});
+    EXPECT_EQ(bin.List(), std::vector<std::string>{"game.nds"});
+}
+
+TEST_F(TrimRomTest, AFailedRecycleIsNotReportedAsDeleted) {
+    const std::string rom = WorkedRom("game.nds");
+    options.DeleteSource = true;
+    recycler.fail = true;
+    TrimRom(rom, 0, 1, env);
+    EXPECT_EQ(log.back(), "rom 1 of 1 -> could not delete game.nds: bin is full");
+    EXPECT_TRUE(fs::exists(rom));
+}
+
+TEST_F(TrimRomTest, LogNamesAreCutAfterTwelveCharacters) {
+    TrimRom(WorkedRom("abcdefgh.nds"), 0, 1, env);
+    TrimRom(WorkedRom("abcdefghi.nds"), 0, 1, env);
+    EXPECT_EQ(log[0].substr(0, 20), "rom (abcdefgh.nds) 1");
+    EXPECT_EQ(log[2].substr(0, 23), "rom (abcdefghi.nd...) 1");
+    // The saved line names the output whole.
+    EXPECT_EQ(log[3], "rom 1 of 1 -> saved abcdefghi_trim.nds to disk in 0.00s");
+}
+
+TEST_F(TrimRomTest, SafeTrimOnARomWithoutPaddingGrowsItByAHundredZeros) {
+    RomBuilder().DataUpTo(5000).PadTo(5000).WriteTo(dir / "full.nds");
+    TrimRom(dir / "full.nds", 6, 7, env);
+    EXPECT_EQ(log[0].substr(0, 31), "rom (full.nds) 7 of 7 -> trimmi");
+    EXPECT_EQ(log[1].substr(0, 10), "rom 7 of 7");
+    auto expected = test::ReadBytes(dir / "full.nds");
+    expected.resize(5100, 0);
+    EXPECT_EQ(test::ReadBytes(dir / "full_trim.nds"), expected);
+}
+
+TEST_F(TrimRomTest, OtherExtensionsEndWithoutAnyLine) {
+    WorkedRom("GAME.NDS");
+    WorkedRom("pack.zip");
+    WorkedRom("pack.rar");
+    WorkedRom("notes.txt");
+    for (const char* name : {"GAME.NDS", "pack.zip", "pack.rar", "notes.txt"}) {
+        TrimRom(dir / name, 0, 1, env);
+    }
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(status.empty());
+    EXPECT_EQ(dir.List().size(), 4u);
+}
+
+TEST_F(TrimRomTest, TheArchiveStepHandsOverTheExtractedRom) {
+    const std::string member = WorkedRom("inner.nds");
+    WorkedRom("pack.zip");
+    options.DeleteSource = true;
+    env.archiveStep = [&](ArchiveStepState& state, const TrimEnvironment& e) {
+        e.Log("step for " + state.shortRomName);
+        state.romFound = true;
+        state.romPath = member;
+    };
+    TrimRom(dir / "pack.zip", 0, 1, env);
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[0], "step for pack.zip");
+    EXPECT_EQ(log[1].substr(0, 15), "rom (inner.nds)");
+    EXPECT_EQ(log[3], "rom 1 of 1 -> deleted pack.zip");
+    EXPECT_EQ(log[4], "rom 1 of 1 -> deleted inner.nds");
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"inner_trim.nds"});  // beside the archive
+}
+
+TEST_F(TrimRomTest, OptionsAreReadWhenUsed) {
+    const std::string rom = WorkedRom("game.nds");
+    // A change made while the search runs applies to the naming that follows it.
+    env.SetStatus = [this](const std::string&) { options.AppendText = "_late"; };
+    TrimRom(rom, 0, 1, env);
+    EXPECT_TRUE(fs::exists(dir / "game_late.nds"));
+}
+
+TEST_F(TrimRomTest, AWriteThatFailsHalfWayLeavesTheSourceAndNoTemporaryFile) {
+    RomBuilder().DataUpTo(600000).PadTo(700000).WriteTo(dir / "big.nds");
+    const auto before = test::ReadBytes(dir / "big.nds");
+    options.DeleteSource = true;
+
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 256 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    bool threw = false;
+    try {
+        TrimRom(dir / "big.nds", 0, 1, env);
+    } catch (const IoError& e) {
+        threw = true;
+        EXPECT_NE(std::string(e.what()).find("big_trim.nds"), std::string::npos) << e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(log.size(), 1u);  // the trimming line only: no "saved", no "deleted"
+    EXPECT_EQ(test::ReadBytes(dir / "big.nds"), before);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"big.nds"});
+    EXPECT_TRUE(recycler.recycled.empty());
+}
+
+TEST_F(TrimRomTest, AMissingSourceIsAnErrorWithoutLogLines) {
+    EXPECT_THROW(TrimRom(dir / "missing.nds", 0, 1, env), IoError);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(TrimRomTest, TheGuardsRaiseTheWrittenLength) {
+    RomBuilder().DataUpTo(8600).PadTo(10000).Poke(9100, 0x42).WriteTo(dir / "g.nds");
+    options.SafeTrim = false;
+    TrimRom(dir / "g.nds", 0, 1, env);
+    // The statistics stay those of the search; the output keeps the data byte.
+    EXPECT_EQ(log[0].substr(0, 40), "rom (g.nds) 1 of 1 -> trimming 2kb (20.0");
+    EXPECT_EQ(test::ReadBytes(dir / "g_trim.nds").size(), 9101u);
+}
+
+TEST_F(TrimRomTest, RunBatchStopsAtTheFirstErrorUnlessToldToGoOn) {
+    const std::string a = WorkedRom("a.nds");
+    const std::string c = WorkedRom("c.nds");
+    const std::vector<std::string> entries{a, dir / "missing.nds", c};
+    std::vector<int> done;
+    BatchCallbacks callbacks;
+    callbacks.entryDone = [&](int i) { done.push_back(i); };
+    EXPECT_THROW(RunBatch(entries, env, callbacks), IoError);
+    EXPECT_EQ(done, std::vector<int>{0});
+    EXPECT_FALSE(fs::exists(dir / "c_trim.nds"));
+
+    done.clear();
+    std::vector<int> failed;
+    callbacks.keepGoing = true;
+    callbacks.entryFailed = [&](int i, const std::exception&) { failed.push_back(i); };
+    EXPECT_EQ(RunBatch(entries, env, callbacks), 1);
+    EXPECT_EQ(done, (std::vector<int>{0, 2}));
+    EXPECT_EQ(failed, std::vector<int>{1});
+    EXPECT_EQ(log.back().substr(0, 20), "rom 3 of 3 -> saved ");
+}
+
+}  // namespace
+}  // namespace parevo
