@@ -1,0 +1,198 @@
+// Windows implementation of the file wrappers. Paths are in the ANSI code page,
+// as the rest of the program holds them.
+#ifdef _WIN32
+
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/file_io.h"
+
+namespace parevo {
+
+namespace {
+
+std::string SystemReason(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string reason = length > 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
+    LocalFree(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    return reason;
+}
+
+[[noreturn]] void ThrowWin(const std::string& action, const std::string& path, DWORD code) {
+    throw IoError(action + " \"" + path + "\": " + SystemReason(code));
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : m_h(h) {}
+    ~Handle() { Reset(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE Get() const { return m_h; }
+    bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
+    void Reset() {
+        if (Valid()) {
+            CloseHandle(m_h);
+        }
+        m_h = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE m_h;
+};
+
+void SetLength(HANDLE h, std::int64_t length, const std::string& path) {
+    LARGE_INTEGER size;
+    size.QuadPart = length;
+    // Extending through the end-of-file mark reads back as zeros.
+    if (!SetFilePointerEx(h, size, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
+        ThrowWin("Cannot write", path, GetLastError());
+    }
+}
+
+}  // namespace
+
+InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        ThrowWin("Cannot open", path, GetLastError());
+    }
+    m_handle = reinterpret_cast<std::intptr_t>(h);
+}
+
+InputFile::~InputFile() {
+    if (m_handle != -1) {
+        CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+    }
+}
+
+std::int64_t InputFile::Size() const {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(reinterpret_cast<HANDLE>(m_handle), &size)) {
+        ThrowWin("Cannot read", m_path, GetLastError());
+    }
+    return size.QuadPart;
+}
+
+size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const {
+    size_t done = 0;
+    while (done < count) {
+        OVERLAPPED at{};
+        const std::uint64_t position = static_cast<std::uint64_t>(offset) + done;
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
+        if (!ReadFile(reinterpret_cast<HANDLE>(m_handle), static_cast<char*>(buffer) + done, want, &got, &at)) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_HANDLE_EOF) {
+                break;
+            }
+            ThrowWin("Cannot read", m_path, code);
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    Handle h(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.Valid()) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h.Get(), &info)) {
+        return std::nullopt;
+    }
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    const auto first = IdentityOf(a);
+    return first && first == IdentityOf(b);
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath) {
+    std::string folder = std::filesystem::path(outputPath).parent_path().string();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    char tempName[MAX_PATH];
+    if (GetTempFileNameA(folder.c_str(), "prv", 0, tempName) == 0) {
+        ThrowWin("Cannot create", outputPath, GetLastError());
+    }
+    struct Remove {
+        const char* path;
+        bool keep = false;
+        ~Remove() {
+            if (!keep) {
+                DeleteFileA(path);
+            }
+        }
+    } guard{tempName};
+
+    Handle out(CreateFileA(tempName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.Valid()) {
+        ThrowWin("Cannot create", outputPath, GetLastError());
+    }
+    std::vector<char> buffer(1 << 20);
+    std::int64_t copied = 0;
+    const std::int64_t available = std::min(length, source.Size());
+    while (copied < available) {
+        const size_t chunk = static_cast<size_t>(std::min<std::int64_t>(available - copied, buffer.size()));
+        const size_t got = source.ReadAt(copied, buffer.data(), chunk);
+        if (got == 0) {
+            break;
+        }
+        DWORD written = 0;
+        if (!WriteFile(out.Get(), buffer.data(), static_cast<DWORD>(got), &written, nullptr) || written != got) {
+            ThrowWin("Cannot write", outputPath, GetLastError());
+        }
+        copied += static_cast<std::int64_t>(got);
+    }
+    SetLength(out.Get(), length, outputPath);
+    out.Reset();
+    if (!MoveFileExA(tempName, outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ThrowWin("Cannot create", outputPath, GetLastError());
+    }
+    guard.keep = true;
+}
+
+void ResizeFile(const std::string& path, std::int64_t length) {
+    Handle h(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) {
+        ThrowWin("Cannot open", path, GetLastError());
+    }
+    SetLength(h.Get(), length, path);
+}
+
+}  // namespace parevo
+
+#endif  // _WIN32
