@@ -2,6 +2,7 @@
 // leave the target folder, existing files, damaged and encrypted members, and
 // archives made by other tools.
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <algorithm>
 #include <chrono>
@@ -229,6 +230,32 @@ TEST_F(ZipLibrary, BatchPrompterExtractsWithoutAPerson) {
     EXPECT_EQ(cli2.Extract(), 1);
     EXPECT_FALSE(cli2.Cancelled());
     EXPECT_TRUE(fs::exists(target + "/plain.nds"));
+}
+
+TEST_F(ZipLibrary, AesMembersOpenWithTheirPassword) {
+    if (zip_encryption_method_supported(ZIP_EM_AES_256, 1) == 0) {
+        GTEST_SKIP() << "this libzip writes no AES";
+    }
+    // Written by libzip itself, as another tool would.
+    const std::string path = target + "/aes.zip";
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    ASSERT_NE(archive, nullptr);
+    static const char data[] = "aes protected rom";
+    zip_source_t* source = zip_source_buffer(archive, data, sizeof data - 1, 0);
+    const zip_int64_t index = zip_file_add(archive, "aes.nds", source, 0);
+    ASSERT_GE(index, 0);
+    ASSERT_EQ(zip_file_set_encryption(archive, static_cast<zip_uint64_t>(index), ZIP_EM_AES_256,
+                                      "secret"),
+              0);
+    ASSERT_EQ(zip_close(archive), 0);
+
+    ListAndQueue(path);
+    EXPECT_TRUE(zip.GetEntry(0).Encrypted);
+    prompter.inputAnswers = {{true, "wrong"}, {true, "secret"}};
+    EXPECT_EQ(zip.Extract(), 1);
+    EXPECT_EQ(prompter.asked.size(), 2u);
+    EXPECT_EQ(test::ReadText(target + "/aes.nds"), "aes protected rom");
 }
 
 TEST_F(ZipLibrary, ArchiveGoneBeforeExtractSkipsEverything) {

@@ -1,5 +1,6 @@
 # The zip component, its unzip library and the batch prompter.
 find_package(ZLIB REQUIRED)
+find_package(libzip REQUIRED)  # writes the AES archives the library must read
 
 add_library(parevo_zip_test_support STATIC support/zip_builder.cpp)
 target_include_directories(parevo_zip_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
@@ -17,5 +18,5 @@ parevo_test(zip_tests SOURCES
   archive/zip_extract_test.cpp
   archive/zip_library_test.cpp
   archive/zip_batch_prompter_test.cpp
-  LIBS parevo_zip_test_support)
+  LIBS parevo_zip_test_support libzip::zip)
 add_dependencies(zip_tests unzdll fakeunzdllold)
