@@ -357,9 +357,9 @@ Session::Outcome Session::Copy(zip_file_t* member, const fs::path& destination,
     // and an existing file stays as it was.
     fs::path temporary;
     std::unique_ptr<std::FILE, FileCloser> out;
+    // A short name of its own, so a member name near the length limit still fits.
     for (int attempt = 0; attempt < 100 && !out; ++attempt) {
-        temporary = destination;
-        temporary += ".unzdll-part" + std::to_string(attempt);
+        temporary = destination.parent_path() / (".unzdll-" + std::to_string(attempt) + ".part");
         out.reset(std::fopen(temporary.string().c_str(), "wbx"));
     }
     if (!out) {

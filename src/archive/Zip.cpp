@@ -276,7 +276,7 @@ TFileInfo TZip::GetEntry(int index) const {
     return m_entries[static_cast<size_t>(index)];
 }
 
-bool TZip::LoadLibrary() {
+bool TZip::LoadUnzDll() {
     if (m_exec != nullptr) {
         return true;
     }
@@ -346,7 +346,7 @@ std::int32_t TZip::Extract() {
             DialogButtons::Ok, DialogIcon::Information);
         return 0;
     }
-    if (!LoadLibrary()) {
+    if (!LoadUnzDll()) {
         throw ZipException(Format("Unable to load %s", {"\"" + m_libraryFileName + "\"."}));
     }
     const std::string target = TargetFolder();

@@ -276,7 +276,7 @@ class TZip {
     class DirectoryReader;
 
     void ReadDirectory();
-    bool LoadLibrary();
+    bool LoadUnzDll();
     std::string TargetFolder() const;
     std::int32_t HandleCallback(TUnzipCallbackInfo& info);
     void AskPassword(TUnzipCallbackInfo& info);

@@ -77,16 +77,13 @@ class PosixDriveInfo : public DriveInfo {
             return false;
         }
         folder = folder.parent_path();
-        while (true) {
-            const fs::file_status status = fs::status(folder, ec);
-            if (fs::is_directory(status)) {
-                return ::access(folder.c_str(), X_OK) == 0;
-            }
-            if (fs::exists(status) || !folder.has_relative_path()) {
+        while (!fs::is_directory(folder, ec)) {
+            if (!folder.has_relative_path()) {
                 return false;
             }
             folder = folder.parent_path();
         }
+        return ::access(folder.c_str(), X_OK) == 0;
     }
     bool IsRemovable(const std::string&) override { return false; }
     std::optional<std::string> VolumeLabel(const std::string&) override { return std::nullopt; }

@@ -82,6 +82,13 @@ TEST_F(ZipLibrary, MaliciousNamesWriteNothingOutsideTheTarget) {
     EXPECT_EQ(inTarget, (std::vector<std::string>{"a.zip", "fine", "fine/good.nds", "link"}));
 }
 
+TEST_F(ZipLibrary, NamesAtTheLengthLimitAreWritten) {
+    const std::string name = std::string(251, 'n') + ".nds";  // 255 bytes
+    ListAndQueue(InTarget(ZipBuilder().Stored(name, "long")));
+    EXPECT_EQ(zip.Extract(), 1);
+    EXPECT_EQ(test::ReadText(target + "/" + name), "long");
+}
+
 TEST_F(ZipLibrary, ExistingFileIsReplacedOnlyWhenOlderThanTheMember) {
     ZipMember member;  // dated 2024-01-01 12:00
     member.name = "game.nds";

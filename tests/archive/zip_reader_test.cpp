@@ -1,6 +1,7 @@
 // TZip's directory reader: writing ZipFileName, the end-record search, the
 // entries, the errors, and the spanned-set prompts.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -73,6 +74,24 @@ TEST_F(ZipReader, UncreatableAndUnreachablePathsAreReported) {
     }
     EXPECT_EQ(offline.ZipFileName(), dir / "x.zip");
     EXPECT_FALSE(std::filesystem::exists(dir / "x.zip"));
+}
+
+TEST_F(ZipReader, PosixDriveCheckLooksAtTheNearestExistingFolder) {
+    DriveInfo& drives = SystemDriveInfo();
+    EXPECT_TRUE(drives.IsReachable(dir / "x.zip"));
+    EXPECT_TRUE(drives.IsReachable(dir / "not/yet/there/x.zip"));
+    test::WriteText(dir / "file", "");
+    EXPECT_TRUE(drives.IsReachable(dir / "file/x.zip"));  // the folder is dir
+    EXPECT_EQ(ErrorOf(dir / "file/x.zip"), "Unable to create \n\"" + (dir / "file/x.zip") + "\"");
+    EXPECT_FALSE(drives.IsRemovable(dir / "x.zip"));
+    EXPECT_FALSE(drives.VolumeLabel(dir / "x.zip"));
+    if (::geteuid() != 0) {  // the superuser may search any folder
+        std::filesystem::create_directory(dir / "locked");
+        std::filesystem::permissions(dir / "locked", std::filesystem::perms::none);
+        EXPECT_FALSE(drives.IsReachable(dir / "locked/x.zip"));
+        EXPECT_EQ(ErrorOf(dir / "locked/x.zip"), "Unable to access the selected drive!");
+        std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_all);
+    }
 }
 
 TEST_F(ZipReader, EmptyPathClearsEverythingAndStillNotifies) {
