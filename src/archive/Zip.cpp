@@ -226,7 +226,10 @@ void TZip::ReadDirectory() {
         }
         DirectoryReader reader(*file, start);
         m_entries.reserve(record.TotalEntries);
+        // Reused across entries, so only the kept strings allocate.
         std::string fixed;
+        std::string name;
+        std::string comment;
         for (int i = 0; i < record.TotalEntries; ++i) {
             fixed.clear();
             if (!reader.Read(kZipCentralHeaderSize, fixed)) {
@@ -248,8 +251,8 @@ void TZip::ReadDirectory() {
             if (i == 0) {
                 m_oemNames = UsesOemNames(entry.Header.HostSystem, entry.Header.FormatVersion);
             }
-            std::string name;
-            std::string comment;
+            name.clear();
+            comment.clear();
             if (!reader.Read(entry.Header.FileNameLen, name) ||
                 !reader.Read(entry.Header.ExtraLen, entry.ExtraField) ||
                 !reader.Read(entry.Header.FileComLen, comment)) {
