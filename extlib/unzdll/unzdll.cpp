@@ -3,8 +3,6 @@
 
 #include <zip.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
