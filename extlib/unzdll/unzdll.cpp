@@ -1,0 +1,435 @@
+// The unzip library: extracts the members a TUnzipCommand names, on libzip,
+// calling the component back for every step. Loaded at run time by bare name.
+
+#include <zip.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "archive/Zip.h"
+#include "archive/zip_names.h"
+#include "member_path.h"
+
+#ifdef _WIN32
+#define UNZDLL_EXPORT extern "C" __declspec(dllexport)
+#else
+#define UNZDLL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace fs = std::filesystem;
+using namespace parevo;
+
+namespace {
+
+constexpr std::int32_t kLibraryVersion = 160;
+// Bounded memory: members are streamed through one buffer of this size.
+constexpr size_t kCopyBufferSize = 256 * 1024;
+
+std::int32_t Clamp32(std::uint64_t value) {
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(value, INT32_MAX));
+}
+
+// What the component's reader would see of the archive: the raw names, flags and
+// the OEM rule of the first entry, and how many bytes stand in front of it.
+struct DirectoryFacts {
+    std::int64_t prefix = 0;
+    bool oemNames = false;
+    std::vector<std::string> rawNames;
+    std::vector<std::uint16_t> flags;
+};
+
+std::optional<DirectoryFacts> ReadDirectoryFacts(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    in.seekg(0, std::ios::end);
+    const std::int64_t size = in.tellg();
+    if (size < static_cast<std::int64_t>(kZipEndRecordSize)) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> tail(
+        static_cast<size_t>(std::min<std::int64_t>(size, kZipEndRecordSearchSpan)));
+    const std::int64_t tailStart = size - static_cast<std::int64_t>(tail.size());
+    in.seekg(tailStart);
+    if (!in.read(reinterpret_cast<char*>(tail.data()), static_cast<std::streamsize>(tail.size()))) {
+        return std::nullopt;
+    }
+    const auto hit = FindEndRecordSignature(tail.data(), tail.size());
+    if (!hit) {
+        return std::nullopt;
+    }
+    const std::uint8_t* end = tail.data() + *hit;
+    const std::int64_t endPosition = tailStart + static_cast<std::int64_t>(*hit);
+    const std::uint16_t total = ReadLe16(end + 10);
+    const std::uint32_t cdSize = ReadLe32(end + 12);
+    const std::uint32_t cdOffset = ReadLe32(end + 16);
+    const std::int64_t cdStart = endPosition - cdSize;
+    if (ReadLe16(end + 4) != 0 || cdStart < 0 || cdStart < static_cast<std::int64_t>(cdOffset)) {
+        return std::nullopt;
+    }
+    DirectoryFacts facts;
+    facts.prefix = cdStart - cdOffset;
+    in.seekg(cdStart);
+    std::uint8_t header[kZipCentralHeaderSize];
+    for (int i = 0; i < total; ++i) {
+        if (!in.read(reinterpret_cast<char*>(header), sizeof header) ||
+            ReadLe32(header) != kZipCentralHeaderSignature) {
+            return std::nullopt;
+        }
+        if (i == 0) {
+            facts.oemNames = UsesOemNames(header[5], header[4]);
+        }
+        std::string name(ReadLe16(header + 28), '\0');
+        if (!in.read(name.data(), static_cast<std::streamsize>(name.size()))) {
+            return std::nullopt;
+        }
+        in.seekg(ReadLe16(header + 30) + ReadLe16(header + 32), std::ios::cur);
+        facts.rawNames.push_back(std::move(name));
+        facts.flags.push_back(ReadLe16(header + 8));
+    }
+    return facts;
+}
+
+struct ZipCloser {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct ZipFileCloser {
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
+using ZipFilePtr = std::unique_ptr<zip_file_t, ZipFileCloser>;
+
+ZipPtr OpenArchive(const std::string& path, std::int64_t prefix) {
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source =
+        zip_source_file_create(path.c_str(), static_cast<zip_uint64_t>(prefix), -1, &error);
+    zip_error_fini(&error);
+    if (source == nullptr) {
+        return nullptr;
+    }
+    zip_error_init(&error);
+    zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+    zip_error_fini(&error);
+    if (archive == nullptr) {
+        zip_source_free(source);
+    }
+    return ZipPtr(archive);
+}
+
+void SetModificationTime(const fs::path& path, std::time_t time) {
+    std::error_code ec;
+    const auto sys = std::chrono::system_clock::from_time_t(time);
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(sys), ec);
+}
+
+std::optional<std::time_t> ModificationTime(const fs::path& path) {
+    std::error_code ec;
+    const auto time = fs::last_write_time(path, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(time));
+}
+
+class Session {
+  public:
+    explicit Session(const TUnzipCommand& command) : m_command(command) {
+        if (command.Password != nullptr && command.Password[0] != '\0') {
+            m_password = command.Password;
+        }
+    }
+
+    std::int32_t Run();
+
+  private:
+    enum class Outcome { Written, Skipped, Stopped };
+
+    // One callback; false when the component answered -1.
+    bool Call(std::int32_t action, std::int32_t value, const std::string& text = {},
+              std::int32_t answer = 0) {
+        m_info = TUnzipCallbackInfo{};
+        m_info.Caller = m_command.Caller;
+        m_info.ActionCode = action;
+        m_info.Answer = answer;
+        m_info.Value = value;
+        const size_t length = std::min(text.size(), sizeof m_info.Text - 1);
+        std::memcpy(m_info.Text, text.data(), length);
+        if (m_command.Callback(&m_info) == -1) {
+            m_stopped = true;
+        }
+        return !m_stopped;
+    }
+
+    Outcome Extract(zip_t* archive, zip_uint64_t index, const std::string& name);
+    ZipFilePtr OpenMember(zip_t* archive, zip_uint64_t index, const std::string& name,
+                          bool encrypted);
+    Outcome Copy(zip_file_t* member, const fs::path& destination, const std::string& name,
+                 std::time_t mtime);
+
+    const TUnzipCommand& m_command;
+    TUnzipCallbackInfo m_info;
+    std::string m_password;  // the last one that opened a member
+    bool m_stopped = false;
+    fs::path m_target;
+};
+
+std::int32_t Session::Run() {
+    std::vector<std::string> requested;
+    for (std::int32_t i = 0; i < m_command.FileSpecCount && m_command.FileSpecs != nullptr; ++i) {
+        const char* spec = m_command.FileSpecs[i].FileSpec;
+        requested.emplace_back(spec != nullptr ? spec : "");
+    }
+
+    ZipPtr archive;
+    std::vector<std::string> names;
+    if (m_command.ZipFileName != nullptr && m_command.ExtractDir != nullptr) {
+        m_target = fs::path(m_command.ExtractDir);
+        if (const auto facts = ReadDirectoryFacts(m_command.ZipFileName)) {
+            archive = OpenArchive(m_command.ZipFileName, facts->prefix);
+            // libzip numbers the entries in directory order; insist on it.
+            if (archive && zip_get_num_entries(archive.get(), 0) ==
+                               static_cast<zip_int64_t>(facts->rawNames.size())) {
+                for (size_t i = 0; i < facts->rawNames.size(); ++i) {
+                    const char* raw = zip_get_name(archive.get(), i, ZIP_FL_ENC_RAW);
+                    const bool same = raw != nullptr && facts->rawNames[i] == raw;
+                    names.push_back(same ? ConvertMemberName(facts->rawNames[i], facts->oemNames,
+                                                             facts->flags[i])
+                                         : std::string());
+                }
+            }
+        }
+    }
+
+    // The members to write, in the order asked for; a name without a member is
+    // skipped.
+    std::vector<std::optional<zip_uint64_t>> jobs;
+    std::int32_t count = 0;
+    std::uint64_t bytes = 0;
+    for (const std::string& wanted : requested) {
+        std::optional<zip_uint64_t> index;
+        if (!wanted.empty()) {
+            const auto it = std::find(names.begin(), names.end(), wanted);
+            if (it != names.end()) {
+                index = static_cast<zip_uint64_t>(it - names.begin());
+                zip_stat_t stat;
+                if (zip_stat_index(archive.get(), *index, 0, &stat) == 0 &&
+                    (stat.valid & ZIP_STAT_SIZE) != 0) {
+                    bytes += stat.size;
+                }
+                ++count;
+            }
+        }
+        jobs.push_back(index);
+    }
+
+    std::int32_t written = 0;
+    if (!Call(UZ_BATCH_COUNT, count) || !Call(UZ_BATCH_BYTES, Clamp32(bytes))) {
+        return written;
+    }
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        Outcome outcome = Outcome::Skipped;
+        if (jobs[i]) {
+            outcome = Extract(archive.get(), *jobs[i], requested[i]);
+        }
+        if (outcome == Outcome::Written) {
+            ++written;
+        } else if (outcome == Outcome::Skipped) {
+            Call(UZ_SKIPPED, 0, requested[i]);
+        }
+        if (m_stopped) {
+            return written;
+        }
+    }
+    Call(UZ_END_BATCH, written);
+    return written;
+}
+
+Session::Outcome Session::Extract(zip_t* archive, zip_uint64_t index, const std::string& name) {
+    const auto parts = unzdll::SafeMemberPath(name);
+    if (!parts) {
+        return Outcome::Skipped;
+    }
+    zip_stat_t stat;
+    if (zip_stat_index(archive, index, 0, &stat) != 0) {
+        return Outcome::Skipped;
+    }
+    const bool isFolder = name.back() == '/' || name.back() == '\\';
+    if (!Call(UZ_BEGIN_FILE, Clamp32((stat.valid & ZIP_STAT_SIZE) ? stat.size : 0), name)) {
+        return Outcome::Stopped;
+    }
+    const std::optional<fs::path> destination = unzdll::MakeFolders(m_target, *parts, isFolder);
+    if (!destination) {
+        return Outcome::Skipped;
+    }
+    if (isFolder) {
+        return Outcome::Written;
+    }
+
+    const std::time_t mtime = (stat.valid & ZIP_STAT_MTIME) ? stat.mtime : 0;
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(*destination, ec);
+    if (fs::exists(status)) {
+        if (fs::is_directory(status)) {
+            return Outcome::Skipped;
+        }
+        const auto onDisk = ModificationTime(*destination);
+        const std::int32_t older = onDisk && *onDisk < mtime ? 1 : 0;
+        if (!Call(UZ_OVERWRITE, 0, name, older)) {
+            return Outcome::Stopped;
+        }
+        if (m_info.Value == 0) {
+            return Outcome::Skipped;
+        }
+    }
+
+    const bool encrypted =
+        (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
+    ZipFilePtr member = OpenMember(archive, index, name, encrypted);
+    if (!member) {
+        return m_stopped ? Outcome::Stopped : Outcome::Skipped;
+    }
+    return Copy(member.get(), *destination, name, mtime);
+}
+
+ZipFilePtr Session::OpenMember(zip_t* archive, zip_uint64_t index, const std::string& name,
+                               bool encrypted) {
+    if (!encrypted) {
+        return ZipFilePtr(zip_fopen_index(archive, index, 0));
+    }
+    auto tryOpen = [&](const std::string& password, bool& wrong) {
+        zip_file_t* file = zip_fopen_index_encrypted(archive, index, 0, password.c_str());
+        const int code = zip_error_code_zip(zip_get_error(archive));
+        wrong = file == nullptr && (code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_NOPASSWD);
+        zip_error_clear(archive);
+        return ZipFilePtr(file);
+    };
+    bool wrong = true;
+    if (!m_password.empty()) {
+        ZipFilePtr file = tryOpen(m_password, wrong);
+        if (file || !wrong) {
+            return file;
+        }
+    }
+    // Ask, with a try counter the component counts down.
+    std::int32_t tries = kUnzipPasswordTries;
+    while (tries > 0) {
+        if (!Call(UZ_PASSWORD, tries, name)) {
+            return nullptr;
+        }
+        if (m_info.Answer != 1) {
+            return nullptr;
+        }
+        const std::string password(m_info.Text, strnlen(m_info.Text, sizeof m_info.Text));
+        tries = m_info.Value;
+        ZipFilePtr file = tryOpen(password, wrong);
+        if (file) {
+            m_password = password;
+            return file;
+        }
+        if (!wrong) {
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+Session::Outcome Session::Copy(zip_file_t* member, const fs::path& destination,
+                               const std::string& name, std::time_t mtime) {
+    // Written beside the destination under a temporary name and renamed over it
+    // only when complete, so a failed or refused member leaves no partial file
+    // and an existing file stays as it was.
+    fs::path temporary;
+    std::unique_ptr<std::FILE, FileCloser> out;
+    // A short name of its own, so a member name near the length limit still fits.
+    for (int attempt = 0; attempt < 100 && !out; ++attempt) {
+        temporary = destination.parent_path() / (".unzdll-" + std::to_string(attempt) + ".part");
+        out.reset(std::fopen(temporary.string().c_str(), "wbx"));
+    }
+    if (!out) {
+        return Outcome::Skipped;
+    }
+    auto discard = [&](Outcome outcome) {
+        out.reset();
+        std::error_code ec;
+        fs::remove(temporary, ec);
+        return outcome;
+    };
+
+    std::vector<char> buffer(kCopyBufferSize);
+    bool damaged = false;
+    while (true) {
+        const zip_int64_t got = zip_fread(member, buffer.data(), buffer.size());
+        if (got == 0) {
+            break;
+        }
+        if (got < 0) {
+            if (zip_error_code_zip(zip_file_get_error(member)) != ZIP_ER_CRC) {
+                return discard(Outcome::Skipped);
+            }
+            damaged = true;
+            break;
+        }
+        if (std::fwrite(buffer.data(), 1, static_cast<size_t>(got), out.get()) !=
+            static_cast<size_t>(got)) {
+            return discard(Outcome::Skipped);
+        }
+        if (!Call(UZ_PROGRESS, static_cast<std::int32_t>(got), name)) {
+            return discard(Outcome::Stopped);
+        }
+    }
+    if (damaged) {
+        if (!Call(UZ_CRC_ERROR, 0, name)) {
+            return discard(Outcome::Stopped);
+        }
+        if (m_info.Answer != 1) {
+            return discard(Outcome::Skipped);
+        }
+    }
+    if (std::fclose(out.release()) != 0) {
+        std::error_code ec;
+        fs::remove(temporary, ec);
+        return Outcome::Skipped;
+    }
+    SetModificationTime(temporary, mtime);
+    std::error_code ec;
+    fs::rename(temporary, destination, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        return Outcome::Skipped;
+    }
+    return Outcome::Written;
+}
+
+}  // namespace
+
+UNZDLL_EXPORT std::int32_t GetUnzDllVersion() {
+    return kLibraryVersion;
+}
+
+UNZDLL_EXPORT std::int32_t UnzDllExec(TUnzipCommand* command) {
+    if (command == nullptr || command->Callback == nullptr) {
+        return 0;
+    }
+    try {
+        Session session(*command);
+        return session.Run();
+    } catch (...) {
+        // Nothing may unwind into the caller, which may not be C++.
+        return 0;
+    }
+}

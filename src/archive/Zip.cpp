@@ -1,0 +1,557 @@
+#include "archive/Zip.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "archive/ZipDlls.h"
+#include "archive/zip_names.h"
+#include "platform/file_io.h"
+#include "platform/format.h"
+#include "platform/paths.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace parevo {
+
+namespace {
+
+constexpr int kProgressBarMax = 65535;
+constexpr size_t kDirectoryBufferSize = 64 * 1024;
+constexpr std::uint16_t kMaxDiskNumber = 1000;
+
+std::string NotValidZip(const std::string& path) {
+    return Format("\"%s\"\nis not a valid Zip file.", {path});
+}
+
+// Thrown inside the entry loop; becomes "Error reading CentralFileHeader.".
+struct BadCentralHeader {};
+
+// The folder of the running program, with a trailing separator; empty when
+// unknown.
+std::string ExecutableFolder() {
+#if defined(__linux__)
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        return self.parent_path().string() + "/";
+    }
+#endif
+    return {};
+}
+
+// Loads the unzip library. A bare name is looked for beside the program first:
+// the system's search would use the RUNPATH of whichever object calls dlopen,
+// and under a sanitizer that is the sanitizer's runtime, not the program.
+std::unique_ptr<DynamicLibrary> LoadUnzipLibrary(const std::string& fileName) {
+    if (fileName.find('/') == std::string::npos) {
+        const std::string folder = ExecutableFolder();
+        if (!folder.empty() && FileExists(folder + fileName)) {
+            if (auto library = DynamicLibrary::Load(folder + fileName)) {
+                return library;
+            }
+        }
+    }
+    return DynamicLibrary::Load(fileName);
+}
+
+// The record's text, which the library zero-terminates within its 512 bytes.
+std::string RecordText(const TUnzipCallbackInfo& info) {
+    return std::string(info.Text, strnlen(info.Text, sizeof info.Text));
+}
+
+}  // namespace
+
+// Reads the directory front to back through one buffer, so a directory of many
+// entries costs a few large reads rather than four small ones per entry.
+class TZip::DirectoryReader {
+  public:
+    DirectoryReader(const InputFile& file, std::int64_t offset) : m_file(&file), m_offset(offset) {}
+
+    void Reopen(const InputFile& file) {
+        m_file = &file;
+        m_offset = 0;
+        m_begin = m_end = 0;
+    }
+
+    // Appends up to `count` bytes to `out`; true when all of them were there.
+    bool Read(size_t count, std::string& out) {
+        while (count > 0) {
+            if (m_begin == m_end && !Fill()) {
+                return false;
+            }
+            const size_t take = std::min(count, m_end - m_begin);
+            out.append(m_buffer.data() + m_begin, take);
+            m_begin += take;
+            count -= take;
+        }
+        return true;
+    }
+
+  private:
+    bool Fill() {
+        m_buffer.resize(kDirectoryBufferSize);
+        const size_t got = m_file->ReadAt(m_offset, m_buffer.data(), m_buffer.size());
+        m_offset += static_cast<std::int64_t>(got);
+        m_begin = 0;
+        m_end = got;
+        return got > 0;
+    }
+
+    const InputFile* m_file;
+    std::int64_t m_offset;
+    std::string m_buffer;
+    size_t m_begin = 0;
+    size_t m_end = 0;
+};
+
+TZip::TZip(Prompter& prompter, DriveInfo& drives)
+    : m_prompter(prompter),
+      m_drives(drives),
+      m_libraryFileName(SharedLibraryFileName("UnzDll", "unzdll")) {}
+
+TZip::~TZip() = default;
+
+void TZip::SetZipFileName(const std::string& path) {
+    m_password.clear();
+    m_oemNames = false;
+    m_endRecord = TEOCHInfo{};
+    m_entries.clear();
+    m_zipFileName = path;
+
+    if (!path.empty()) {
+        if (!m_drives.IsReachable(path)) {
+            throw ZipException("Unable to access the selected drive!");
+        }
+        if (!FileExists(path)) {
+            // An empty archive: the end record alone. "x" never replaces a file
+            // that appeared meanwhile.
+            bool written = false;
+            if (std::FILE* out = std::fopen(path.c_str(), "wbx")) {
+                written = std::fwrite(&m_endRecord.Record, sizeof m_endRecord.Record, 1, out) == 1;
+                written = std::fclose(out) == 0 && written;
+                if (!written) {
+                    std::remove(path.c_str());
+                }
+            }
+            if (!written) {
+                throw ZipException(Format("Unable to create \n\"%s\"", {path}));
+            }
+        }
+        ReadDirectory();
+    }
+    if (OnContentsChanged) {
+        OnContentsChanged(this);
+    }
+}
+
+void TZip::ReadDirectory() {
+    auto file = std::make_unique<InputFile>(m_zipFileName);
+
+    // The end record: the last 22 bytes, else one read of the last 65,535 bytes
+    // scanned backwards.
+    std::string tail;
+    std::int64_t tailStart = 0;
+    while (true) {
+        const std::int64_t size = file->Size();
+        m_endRecord.EndRecordPosition = -1;
+        if (size >= static_cast<std::int64_t>(kZipEndRecordSize)) {
+            tail.resize(kZipEndRecordSize);
+            tailStart = size - static_cast<std::int64_t>(kZipEndRecordSize);
+            const size_t got = file->ReadAt(tailStart, tail.data(), tail.size());
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(tail.data());
+            if (got == tail.size() && ReadLe32(bytes) == kZipEndRecordSignature) {
+                m_endRecord.EndRecordPosition = tailStart;
+            } else {
+                tail.resize(static_cast<size_t>(std::min<std::int64_t>(
+                    size, static_cast<std::int64_t>(kZipEndRecordSearchSpan))));
+                tailStart = size - static_cast<std::int64_t>(tail.size());
+                tail.resize(file->ReadAt(tailStart, tail.data(), tail.size()));
+                const auto hit = FindEndRecordSignature(
+                    reinterpret_cast<const std::uint8_t*>(tail.data()), tail.size());
+                if (hit) {
+                    m_endRecord.EndRecordPosition = tailStart + static_cast<std::int64_t>(*hit);
+                }
+            }
+        }
+        if (m_endRecord.EndRecordPosition >= 0) {
+            break;
+        }
+        const int disk = GetDiskNumber(m_drives, m_zipFileName);
+        if (disk <= 0) {
+            throw ZipException(NotValidZip(m_zipFileName));
+        }
+        if (!AskForLastDisk(m_prompter, Caption, disk)) {
+            return;
+        }
+        file = std::make_unique<InputFile>(m_zipFileName);
+    }
+
+    // The record and the archive comment are inside the tail already read.
+    const size_t at = static_cast<size_t>(m_endRecord.EndRecordPosition - tailStart);
+    std::memcpy(&m_endRecord.Record, tail.data() + at, kZipEndRecordSize);
+    const TZipEndRecord& record = m_endRecord.Record;
+    if (record.ThisDiskNo > kMaxDiskNumber || record.CentralDiskNo > kMaxDiskNumber) {
+        throw ZipException(NotValidZip(m_zipFileName));
+    }
+    if (at + kZipEndRecordSize + record.ZipCommentLen <= tail.size()) {
+        m_endRecord.Comment = tail.substr(at + kZipEndRecordSize, record.ZipCommentLen);
+    }
+    if (record.TotalEntries == 0) {
+        return;
+    }
+    if (record.ThisDiskNo != record.CentralDiskNo) {
+        if (!AskForDisk(m_prompter, m_drives, Caption, m_zipFileName, record.CentralDiskNo)) {
+            return;
+        }
+        file = std::make_unique<InputFile>(m_zipFileName);
+    }
+
+    // The entries. In a single-file archive the directory ends where the end
+    // record starts, which also finds it behind data put in front of the archive.
+    const std::int64_t start = record.ThisDiskNo != 0
+                                   ? static_cast<std::int64_t>(record.CentralOffset)
+                                   : m_endRecord.EndRecordPosition - record.CentralSize;
+    try {
+        if (start < 0) {
+            throw BadCentralHeader{};
+        }
+        DirectoryReader reader(*file, start);
+        m_entries.reserve(record.TotalEntries);
+        // Reused across entries, so only the kept strings allocate.
+        std::string fixed;
+        std::string name;
+        std::string comment;
+        for (int i = 0; i < record.TotalEntries; ++i) {
+            fixed.clear();
+            if (!reader.Read(kZipCentralHeaderSize, fixed)) {
+                const int disk = GetDiskNumber(m_drives, m_zipFileName);
+                if (record.ThisDiskNo == 0 || disk == 0 || record.ThisDiskNo < disk ||
+                    !AskForDisk(m_prompter, m_drives, Caption, m_zipFileName, disk + 1)) {
+                    throw BadCentralHeader{};
+                }
+                file = std::make_unique<InputFile>(m_zipFileName);
+                reader.Reopen(*file);
+                --i;
+                continue;
+            }
+            TFileInfo entry;
+            std::memcpy(&entry.Header, fixed.data(), kZipCentralHeaderSize);
+            if (entry.Header.Signature != kZipCentralHeaderSignature) {
+                throw BadCentralHeader{};
+            }
+            if (i == 0) {
+                m_oemNames = UsesOemNames(entry.Header.HostSystem, entry.Header.FormatVersion);
+            }
+            name.clear();
+            comment.clear();
+            if (!reader.Read(entry.Header.FileNameLen, name) ||
+                !reader.Read(entry.Header.ExtraLen, entry.ExtraField) ||
+                !reader.Read(entry.Header.FileComLen, comment)) {
+                throw BadCentralHeader{};
+            }
+            entry.FileName = ConvertMemberName(name, m_oemNames, entry.Header.Flag);
+            entry.FileComment = ConvertMemberComment(comment, m_oemNames, entry.Header.Flag);
+            entry.Encrypted = (entry.Header.Flag & kZipFlagEncrypted) != 0;
+            m_entries.push_back(std::move(entry));
+        }
+    } catch (const BadCentralHeader&) {
+        m_entries.clear();
+        throw ZipException("Error reading CentralFileHeader.");
+    } catch (...) {
+        m_entries.clear();
+        throw;
+    }
+}
+
+TFileInfo TZip::GetEntry(int index) const {
+    if (index < 0 || index >= Count()) {
+        throw ZipException("Index range error");
+    }
+    return m_entries[static_cast<size_t>(index)];
+}
+
+bool TZip::LoadUnzDll() {
+    if (m_exec != nullptr) {
+        return true;
+    }
+    std::unique_ptr<DynamicLibrary> library = LoadUnzipLibrary(m_libraryFileName);
+    if (!library) {
+        return false;
+    }
+    const auto exec = library->Function<UnzDllExecFn>("UnzDllExec");
+    const auto version = library->Function<GetUnzDllVersionFn>("GetUnzDllVersion");
+    if (exec == nullptr || version == nullptr) {
+        return false;
+    }
+    if (version() < kUnzipMinimumLibraryVersion) {
+        throw ZipException("Error - invalid version of ZipDll.dll or UnzDll.dll");
+    }
+    m_library = std::move(library);
+    m_exec = exec;
+    return true;
+}
+
+std::string TZip::TargetFolder() const {
+    namespace fs = std::filesystem;
+    const std::string folder = m_extractDir.empty() ? FolderPart(m_zipFileName) : m_extractDir;
+    std::error_code ec;
+    fs::path absolute = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    if (ec) {
+        ThrowIoError("Cannot use folder", folder, ec.value());
+    }
+    std::string result = absolute.lexically_normal().string();
+    if (result.empty() || !IsPathDelimiter(result.back(), NativePathStyle())) {
+        result += PathSeparator(NativePathStyle());
+    }
+    // The folder is handed to the library instead of being made the current
+    // folder; the same failure is reported when it could not have been.
+#ifdef _WIN32
+    if (!fs::is_directory(absolute, ec)) {
+        ThrowIoError("Cannot use folder", result, ENOENT);
+    }
+#else
+    if (::access(result.c_str(), X_OK) != 0) {
+        ThrowIoError("Cannot use folder", result, errno);
+    }
+    if (!fs::is_directory(absolute, ec)) {
+        ThrowIoError("Cannot use folder", result, ENOTDIR);
+    }
+#endif
+    return result;
+}
+
+std::int32_t TZip::Extract() {
+    m_cancelled = false;
+    if (m_entries.empty()) {
+        return 0;
+    }
+    if (m_endRecord.Record.ThisDiskNo != 0) {
+        m_prompter.ShowMessage(Caption,
+                               "Cannot Add, Delete or Extract from a multiple disk Zip file...\n"
+                               "Merge this Zip file onto the hard disk before retrying.",
+                               DialogButtons::Ok, DialogIcon::Information);
+        return 0;
+    }
+    if (!m_extractDir.empty() && !FolderExists(m_extractDir)) {
+        m_prompter.ShowMessage(
+            Caption,
+            Format("Unable to extract files to:\n\"%s\"\nThis folder does not exist.",
+                   {m_extractDir}),
+            DialogButtons::Ok, DialogIcon::Information);
+        return 0;
+    }
+    if (!LoadUnzDll()) {
+        throw ZipException(Format("Unable to load %s", {"\"" + m_libraryFileName + "\"."}));
+    }
+    const std::string target = TargetFolder();
+
+    // The command points into these copies, which an event handler cannot move.
+    const std::vector<std::string> specs = m_fileSpecs;
+    const std::string archive = m_zipFileName;
+    const std::string password = m_password;
+    std::vector<TUnzipFileData> names(specs.size());
+    for (size_t i = 0; i < specs.size(); ++i) {
+        names[i].FileSpec = specs[i].c_str();
+    }
+    auto command = std::make_unique<TUnzipCommand>();
+    command->Caller = this;
+    command->Version = kUnzipInterfaceVersion;
+    command->Callback = &TZip::UnzipCallback;
+    command->Password = password.empty() ? nullptr : password.c_str();
+    command->Option40 = -1;
+    command->Option48 = -1;
+    command->FileSpecCount = static_cast<std::int32_t>(specs.size());
+    command->ZipFileName = archive.c_str();
+    command->FileSpecs = names.empty() ? nullptr : names.data();
+    command->Option104 = 3;
+    command->ExtractDir = target.c_str();
+    command->Option144 = 7;
+
+    m_pendingError = nullptr;
+    std::int32_t result = 0;
+    {
+        // The dialog goes away however the call ends.
+        struct DialogGuard {
+            std::unique_ptr<TProgressForm>& dialog;
+            ~DialogGuard() { dialog.reset(); }
+        } guard{m_dialog};
+        if (m_showProgressDialog && CreateProgressForm) {
+            m_dialog = CreateProgressForm([this] { CancelFromDialog(); });
+            if (m_dialog) {
+                m_dialog->Show();
+            }
+            if (ProcessMessages) {
+                ProcessMessages();
+            }
+        }
+        result = m_exec(command.get());
+    }
+    m_fileSpecs.clear();
+    if (m_pendingError) {
+        std::rethrow_exception(std::exchange(m_pendingError, nullptr));
+    }
+    return result;
+}
+
+std::int32_t TZip::UnzipCallback(TUnzipCallbackInfo* info) {
+    if (info == nullptr || info->Caller == nullptr) {
+        return -1;
+    }
+    return static_cast<TZip*>(info->Caller)->HandleCallback(*info);
+}
+
+std::int32_t TZip::HandleCallback(TUnzipCallbackInfo& info) {
+    // An exception must not unwind through the library's frames: it stops the
+    // run and is raised again once the library has returned.
+    try {
+        if (!m_cancelled) {
+            switch (info.ActionCode) {
+                case UZ_BEGIN_FILE:
+                    m_filename = RecordText(info);
+                    if (OnZEDBeginFileEvent) {
+                        OnZEDBeginFileEvent(this, m_filename, info.Value, m_batchCount,
+                                            m_totalBytesInBatch);
+                    }
+                    if (m_dialog) {
+                        m_dialog->SetLabel(m_filename);
+                    }
+                    break;
+                case UZ_PROGRESS:
+                    m_bytesDone += info.Value;
+                    if (OnZEDProgressEvent) {
+                        OnZEDProgressEvent(this, m_filename, info.Value, m_totalBytesInBatch);
+                    }
+                    if (m_dialog) {
+                        const double position =
+                            std::trunc(static_cast<double>(m_bytesDone) * m_factor);
+                        m_dialog->SetBarPosition(
+                            static_cast<int>(std::clamp(position, 0.0, double{kProgressBarMax})));
+                    }
+                    break;
+                case UZ_END_BATCH:
+                    if (OnZEDEndBatchEvent) {
+                        OnZEDEndBatchEvent(this, m_skippedCount, m_batchCount, m_totalBytesInBatch);
+                    }
+                    HideDialog();
+                    break;
+                case UZ_BATCH_COUNT:
+                    m_batchCount = info.Value;
+                    break;
+                case UZ_BATCH_BYTES:
+                    m_totalBytesInBatch = info.Value;
+                    m_bytesDone = 0;
+                    m_skippedCount = 0;
+                    m_factor = info.Value == 0 ? 1.0f : 65535.0f / static_cast<float>(info.Value);
+                    if (m_dialog) {
+                        m_dialog->SetBarMax(kProgressBarMax);
+                    }
+                    break;
+                case UZ_PASSWORD:
+                    AskPassword(info);
+                    break;
+                case UZ_CRC_ERROR:
+                    AskDamaged(info);
+                    break;
+                case UZ_OVERWRITE:
+                    // Replace the file on disk only when it is older than the member.
+                    info.Value = info.Answer & 1;
+                    break;
+                case UZ_SKIPPED:
+                    ++m_skippedCount;
+                    break;
+                default:
+                    break;
+            }
+        }
+    } catch (...) {
+        m_pendingError = std::current_exception();
+        m_cancelled = true;
+    }
+    const std::int32_t result = m_cancelled ? -1 : 0;
+    if (ProcessMessages) {
+        try {
+            ProcessMessages();
+        } catch (...) {
+            if (!m_pendingError) {
+                m_pendingError = std::current_exception();
+            }
+            m_cancelled = true;
+        }
+    }
+    return result;
+}
+
+void TZip::AskPassword(TUnzipCallbackInfo& info) {
+    HideDialog();
+    const std::string prompt =
+        info.Value == kUnzipPasswordTries
+            ? Format("A new password is required for \"%s\"", {RecordText(info)})
+            : std::string("Password is invalid, please retry ...");
+    const InputResult entered = m_prompter.AskText(Caption, prompt, "", true);
+    if (entered.ok && !entered.text.empty()) {
+        const size_t length = std::min(entered.text.size(), sizeof info.Text - 1);
+        std::memcpy(info.Text, entered.text.data(), length);
+        info.Text[length] = '\0';
+        info.Answer = 1;
+        if (info.Value > 0) {
+            --info.Value;
+        }
+    } else {
+        const DialogResult goOn =
+            m_prompter.ShowMessage(Caption,
+                                   "No password was entered so the file will not be extracted...\n"
+                                   "Do you wish to continue extracting other files?",
+                                   DialogButtons::YesNo, DialogIcon::Question);
+        if (goOn != DialogResult::Yes) {
+            m_cancelled = true;
+        }
+        info.Answer = 0;
+        info.Value = 0;
+    }
+    ShowDialogAgain();
+}
+
+void TZip::AskDamaged(TUnzipCallbackInfo& info) {
+    HideDialog();
+    const DialogResult answer = m_prompter.ShowMessage(
+        Caption,
+        Format("\"%s\" may be corrupted (CRC error).\nExtract this file anyway? ...",
+               {RecordText(info)}),
+        DialogButtons::YesNoCancel, DialogIcon::Question, 1);
+    if (answer == DialogResult::Yes) {
+        info.Answer = 1;
+    } else if (answer == DialogResult::Cancel) {
+        m_cancelled = true;
+    } else {
+        info.Answer = 0;
+    }
+    ShowDialogAgain();
+}
+
+void TZip::HideDialog() {
+    if (m_dialog) {
+        m_dialog->Hide();
+    }
+}
+
+void TZip::ShowDialogAgain() {
+    if (m_dialog && !m_cancelled) {
+        m_dialog->Show();
+    }
+}
+
+void TZip::CancelFromDialog() {
+    m_cancelled = true;
+    HideDialog();
+}
+
+}  // namespace parevo
