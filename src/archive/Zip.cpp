@@ -35,34 +35,6 @@ std::string NotValidZip(const std::string& path) {
 // Thrown inside the entry loop; becomes "Error reading CentralFileHeader.".
 struct BadCentralHeader {};
 
-// The folder of the running program, with a trailing separator; empty when
-// unknown.
-std::string ExecutableFolder() {
-#if defined(__linux__)
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        return self.parent_path().string() + "/";
-    }
-#endif
-    return {};
-}
-
-// Loads the unzip library. A bare name is looked for beside the program first:
-// the system's search would use the RUNPATH of whichever object calls dlopen,
-// and under a sanitizer that is the sanitizer's runtime, not the program.
-std::unique_ptr<DynamicLibrary> LoadUnzipLibrary(const std::string& fileName) {
-    if (fileName.find('/') == std::string::npos) {
-        const std::string folder = ExecutableFolder();
-        if (!folder.empty() && FileExists(folder + fileName)) {
-            if (auto library = DynamicLibrary::Load(folder + fileName)) {
-                return library;
-            }
-        }
-    }
-    return DynamicLibrary::Load(fileName);
-}
-
 // The record's text, which the library zero-terminates within its 512 bytes.
 std::string RecordText(const TUnzipCallbackInfo& info) {
     return std::string(info.Text, strnlen(info.Text, sizeof info.Text));
@@ -283,7 +255,7 @@ bool TZip::LoadUnzDll() {
     if (m_exec != nullptr) {
         return true;
     }
-    std::unique_ptr<DynamicLibrary> library = LoadUnzipLibrary(m_libraryFileName);
+    std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Load(m_libraryFileName);
     if (!library) {
         return false;
     }
