@@ -1,0 +1,4 @@
+parevo_test(settings_tests SOURCES
+  settings/xml_parser_test.cpp
+  settings/xml_node_test.cpp
+)
