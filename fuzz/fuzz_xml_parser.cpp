@@ -15,7 +15,7 @@ namespace {
 
 // External files are not the subject here; keep the run independent of the disk.
 class NoExternal : public parevo::TXmlParser {
-public:
+  public:
     std::unique_ptr<parevo::TXmlParser> OpenExternal(const std::string&, const std::string&,
                                                      const std::string&) override {
         return nullptr;
@@ -35,9 +35,10 @@ bool ReadableFieldName(std::string_view name) {
     }
     const auto first = static_cast<unsigned char>(name[0]);
     const bool start = first == ':' || first == '_' || (first >= 'A' && first <= 'Z') ||
-                       (first >= 'a' && first <= 'z') || (first >= 0xC0 && first != 0xD7 &&
-                                                          first != 0xF7);
-    return start && name.find_first_of(std::string_view(" \t\r\n/=>\0", 9)) == std::string_view::npos;
+                       (first >= 'a' && first <= 'z') ||
+                       (first >= 0xC0 && first != 0xD7 && first != 0xF7);
+    return start &&
+           name.find_first_of(std::string_view(" \t\r\n/=>\0", 9)) == std::string_view::npos;
 }
 
 bool RoundTripSafe(const parevo::TXMLNode& root) {

@@ -143,18 +143,19 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     given.safeTrim = app.add_flag("--safe-trim,!--no-safe-trim", cli.safeTrim,
                                   "keep (or, with --no-safe-trim, do not keep) 100 extra bytes "
                                   "after the end of the game data");
-    given.trimSceneNumber = app.add_flag(
-        "--trim-scene-number,!--no-trim-scene-number", cli.trimSceneNumber,
-        "cut the release number (everything up to the first \" - \") from the name");
+    given.trimSceneNumber =
+        app.add_flag("--trim-scene-number,!--no-trim-scene-number", cli.trimSceneNumber,
+                     "cut the release number (everything up to the first \" - \") from the name");
     given.headerName = app.add_flag("--header-name,!--no-header-name", cli.headerName,
                                     "name the output after the title in the ROM header");
     given.appendText = app.add_option("--append", cli.appendText,
                                       "text appended to the output name (default \"_trim\"); "
                                       "empty overwrites the source unless --output-dir is given")
                            ->type_name("TEXT");
-    auto* outputDirOption = app.add_option("--output-dir", cli.outputDir,
-                                           "write the output into DIR instead of the source's folder")
-                                ->type_name("DIR");
+    auto* outputDirOption =
+        app.add_option("--output-dir", cli.outputDir,
+                       "write the output into DIR instead of the source's folder")
+            ->type_name("DIR");
     app.add_flag("--no-output-dir", cli.noOutputDir,
                  "write the output beside the source even if the settings name a folder")
         ->excludes(outputDirOption);

@@ -69,7 +69,8 @@ std::string ChooseDataPath(const std::string& exeFolder, const ConfigEnvironment
     if (FileExists(portable + "settings.xml")) {
         return portable;
     }
-    if (FolderExists(portable) ? Writable(portable) : Writable(exeFolder.empty() ? "." : exeFolder)) {
+    if (FolderExists(portable) ? Writable(portable)
+                               : Writable(exeFolder.empty() ? "." : exeFolder)) {
         return portable;
     }
     const std::string config = UserConfigFolder(env);

@@ -37,7 +37,7 @@ std::string ChooseDataPath(const std::string& exeFolder, const ConfigEnvironment
 std::string RunningExecutablePath();
 
 class TAppManager {
-public:
+  public:
     // `executablePath` is the running executable's full path; its folder is the
     // text up to and including the last separator.
     TAppManager(const std::string& executablePath, OptionControls& controls,
@@ -57,7 +57,7 @@ public:
     const std::string& SettingsFile() const { return m_settingsFile; }
     TQuillSettings* AppSettings() const { return m_settings.get(); }
 
-private:
+  private:
     void EnsureDataFolder() const;
 
     std::string m_exeFolder;

@@ -11,7 +11,7 @@
 namespace parevo {
 
 class OptionControls {
-public:
+  public:
     virtual ~OptionControls() = default;
 
     // Check boxes. Setting CustomPath to a new state runs CustomPathClick, as a
@@ -58,7 +58,7 @@ int ReadByteJumpText(std::string_view text);
 
 // The controls' state with the window's defaults.
 class PlainOptionControls : public OptionControls {
-public:
+  public:
     bool CustomPath() const override { return m_customPath; }
     void SetCustomPath(bool checked) override;
     bool SafeTrim() const override { return m_safeTrim; }
@@ -85,7 +85,7 @@ public:
     int HintPause() const { return m_hintPause; }
     int HintShortPause() const { return m_hintShortPause; }
 
-private:
+  private:
     bool m_customPath = false;
     bool m_safeTrim = true;
     bool m_trimSceneNumber = false;

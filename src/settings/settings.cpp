@@ -51,7 +51,8 @@ bool ParseWhole(std::string_view text, long long& value) {
     }
     constexpr auto kMax = static_cast<unsigned long long>(std::numeric_limits<long long>::max());
     if (ec == std::errc::result_out_of_range || magnitude > kMax) {
-        value = negative ? std::numeric_limits<long long>::min() : std::numeric_limits<long long>::max();
+        value = negative ? std::numeric_limits<long long>::min()
+                         : std::numeric_limits<long long>::max();
     } else {
         value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
     }

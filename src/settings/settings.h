@@ -14,7 +14,7 @@ namespace parevo {
 // a number is wanted): "Could not convert variant of type (String) into type
 // (Boolean)".
 class ConversionError : public Error {
-public:
+  public:
     ConversionError(const std::string& fromType, const std::string& toType);
 };
 
@@ -24,7 +24,7 @@ bool VariantToBoolean(std::string_view text);
 long long VariantToInteger(std::string_view text);
 
 class TQuillSettings {
-public:
+  public:
     explicit TQuillSettings(OptionControls& controls) : m_controls(controls) {}
 
     // Applies the file to the controls. A missing or unreadable file, or one whose
@@ -34,7 +34,7 @@ public:
     // Writes the controls to the file (replacing it); errors of the write propagate.
     void SaveToFile(const std::string& fileName);
 
-private:
+  private:
     OptionControls& m_controls;
 };
 

@@ -33,12 +33,16 @@ std::string Element(const std::string& name, const std::string& value) {
 }
 
 class CliSettingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // A copy of the program in a folder of its own, so its data/ folder is ours.
         fs::create_directory(install / "bin");
         fs::copy_file(std::string(PAREVO_BIN_DIR) + "/parevo-cli", program);
-        test::RomBuilder().Title("SOMEGAME").DataUpTo(8600).PadTo(10000).WriteTo(dir / "1 - Game.nds");
+        test::RomBuilder()
+            .Title("SOMEGAME")
+            .DataUpTo(8600)
+            .PadTo(10000)
+            .WriteTo(dir / "1 - Game.nds");
     }
 
     void WriteSettings(const std::string& text) {

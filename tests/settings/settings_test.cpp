@@ -18,7 +18,7 @@ using test::TempDir;
 
 // The plain controls, counting the runs of the CustomPath handler.
 class CountingControls : public PlainOptionControls {
-public:
+  public:
     void CustomPathClick() override {
         ++clicks;
         PlainOptionControls::CustomPathClick();
@@ -35,7 +35,7 @@ std::string Element(const std::string& name, const std::string& value) {
 }
 
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     void Load(const std::string& text) {
         test::WriteText(file, text);
         TQuillSettings(controls).LoadFromFile(file);
@@ -54,7 +54,8 @@ protected:
     CountingControls controls;
 };
 
-constexpr const char* kConversion = "Could not convert variant of type (String) into type (Boolean)";
+constexpr const char* kConversion =
+    "Could not convert variant of type (String) into type (Boolean)";
 
 TEST_F(SettingsTest, SavesTheTenLineFileOfTheDefaults) {
     controls.SelectFolder("D:\\Roms\\Small");
@@ -121,8 +122,8 @@ TEST_F(SettingsTest, NamesIgnoreLetterCaseButValueMustBeLowerCase) {
 
 TEST_F(SettingsTest, ByteJumpConversions) {
     const std::pair<std::string, int> cases[] = {
-        {"5000", 2000}, {"0", 1}, {"42", 42}, {"-5", 1}, {"+12", 12}, {"True", 1}, {"false", 1},
-        {"99999999999999999999", 2000}};
+        {"5000", 2000}, {"0", 1},    {"42", 42},   {"-5", 1},
+        {"+12", 12},    {"True", 1}, {"false", 1}, {"99999999999999999999", 2000}};
     for (const auto& [text, expected] : cases) {
         controls.SetByteJump(300);
         Load(SettingsText(Element("bytejump", text)));
@@ -186,9 +187,10 @@ TEST_F(SettingsTest, AppendAndDirectory) {
 }
 
 TEST_F(SettingsTest, OrderUnknownElementsAndRepeats) {
-    Load("<settings>text<!-- c --><append value=\"z\"/><unknown value=\"q\"/>"
-         "<bytejump value=\"10\"><safetrim value=\"False\"/></bytejump>"
-         "<bytejump value=\"20\"/></settings><safetrim value=\"False\"/>");
+    Load(
+        "<settings>text<!-- c --><append value=\"z\"/><unknown value=\"q\"/>"
+        "<bytejump value=\"10\"><safetrim value=\"False\"/></bytejump>"
+        "<bytejump value=\"20\"/></settings><safetrim value=\"False\"/>");
     EXPECT_EQ(controls.AppendText(), "z");
     EXPECT_EQ(controls.ByteJump(), 20);
     EXPECT_TRUE(controls.SafeTrim());  // not a direct child of the root
@@ -255,7 +257,7 @@ TEST(OptionControls, ToTrimOptions) {
 }
 
 class AppManagerTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::string exe = dir / "parevo";
     CountingControls controls;
@@ -310,8 +312,7 @@ TEST(AppManager, DataFolderChoice) {
     EXPECT_EQ(ChooseDataPath(dir.Path() + "/", env), dir / "data/");
     // Not writable (here: not there at all) and no settings file: the user's folder.
     EXPECT_EQ(ChooseDataPath("/nonexistent-parevo/bin/", env), "/home/u/.config/parevo/");
-    EXPECT_EQ(ChooseDataPath("/nonexistent-parevo/bin/", {"/xdg", "/home/u", ""}),
-              "/xdg/parevo/");
+    EXPECT_EQ(ChooseDataPath("/nonexistent-parevo/bin/", {"/xdg", "/home/u", ""}), "/xdg/parevo/");
     EXPECT_EQ(UserConfigFolder({"relative/xdg", "/home/u", ""}), "/home/u/.config/parevo/");
     EXPECT_EQ(UserConfigFolder({"", "", ""}), "");
     // With nowhere else to go, stay beside the executable.

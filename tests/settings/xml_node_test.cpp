@@ -42,7 +42,11 @@ std::string Read(const std::string& text) {
 TEST(XmlNode, NamesFieldsAndChildren) {
     TXMLNode root("Settings");
     EXPECT_EQ(root.Name(), "settings");
-    EXPECT_EQ(TXMLNode("\xC4" "BC").Name(), "\xC4" "bc");  // only A to Z change
+    EXPECT_EQ(TXMLNode("\xC4"
+                       "BC")
+                  .Name(),
+              "\xC4"
+              "bc");  // only A to Z change
     EXPECT_EQ(root.AddChild("ByteJump")->Name(), "bytejump");
     EXPECT_EQ(root.ChildCount(), 1);
     EXPECT_EQ(root.ChildAt(-1), nullptr);
@@ -131,17 +135,21 @@ TEST(XmlNode, FilesRoundTripAndWriteExactBytes) {
     EXPECT_EQ(ReadXmlFile(dir / "missing.xml"), nullptr);
 }
 
-TEST(XmlNode, FailedWriteKeepsTheOldFile) {
+TEST(XmlNode, MissingFolderIsAFileCreateError) {
     TempDir dir;
     TXMLNode root("settings");
     try {
         root.WriteToFile(dir / "no-such-folder/s.xml");
         FAIL() << "no error";
     } catch (const FileCreateError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Cannot create file \"" + (dir / "no-such-folder/s.xml") +
-                      "\". No such file or directory");
+        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + (dir / "no-such-folder/s.xml") +
+                                             "\". No such file or directory");
     }
+}
+
+TEST(XmlNode, FailedWriteKeepsTheOldFile) {
+    TempDir dir;
+    TXMLNode root("settings");
     if (::geteuid() == 0) {
         GTEST_SKIP() << "permissions do not bind root";
     }
@@ -162,12 +170,15 @@ TEST(XmlNode, ShortWriteIsAStreamWriteError) {
     // A write that stops part-way (a full disk, here a file-size limit in a child
     // process): the Part's text, and no temporary file left behind.
     TempDir dir;
+    test::WriteText(dir / "s.xml", "old settings");
     std::string big(1 << 16, 'v');
     TXMLNode root("r");
     root.AddField("v", Variant(big));
     const pid_t pid = ::fork();
     if (pid == 0) {
-        struct rlimit limit {4096, 4096};
+        struct rlimit limit {
+            4096, 4096
+        };
         ::signal(SIGXFSZ, SIG_IGN);
         ::setrlimit(RLIMIT_FSIZE, &limit);
         try {
@@ -183,7 +194,9 @@ TEST(XmlNode, ShortWriteIsAStreamWriteError) {
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(dir.List(), std::vector<std::string>{});  // the temporary file is gone
+    // The old file is whole and the temporary file is gone.
+    EXPECT_EQ(test::ReadText(dir / "s.xml"), "old settings");
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"s.xml"});
 }
 
 // Write a random tree, read it back: the same tree. Values take every byte;
@@ -205,7 +218,8 @@ TEST(XmlNode, RandomTreesRoundTrip) {
         TXMLNode root(name());
         std::vector<TXMLNode*> nodes{&root};
         for (int n = pick(30); n > 0; --n) {
-            nodes.push_back(nodes[static_cast<size_t>(pick(static_cast<int>(nodes.size())))]->AddChild(name()));
+            nodes.push_back(
+                nodes[static_cast<size_t>(pick(static_cast<int>(nodes.size())))]->AddChild(name()));
         }
         for (TXMLNode* node : nodes) {
             std::set<std::string> names;

@@ -36,7 +36,8 @@ std::vector<Part> Scan(TXmlParser& scanner, bool collapse = true) {
     scanner.Rewind();
     std::vector<Part> parts;
     while (scanner.NextPart()) {
-        parts.push_back({scanner.PartKind(), scanner.PartName(), scanner.PartText(), AttrsOf(scanner)});
+        parts.push_back(
+            {scanner.PartKind(), scanner.PartName(), scanner.PartText(), AttrsOf(scanner)});
     }
     return parts;
 }
@@ -162,8 +163,7 @@ TEST(XmlParserValues, WhiteSpaceByType) {
     EXPECT_EQ(ValueOf("a\tb\r\n c"), "a b   c");
     // Written as references, white space is kept.
     EXPECT_EQ(ValueOf("a&#9;b&#10;&#13;"), "a\tb\n\r");
-    const std::string dtd =
-        "<!DOCTYPE a [<!ATTLIST a v NMTOKENS #IMPLIED w CDATA #IMPLIED>]>";
+    const std::string dtd = "<!DOCTYPE a [<!ATTLIST a v NMTOKENS #IMPLIED w CDATA #IMPLIED>]>";
     EXPECT_EQ(ValueOf("  x \t\n y  ", dtd), "x y");
     EXPECT_EQ(ValueOf(" &#32;x", dtd), " x");
 }
@@ -240,16 +240,22 @@ TEST(XmlParserEncodings, UpperCaseXmlIsAProcessingInstruction) {
 TEST(XmlParserEncodings, Utf8ToWindows1252) {
     EXPECT_EQ(Utf8ToWindows1252("abc"), "abc");
     EXPECT_EQ(Utf8ToWindows1252("\xC3\xA9"), "\xE9");
-    EXPECT_EQ(Utf8ToWindows1252("\xE2\x82\xAC"), "\x80");     // euro sign
-    EXPECT_EQ(Utf8ToWindows1252("\xE2\x80\x94"), "\x97");     // em dash
+    EXPECT_EQ(Utf8ToWindows1252("\xE2\x82\xAC"), "\x80");          // euro sign
+    EXPECT_EQ(Utf8ToWindows1252("\xE2\x80\x94"), "\x97");          // em dash
     EXPECT_EQ(Utf8ToWindows1252("\xC2\x81\xC2\x8D"), "\x81\x8D");  // undefined: themselves
-    EXPECT_EQ(Utf8ToWindows1252("\xC2\x80"), "\xBF");         // U+0080 has no place
-    EXPECT_EQ(Utf8ToWindows1252("\xE4\xB8\xAD"), "\xBF");     // CJK
-    EXPECT_EQ(Utf8ToWindows1252("\xF0\x9F\x98\x80x"), "\xBF" "x");  // four bytes: one mark
-    EXPECT_EQ(Utf8ToWindows1252("\x80x"), "\xBF" "x");         // stray continuation
-    EXPECT_EQ(Utf8ToWindows1252("x\xC3"), "x\xBF");           // cut off
+    EXPECT_EQ(Utf8ToWindows1252("\xC2\x80"), "\xBF");              // U+0080 has no place
+    EXPECT_EQ(Utf8ToWindows1252("\xE4\xB8\xAD"), "\xBF");          // CJK
+    EXPECT_EQ(Utf8ToWindows1252("\xF0\x9F\x98\x80x"),
+              "\xBF"
+              "x");  // four bytes: one mark
+    EXPECT_EQ(Utf8ToWindows1252("\x80x"),
+              "\xBF"
+              "x");                                  // stray continuation
+    EXPECT_EQ(Utf8ToWindows1252("x\xC3"), "x\xBF");  // cut off
     // Continuation bytes are not checked, only their low six bits are used.
-    EXPECT_EQ(Utf8ToWindows1252("\xC3" "A"), std::string(1, '\xC1'));
+    EXPECT_EQ(Utf8ToWindows1252("\xC3"
+                                "A"),
+              std::string(1, '\xC1'));
 }
 
 TEST(XmlParserDeclarations, EntitiesAndDefaults) {
@@ -325,7 +331,9 @@ TEST(XmlParserDeclarations, ParameterEntitiesAndRewind) {
 TEST(XmlParserDeclarations, DeclarationFoundSeesEachDeclaration) {
     struct Recorder : TXmlParser {
         std::vector<TDtdElemType> seen;
-        void DeclarationFound(const TDtdElementRec& rec) override { seen.push_back(rec.ElementType); }
+        void DeclarationFound(const TDtdElementRec& rec) override {
+            seen.push_back(rec.ElementType);
+        }
     } scanner;
     scanner.LoadFromBuffer(
         "<!DOCTYPE a [<!ELEMENT a ANY><!ATTLIST a x CDATA #IMPLIED><!ENTITY e 'v'>"
@@ -337,7 +345,8 @@ TEST(XmlParserDeclarations, DeclarationFoundSeesEachDeclaration) {
 
 TEST(XmlParserDeclarations, ExternalSubsetAndEntityFromFiles) {
     test::TempDir dir;
-    test::WriteText(dir / "ext.dtd", "<!ENTITY ext SYSTEM 'sub/part.txt'><!ATTLIST a z CDATA 'zd'>");
+    test::WriteText(dir / "ext.dtd",
+                    "<!ENTITY ext SYSTEM 'sub/part.txt'><!ATTLIST a z CDATA 'zd'>");
     std::filesystem::create_directory(dir / "sub");
     test::WriteText(dir / "sub/part.txt", "external text");
     test::WriteText(dir / "doc.xml", "<!DOCTYPE a SYSTEM \"ext.dtd\"><a>&ext;</a>");

@@ -93,15 +93,32 @@ std::string EscapeFieldValue(std::string_view value) {
             // "&" as a character reference, not "&amp;": the reader resolves
             // character references after entity references, so "&amp;#65;" would
             // come back as "A".
-            case '&': out += "&#38;"; break;
-            case '"': out += "&quot;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '\0': out += "&#0;"; break;
-            case '\t': out += "&#9;"; break;
-            case '\n': out += "&#10;"; break;
-            case '\r': out += "&#13;"; break;
-            default: out += c;
+            case '&':
+                out += "&#38;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '\0':
+                out += "&#0;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;

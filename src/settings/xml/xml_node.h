@@ -18,20 +18,20 @@ class TXmlParser;
 
 // The target file (or its temporary sibling) could not be created or put in place.
 class FileCreateError : public Error {
-public:
+  public:
     // "Cannot create file "<name>". <reason>"
     FileCreateError(const std::string& fileName, const std::string& reason);
 };
 
 // A write did not take all the bytes: "Stream write error".
 class StreamWriteError : public Error {
-public:
+  public:
     StreamWriteError();
 };
 
 // A small tagged value: text, a whole number or on/off.
 class Variant {
-public:
+  public:
     enum class Kind { Text, Integer, Boolean };
 
     Variant() : m_value(std::string()) {}
@@ -47,7 +47,7 @@ public:
     std::string AsText() const;
     bool operator==(const Variant&) const = default;
 
-private:
+  private:
     std::variant<std::string, std::int64_t, bool> m_value;
 };
 
@@ -58,7 +58,7 @@ struct TXMLNodeField {
 };
 
 class TXMLNode {
-public:
+  public:
     // The name with A to Z turned into a to z; every other byte is kept.
     explicit TXMLNode(std::string_view name);
     ~TXMLNode();  // iterative, so a deep tree cannot exhaust the stack
@@ -90,7 +90,7 @@ public:
     // Throws FileCreateError or StreamWriteError.
     void WriteToFile(const std::string& fileName) const;
 
-private:
+  private:
     std::string m_name;
     std::vector<std::unique_ptr<TXMLNode>> m_children;
     std::vector<TXMLNodeField> m_fields;

@@ -22,7 +22,7 @@ namespace parevo {
 struct TXmlParser::StackNode {
     const char* returnTo = nullptr;
     std::string encoding;
-    std::string text;                       // an internal entity's replacement text
+    std::string text;                      // an internal entity's replacement text
     std::unique_ptr<TXmlParser> external;  // or the scanner holding an external one
     const char* Begin() const { return external ? external->m_buffer.c_str() : text.c_str(); }
 };
@@ -162,9 +162,10 @@ bool Predefined(std::string_view name, char& out) {
 
 TAttrType AttrTypeOf(std::string_view word) {
     static const std::pair<const char*, TAttrType> kTypes[] = {
-        {"CDATA", atCData},       {"ID", atID},           {"IDREF", atIdRef},
-        {"IDREFS", atIdRefs},     {"ENTITY", atEntity},   {"ENTITIES", atEntities},
-        {"NMTOKEN", atNmToken},   {"NMTOKENS", atNmTokens}};
+        {"CDATA", atCData},     {"ID", atID},
+        {"IDREF", atIdRef},     {"IDREFS", atIdRefs},
+        {"ENTITY", atEntity},   {"ENTITIES", atEntities},
+        {"NMTOKEN", atNmToken}, {"NMTOKENS", atNmTokens}};
     for (const auto& [name, type] : kTypes) {
         if (word == name) {
             return type;
@@ -196,9 +197,9 @@ unsigned char Windows1252Byte(std::uint32_t codePoint) {
 }  // namespace
 
 const char* PartKindName(TPartType kind) {
-    static const char* const kNames[] = {"",          "XML Prolog",  "Comment", "PI",
-                                         "DTD Declaration", "Start Tag", "Empty Tag",
-                                         "End Tag",   "Text",        "CDATA"};
+    static const char* const kNames[] = {
+        "",          "XML Prolog", "Comment", "PI",   "DTD Declaration",
+        "Start Tag", "Empty Tag",  "End Tag", "Text", "CDATA"};
     const int index = static_cast<int>(kind);
     return index >= 0 && index <= static_cast<int>(pkCData) ? kNames[index] : "";
 }
@@ -208,7 +209,9 @@ std::string Utf8ToWindows1252(std::string_view text) {
     out.reserve(text.size());
     const std::size_t n = text.size();
     std::size_t i = 0;
-    auto at = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k])); };
+    auto at = [&](std::size_t k) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k]));
+    };
     while (i < n) {
         const std::uint32_t b = at(i);
         if (b < 0x80) {
@@ -218,8 +221,8 @@ std::string Utf8ToWindows1252(std::string_view text) {
             out += static_cast<char>(Windows1252Byte(((b & 0x1F) << 6) | (at(i + 1) & 0x3F)));
             i += 2;
         } else if ((b & 0xF0) == 0xE0 && i + 2 < n) {
-            out += static_cast<char>(Windows1252Byte(((b & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) |
-                                                     (at(i + 2) & 0x3F)));
+            out += static_cast<char>(Windows1252Byte(
+                ((b & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) | (at(i + 2) & 0x3F)));
             i += 3;
         } else {
             // Not decodable: one 0xBF for the lead byte and the continuation bytes
@@ -605,8 +608,7 @@ void TXmlParser::ApplyDefaults() {
     for (int i = 0; i < def->Count(); ++i) {
         const TAttrDef* decl = def->At(i);
         TAttr* attr = m_attributes.Node(decl->Name);
-        if (attr == nullptr &&
-            (decl->DefaultType == dtDefault || decl->DefaultType == dtFixed)) {
+        if (attr == nullptr && (decl->DefaultType == dtDefault || decl->DefaultType == dtFixed)) {
             attr = m_attributes.Add(std::make_unique<TAttr>(decl->Name, decl->Value));
             attr->ValueType = avDefault;
         }
@@ -637,9 +639,9 @@ std::string TXmlParser::ReplaceGeneral(const std::string& text, int depth) {
     std::size_t i = 0;
     for (;;) {
         const std::size_t amp = text.find('&', i);
-        const std::size_t semi =
-            amp == std::string::npos || amp + 2 > text.size() ? std::string::npos
-                                                              : text.find(';', amp + 2);
+        const std::size_t semi = amp == std::string::npos || amp + 2 > text.size()
+                                     ? std::string::npos
+                                     : text.find(';', amp + 2);
         if (semi == std::string::npos) {
             out.append(text, i, std::string::npos);
             return out;

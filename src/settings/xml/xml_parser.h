@@ -42,9 +42,10 @@ const char* PartKindName(TPartType kind);
 
 // Name/value pair; the base of attributes and declaration records.
 class TNvpNode {
-public:
+  public:
     TNvpNode() = default;
-    TNvpNode(std::string name, std::string value) : Name(std::move(name)), Value(std::move(value)) {}
+    TNvpNode(std::string name, std::string value)
+        : Name(std::move(name)), Value(std::move(value)) {}
     virtual ~TNvpNode() = default;
     std::string Name;
     std::string Value;
@@ -55,7 +56,7 @@ public:
 // of equal names is found first.
 template <typename T>
 class TSortedList {
-public:
+  public:
     T* Add(std::unique_ptr<T> node) {
         const std::size_t at = LowerBound(node->Name);
         T* raw = node.get();
@@ -79,7 +80,7 @@ public:
     }
     void Clear() { m_items.clear(); }
 
-private:
+  private:
     std::size_t LowerBound(std::string_view name) const {
         std::size_t lo = 0;
         std::size_t hi = m_items.size();
@@ -98,7 +99,7 @@ private:
 };
 
 class TNvpList : public TSortedList<TNvpNode> {
-public:
+  public:
     // By index; outside the list the empty text.
     std::string Name(int index) const;
     std::string Value(int index) const;
@@ -122,14 +123,14 @@ enum TAttrType {
 };
 
 class TAttr : public TNvpNode {
-public:
+  public:
     using TNvpNode::TNvpNode;
     TAttrValueType ValueType = avNormal;
     TAttrType AttrType = atUnknown;
 };
 
 class TAttrList : public TSortedList<TAttr> {
-public:
+  public:
     std::string Name(int index) const;
     std::string Value(int index) const;
     std::string Value(std::string_view name) const;
@@ -138,7 +139,7 @@ public:
 enum TDefaultType { dtDefault, dtRequired, dtImplied, dtFixed };
 
 class TAttrDef : public TNvpNode {
-public:
+  public:
     // Value holds the default value.
     std::string TypeDef;
     std::string Notations;
@@ -150,14 +151,14 @@ enum TElemType { etEmpty, etAny, etChildsOnly, etMixed };
 
 // One element declaration: its attribute declarations, sorted by name.
 class TElemDef : public TSortedList<TAttrDef> {
-public:
+  public:
     std::string Name;
     std::string Definition;
     TElemType ElemType = etAny;
 };
 
 class TEntityDef : public TNvpNode {
-public:
+  public:
     // Value holds the replacement text of an internal entity.
     std::string SystemId;
     std::string PublicId;
@@ -166,7 +167,7 @@ public:
 };
 
 class TNotationDef : public TNvpNode {
-public:
+  public:
     std::string SystemId;
     std::string PublicId;
 };
@@ -196,7 +197,7 @@ struct TDtdElementRec {
 enum class TFileShareMode { DenyWrite, DenyNone };
 
 class TXmlParser {
-public:
+  public:
     TXmlParser();
     virtual ~TXmlParser();
     TXmlParser(const TXmlParser&) = delete;
@@ -247,7 +248,7 @@ public:
     virtual std::string ConvertEncoding(const std::string& text);
     virtual void DeclarationFound(const TDtdElementRec& rec);
 
-private:
+  private:
     struct StackNode;
 
     void ResetScanState();
