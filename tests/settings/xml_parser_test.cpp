@@ -444,5 +444,27 @@ TEST(XmlParserHostile, ExternalFileMustBeARegularFileOfBoundedSize) {
     EXPECT_EQ(parts[2].text, "[]");
 }
 
+TEST(XmlParserHostile, ExternalOpensAreCharged) {
+    struct Counting : TXmlParser {
+        int opens = 0;
+        std::unique_ptr<TXmlParser> OpenExternal(const std::string&, const std::string&,
+                                                 const std::string&) override {
+            ++opens;
+            auto scanner = std::make_unique<TXmlParser>();
+            scanner->LoadFromBuffer("x");
+            return scanner;
+        }
+    } scanner;
+    std::string doc = "<!DOCTYPE a [<!ENTITY e SYSTEM 'e.txt'>]><a>";
+    for (int i = 0; i < 5000; ++i) {
+        doc += "&e;<!DOCTYPE b SYSTEM 'b.dtd'>";
+    }
+    scanner.LoadFromBuffer(doc + "</a>");
+    const auto parts = Scan(scanner);
+    EXPECT_GT(scanner.opens, 100);
+    EXPECT_LE(scanner.opens, static_cast<int>(kMaxExpansionBytes / kExternalOpenCost));
+    EXPECT_EQ(parts.back().kind, pkEndTag);  // and the document is read to its end
+}
+
 }  // namespace
 }  // namespace parevo

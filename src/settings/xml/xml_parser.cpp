@@ -410,6 +410,24 @@ bool TXmlParser::Budget(std::size_t bytes) {
     return true;
 }
 
+std::unique_ptr<TXmlParser> TXmlParser::OpenCharged(const TEntityDef* entity,
+                                                     const std::string& systemId,
+                                                     const std::string& publicId) {
+    // Every open costs part of the budget, so a document cannot have thousands
+    // of files read; a file larger than what is left uses the budget up.
+    if (m_externalDepth >= kMaxEntityDepth || !Budget(kExternalOpenCost)) {
+        return nullptr;
+    }
+    std::unique_ptr<TXmlParser> scanner =
+        entity != nullptr ? OpenExternal(entity->SystemId, entity->PublicId, entity->NotationName)
+                          : OpenExternal(systemId, publicId, std::string());
+    if (scanner && !Budget(scanner->DocText().size())) {
+        m_expanded = kMaxExpansionBytes;
+        return nullptr;
+    }
+    return scanner;
+}
+
 const char* TXmlParser::FindSemicolon(const char* p) {
     const auto at = reinterpret_cast<std::uintptr_t>(p);
     if (m_semiFrom != nullptr && at >= reinterpret_cast<std::uintptr_t>(m_semiFrom) &&
@@ -626,11 +644,7 @@ void TXmlParser::ApplyDefaults() {
 }
 
 std::string TXmlParser::ExternalText(const TEntityDef& entity) {
-    if (m_externalDepth >= kMaxEntityDepth) {
-        return std::string();
-    }
-    std::unique_ptr<TXmlParser> scanner =
-        OpenExternal(entity.SystemId, entity.PublicId, entity.NotationName);
+    std::unique_ptr<TXmlParser> scanner = OpenCharged(&entity, "", "");
     return scanner ? std::string(scanner->DocText()) : std::string();
 }
 
@@ -778,12 +792,8 @@ bool TXmlParser::AnalyzeText() {
             node->returnTo = p;
             node->encoding = m_currentEncoding;
             if (entity->IsExternal()) {
-                if (m_externalDepth >= kMaxEntityDepth) {
-                    continue;
-                }
-                node->external =
-                    OpenExternal(entity->SystemId, entity->PublicId, entity->NotationName);
-                if (!node->external || !Budget(node->external->DocText().size() + 1)) {
+                node->external = OpenCharged(entity, "", "");
+                if (!node->external) {
                     continue;
                 }
             } else {
@@ -861,11 +871,11 @@ void TXmlParser::AnalyzeDtd() {
 
 void TXmlParser::ReadExternalSubset(const std::string& systemId, const std::string& publicId,
                                     int depth) {
-    if (m_externalDepth >= kMaxEntityDepth || depth >= kMaxEntityDepth) {
+    if (depth >= kMaxEntityDepth) {
         return;
     }
-    std::unique_ptr<TXmlParser> scanner = OpenExternal(systemId, publicId, std::string());
-    if (!scanner || !Budget(scanner->DocText().size() + 1)) {
+    std::unique_ptr<TXmlParser> scanner = OpenCharged(nullptr, systemId, publicId);
+    if (!scanner) {
         return;
     }
     const char* first = std::strstr(scanner->m_buffer.c_str(), "<!");

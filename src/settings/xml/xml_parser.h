@@ -8,7 +8,8 @@
 // Hostile input is bounded: entity replacement nests at most kMaxEntityDepth
 // deep and expands to at most kMaxExpansionBytes per scan of a document; an
 // external file is read only when it is a regular file of at most
-// kMaxExternalFileSize bytes, and a document of at most kMaxDocumentSize bytes.
+// kMaxExternalFileSize bytes (and each open is charged to the expansion budget),
+// and a document of at most kMaxDocumentSize bytes.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +24,9 @@ constexpr int kMaxEntityDepth = 16;
 constexpr std::size_t kMaxExpansionBytes = 1 << 20;
 constexpr std::int64_t kMaxExternalFileSize = 1 << 20;
 constexpr std::int64_t kMaxDocumentSize = 64 << 20;
+// What opening an external file costs of the expansion budget, besides its size:
+// at most kMaxExpansionBytes / kExternalOpenCost files are opened per scan.
+constexpr std::size_t kExternalOpenCost = 1024;
 
 enum TPartType {
     pkNone,
@@ -269,6 +273,10 @@ class TXmlParser {
     std::string ProcessValue(const std::string& raw, TAttrType type);
     std::string ReplaceGeneral(const std::string& text, int depth);
     std::string ExternalText(const TEntityDef& entity);
+    // OpenExternal for an entity (or, without one, the identifiers), charged to
+    // the expansion budget; none past the budget or the nesting bound.
+    std::unique_ptr<TXmlParser> OpenCharged(const TEntityDef* entity, const std::string& systemId,
+                                            const std::string& publicId);
 
     const char* ReadSubset(const char* p, bool internal, int depth);
     const char* ReadElementDecl(const char* start);
