@@ -11,4 +11,5 @@ corpus="$(mktemp -d)"
 trap 'rm -rf "$corpus"' EXIT
 fuzz/seed_xml_corpus.sh "$corpus"
 build/fuzz/bin/fuzz_xml_parser -runs="$runs" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+  -artifact_prefix=build/fuzz/ \
   -dict=fuzz/xml.dict "$corpus"
