@@ -1,5 +1,6 @@
 #include "settings/appmanager.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>

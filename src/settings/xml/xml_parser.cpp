@@ -15,6 +15,7 @@
 #else
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #endif
 
 namespace parevo {
