@@ -168,7 +168,7 @@ TEST(XmlNode, FailedWriteKeepsTheOldFile) {
 
 TEST(XmlNode, ShortWriteIsAStreamWriteError) {
     // A write that stops part-way (a full disk, here a file-size limit in a child
-    // process): the Part's text, and no temporary file left behind.
+    // process): "Stream write error", and no temporary file left behind.
     TempDir dir;
     test::WriteText(dir / "s.xml", "old settings");
     std::string big(1 << 16, 'v');
