@@ -9,6 +9,9 @@
 
 #include "platform/errors.h"
 #include "platform/file_io.h"
+#include "settings/appmanager.h"
+#include "settings/option_controls.h"
+#include "settings/settings.h"
 #include "trim/trim_rom.h"
 
 namespace parevo {
@@ -20,12 +23,15 @@ constexpr const char* kVersion = "1.3";
 struct CliOptions {
     std::vector<std::string> files;
     std::string byteJump;
-    bool noSafeTrim = false;
+    bool safeTrim = true;
     bool trimSceneNumber = false;
     bool headerName = false;
     std::string appendText = "_trim";
     std::string outputDir;
+    bool noOutputDir = false;
     bool deleteSource = false;
+    std::string settingsFile;
+    bool noSettings = false;
     bool status = false;
     bool dryRun = false;
     bool keepGoing = false;
@@ -49,17 +55,52 @@ bool ParseByteJump(const std::string& text, int& value) {
     return true;
 }
 
-TrimOptions ToTrimOptions(const CliOptions& cli, int byteJump) {
-    TrimOptions options;
-    options.SafeTrim = !cli.noSafeTrim;
-    options.byteJump = byteJump;
-    options.TrimSceneNumber = cli.trimSceneNumber;
-    options.HeaderRomName = cli.headerName;
-    options.AppendText = cli.appendText;
-    options.CustomPath = !cli.outputDir.empty();
-    options.Path = cli.outputDir;
-    options.DeleteSource = cli.deleteSource;
-    return options;
+// Which options the command line gave; the others come from the settings file.
+struct GivenOptions {
+    CLI::Option* safeTrim = nullptr;
+    CLI::Option* trimSceneNumber = nullptr;
+    CLI::Option* headerName = nullptr;
+    CLI::Option* appendText = nullptr;
+    CLI::Option* deleteSource = nullptr;
+};
+
+void ApplyCommandLine(const CliOptions& cli, const GivenOptions& given, int byteJump,
+                      OptionControls& controls) {
+    if (!cli.byteJump.empty()) {
+        controls.SetByteJump(byteJump);
+    }
+    if (given.safeTrim->count() > 0) {
+        controls.SetSafeTrim(cli.safeTrim);
+    }
+    if (given.trimSceneNumber->count() > 0) {
+        controls.SetTrimSceneNumber(cli.trimSceneNumber);
+    }
+    if (given.headerName->count() > 0) {
+        controls.SetHeaderRomName(cli.headerName);
+    }
+    if (given.appendText->count() > 0) {
+        controls.SetAppendText(cli.appendText);
+    }
+    if (given.deleteSource->count() > 0) {
+        controls.SetDeleteSource(cli.deleteSource);
+    }
+    if (!cli.outputDir.empty()) {
+        controls.SelectFolder(cli.outputDir);
+        controls.SetCustomPath(true);
+    }
+    if (cli.noOutputDir) {
+        controls.SetCustomPath(false);
+    }
+}
+
+// The settings file the window uses: data/settings.xml beside the executables,
+// or the user's configuration folder for an installed build.
+std::string DefaultSettingsFile() {
+    const std::string exe = RunningExecutablePath();
+    if (exe.empty()) {
+        return std::string();
+    }
+    return ChooseDataPath(FolderPart(exe), CurrentConfigEnvironment()) + "settings.xml";
 }
 
 void DryRunOne(const std::string& path, const TrimOptions& options, std::ostream& out) {
@@ -98,20 +139,36 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                    "step size of the search, 1 to 2000 (default 500); larger is faster, smaller "
                    "cuts closer")
         ->type_name("N");
-    app.add_flag("--no-safe-trim", cli.noSafeTrim,
-                 "do not keep 100 extra bytes after the end of the game data");
-    app.add_flag("--trim-scene-number", cli.trimSceneNumber,
-                 "cut the release number (everything up to the first \" - \") from the name");
-    app.add_flag("--header-name", cli.headerName, "name the output after the title in the ROM header");
-    app.add_option("--append", cli.appendText,
-                   "text appended to the output name (default \"_trim\"); empty overwrites the "
-                   "source unless --output-dir is given")
-        ->type_name("TEXT");
-    app.add_option("--output-dir", cli.outputDir,
-                   "write the output into DIR instead of the source's folder")
-        ->type_name("DIR");
-    app.add_flag("--delete-source", cli.deleteSource,
-                 "move the source to the recycle bin after trimming");
+    GivenOptions given;
+    given.safeTrim = app.add_flag("--safe-trim,!--no-safe-trim", cli.safeTrim,
+                                  "keep (or, with --no-safe-trim, do not keep) 100 extra bytes "
+                                  "after the end of the game data");
+    given.trimSceneNumber =
+        app.add_flag("--trim-scene-number,!--no-trim-scene-number", cli.trimSceneNumber,
+                     "cut the release number (everything up to the first \" - \") from the name");
+    given.headerName = app.add_flag("--header-name,!--no-header-name", cli.headerName,
+                                    "name the output after the title in the ROM header");
+    given.appendText = app.add_option("--append", cli.appendText,
+                                      "text appended to the output name (default \"_trim\"); "
+                                      "empty overwrites the source unless --output-dir is given")
+                           ->type_name("TEXT");
+    auto* outputDirOption =
+        app.add_option("--output-dir", cli.outputDir,
+                       "write the output into DIR instead of the source's folder")
+            ->type_name("DIR");
+    app.add_flag("--no-output-dir", cli.noOutputDir,
+                 "write the output beside the source even if the settings name a folder")
+        ->excludes(outputDirOption);
+    given.deleteSource = app.add_flag("--delete-source,!--keep-source", cli.deleteSource,
+                                      "move the source to the recycle bin after trimming");
+    auto* settingsOption =
+        app.add_option("--settings", cli.settingsFile,
+                       "take the option defaults from FILE instead of the window's settings "
+                       "file (options given here still win; the file is never written)")
+            ->type_name("FILE");
+    app.add_flag("--no-settings", cli.noSettings,
+                 "ignore the settings file: start from the built-in defaults")
+        ->excludes(settingsOption);
     app.add_flag("--status", cli.status, "print the status texts to stderr");
     app.add_flag("--dry-run", cli.dryRun,
                  "show what would be done for each file; write and delete nothing");
@@ -148,7 +205,24 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         err << "error: --byte-jump: \"" << cli.byteJump << "\" is not a whole number\n";
         return 2;
     }
-    const TrimOptions options = ToTrimOptions(cli, byteJump);
+
+    PlainOptionControls controls;
+    if (!cli.noSettings) {
+        const std::string settingsFile =
+            cli.settingsFile.empty() ? DefaultSettingsFile() : cli.settingsFile;
+        if (!cli.settingsFile.empty() && !FileExists(settingsFile)) {
+            err << "error: settings file \"" << settingsFile << "\" does not exist\n";
+            return 2;
+        }
+        try {
+            TQuillSettings(controls).LoadFromFile(settingsFile);
+        } catch (const ConversionError& e) {
+            err << "error: settings file \"" << settingsFile << "\": " << e.what() << "\n";
+            return 2;
+        }
+    }
+    ApplyCommandLine(cli, given, byteJump, controls);
+    const TrimOptions options = ToTrimOptions(controls);
 
     if (cli.dryRun) {
         int failed = 0;

@@ -1,0 +1,142 @@
+#include "settings/appmanager.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/file_io.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#else
+#include <windows.h>
+#endif
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
+#endif
+
+namespace parevo {
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+bool Writable(const std::string& folder) {
+#ifndef _WIN32
+    return ::access(folder.c_str(), W_OK) == 0;
+#else
+    // Try it: the attribute bits say little about the folder's access rights.
+    const std::filesystem::path probe = std::filesystem::path(folder) / ".parevo-write-probe";
+    std::error_code ec;
+    {
+        std::FILE* f = std::fopen(probe.string().c_str(), "wb");
+        if (f == nullptr) {
+            return false;
+        }
+        std::fclose(f);
+    }
+    std::filesystem::remove(probe, ec);
+    return true;
+#endif
+}
+
+}  // namespace
+
+ConfigEnvironment CurrentConfigEnvironment() {
+    return ConfigEnvironment{Env("XDG_CONFIG_HOME"), Env("HOME"), Env("APPDATA")};
+}
+
+std::string UserConfigFolder(const ConfigEnvironment& env) {
+#if defined(_WIN32)
+    return env.appData.empty() ? std::string() : env.appData + "\\Parevo\\";
+#elif defined(__APPLE__)
+    return env.home.empty() ? std::string() : env.home + "/Library/Application Support/Parevo/";
+#else
+    // A relative XDG_CONFIG_HOME is invalid and to be ignored.
+    if (!env.xdgConfigHome.empty() && env.xdgConfigHome[0] == '/') {
+        return env.xdgConfigHome + "/parevo/";
+    }
+    return env.home.empty() ? std::string() : env.home + "/.config/parevo/";
+#endif
+}
+
+std::string ChooseDataPath(const std::string& exeFolder, const ConfigEnvironment& env) {
+    const char sep = PathSeparator(NativePathStyle());
+    const std::string portable = exeFolder + "data" + sep;
+    if (FileExists(portable + "settings.xml")) {
+        return portable;
+    }
+    if (FolderExists(portable) ? Writable(portable)
+                               : Writable(exeFolder.empty() ? "." : exeFolder)) {
+        return portable;
+    }
+    const std::string config = UserConfigFolder(env);
+    return config.empty() ? portable : config;
+}
+
+std::string RunningExecutablePath() {
+#if defined(_WIN32)
+    char buffer[MAX_PATH * 4];
+    const DWORD n = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+#elif defined(__APPLE__)
+    char buffer[4096];
+    uint32_t size = sizeof buffer;
+    return _NSGetExecutablePath(buffer, &size) == 0 ? std::string(buffer) : std::string();
+#else
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : self.string();
+#endif
+}
+
+TAppManager::TAppManager(const std::string& executablePath, OptionControls& controls,
+                         ConfigEnvironment env)
+    : m_exeFolder(FolderPart(executablePath)), m_controls(controls), m_env(std::move(env)) {}
+
+void TAppManager::Init() {
+    m_dataPath = ChooseDataPath(m_exeFolder, m_env);
+    m_settingsFile = m_dataPath + "settings.xml";
+    m_controls.SetHintPause(500);
+    m_controls.SetHintShortPause(1);
+    m_settings = std::make_unique<TQuillSettings>(m_controls);
+    LoadPreferences();
+}
+
+void TAppManager::EnsureDataFolder() const {
+    // A failure shows later, as a missing file on reading or a write error on
+    // saving. Beside the executable only the last level is made; the user's
+    // configuration folder may lack its parents on a fresh account.
+    std::error_code ec;
+    const std::filesystem::path folder(m_dataPath);
+    if (FolderExists(m_dataPath)) {
+        return;
+    }
+    if (m_dataPath == m_exeFolder + "data" + PathSeparator(NativePathStyle())) {
+        std::filesystem::create_directory(folder, ec);
+    } else {
+        std::filesystem::create_directories(folder, ec);
+    }
+}
+
+void TAppManager::LoadPreferences() {
+    EnsureDataFolder();
+    if (m_settings) {
+        m_settings->LoadFromFile(m_settingsFile);
+    }
+}
+
+void TAppManager::SavePreferences() {
+    EnsureDataFolder();
+    if (!m_settings) {
+        return;
+    }
+    m_settings->SaveToFile(m_settingsFile);
+    m_settings.reset();
+}
+
+}  // namespace parevo

@@ -1,0 +1,165 @@
+#include "settings/settings.h"
+
+#include <charconv>
+#include <limits>
+#include <memory>
+
+#include "platform/file_io.h"
+#include "platform/format.h"
+#include "settings/xml/xml_node.h"
+
+namespace parevo {
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z') {
+            x = static_cast<char>(x - 'A' + 'a');
+        }
+        if (y >= 'A' && y <= 'Z') {
+            y = static_cast<char>(y - 'A' + 'a');
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// An optionally signed whole number; false when the text is none.
+bool ParseWhole(std::string_view text, long long& value) {
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    bool negative = false;
+    if (first != last && (*first == '+' || *first == '-')) {
+        negative = *first == '-';
+        ++first;
+    }
+    if (first == last || *first < '0' || *first > '9') {
+        return false;
+    }
+    unsigned long long magnitude = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, magnitude);
+    if (ptr != last) {
+        return false;
+    }
+    constexpr auto kMax = static_cast<unsigned long long>(std::numeric_limits<long long>::max());
+    if (ec == std::errc::result_out_of_range || magnitude > kMax) {
+        value = negative ? std::numeric_limits<long long>::min()
+                         : std::numeric_limits<long long>::max();
+    } else {
+        value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+    }
+    return true;
+}
+
+// A decimal number with an optional fraction ("0", "-2", "1.5"); `zero` tells
+// whether it equals zero.
+bool ParseNumber(std::string_view text, bool& zero) {
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        ++i;
+    }
+    bool digits = false;
+    zero = true;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digits = true;
+            zero = zero && c == '0';
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digits;
+}
+
+constexpr const char* kRoot = "settings";
+constexpr const char* kValue = "value";
+
+}  // namespace
+
+ConversionError::ConversionError(const std::string& fromType, const std::string& toType)
+    : Error(Format("Could not convert variant of type (%s) into type (%s)", {fromType, toType})) {}
+
+bool VariantToBoolean(std::string_view text) {
+    if (EqualsNoCase(text, "true")) {
+        return true;
+    }
+    if (EqualsNoCase(text, "false")) {
+        return false;
+    }
+    bool zero = false;
+    if (ParseNumber(text, zero)) {
+        return !zero;
+    }
+    throw ConversionError("String", "Boolean");
+}
+
+long long VariantToInteger(std::string_view text) {
+    long long value = 0;
+    if (ParseWhole(text, value)) {
+        return value;
+    }
+    return VariantToBoolean(text) ? 1 : 0;
+}
+
+void TQuillSettings::SaveToFile(const std::string& fileName) {
+    TXMLNode root(kRoot);
+    root.AddChild("directory")->AddField(kValue, Variant(m_controls.PathFolder()));
+    root.AddChild("checked")->AddField(kValue, Variant(m_controls.CustomPath()));
+    root.AddChild("safetrim")->AddField(kValue, Variant(m_controls.SafeTrim()));
+    root.AddChild("scenetrim")->AddField(kValue, Variant(m_controls.TrimSceneNumber()));
+    root.AddChild("useheadername")->AddField(kValue, Variant(m_controls.HeaderRomName()));
+    root.AddChild("deletesource")->AddField(kValue, Variant(m_controls.DeleteSource()));
+    root.AddChild("bytejump")->AddField(kValue, Variant(m_controls.ByteJump()));
+    root.AddChild("append")->AddField(kValue, Variant(m_controls.AppendText()));
+    root.WriteToFile(fileName);
+}
+
+void TQuillSettings::LoadFromFile(const std::string& fileName) {
+    const std::unique_ptr<TXMLNode> root = ReadXmlFile(fileName);
+    if (!root || root->Name() != kRoot) {
+        return;
+    }
+    for (int i = 0; i < root->ChildCount(); ++i) {
+        const TXMLNode& child = *root->ChildAt(i);
+        const std::string& name = child.Name();  // already lower case
+        const std::string value = child.FieldValue(kValue).AsText();
+        if (name == "directory") {
+            if (child.FieldIndex(kValue) >= 0 && !value.empty() && FolderExists(value)) {
+                m_controls.SelectFolder(value);
+            }
+        } else if (name == "checked") {
+            if (VariantToBoolean(value)) {
+                // The box's handler runs once directly and once more for the
+                // change of state, leaving the folder tree enabled.
+                m_controls.CustomPathClick();
+                m_controls.SetCustomPath(true);
+            }
+        } else if (name == "safetrim") {
+            m_controls.SetSafeTrim(VariantToBoolean(value));
+        } else if (name == "scenetrim") {
+            m_controls.SetTrimSceneNumber(VariantToBoolean(value));
+        } else if (name == "useheadername") {
+            m_controls.SetHeaderRomName(VariantToBoolean(value));
+        } else if (name == "deletesource") {
+            m_controls.SetDeleteSource(VariantToBoolean(value));
+        } else if (name == "bytejump") {
+            m_controls.SetByteJump(ClampByteJump(VariantToInteger(value)));
+        } else if (name == "append") {
+            m_controls.SetAppendText(value);
+        }
+    }
+}
+
+}  // namespace parevo

@@ -1,0 +1,348 @@
+#include "settings/xml/xml_node.h"
+
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "platform/format.h"
+#include "settings/xml/xml_parser.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#else
+#include <fstream>
+#endif
+
+namespace parevo {
+
+FileCreateError::FileCreateError(const std::string& fileName, const std::string& reason)
+    : Error(Format("Cannot create file \"%s\". %s", {fileName, reason})) {}
+
+StreamWriteError::StreamWriteError() : Error("Stream write error") {}
+
+std::string Variant::AsText() const {
+    switch (GetKind()) {
+        case Kind::Integer:
+            return std::to_string(std::get<std::int64_t>(m_value));
+        case Kind::Boolean:
+            return std::get<bool>(m_value) ? "True" : "False";
+        case Kind::Text:
+            break;
+    }
+    return std::get<std::string>(m_value);
+}
+
+TXMLNode::TXMLNode(std::string_view name) : m_name(name) {
+    for (char& c : m_name) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+}
+
+TXMLNode::~TXMLNode() {
+    std::vector<std::unique_ptr<TXMLNode>> pending = std::move(m_children);
+    while (!pending.empty()) {
+        std::unique_ptr<TXMLNode> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : node->m_children) {
+            pending.push_back(std::move(child));
+        }
+        node->m_children.clear();
+    }
+}
+
+TXMLNode* TXMLNode::ChildAt(int index) const {
+    return index >= 0 && index < ChildCount() ? m_children[static_cast<size_t>(index)].get()
+                                              : nullptr;
+}
+
+TXMLNode* TXMLNode::AddChild(std::string_view name) {
+    m_children.push_back(std::make_unique<TXMLNode>(name));
+    return m_children.back().get();
+}
+
+TXMLNodeField& TXMLNode::AddField(std::string name, const Variant& value) {
+    m_fields.push_back(TXMLNodeField{std::move(name), value.AsText()});
+    return m_fields.back();
+}
+
+int TXMLNode::FieldIndex(std::string_view name) const {
+    for (size_t i = 0; i < m_fields.size(); ++i) {
+        if (m_fields[i].Name == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+Variant TXMLNode::FieldValue(std::string_view name) const {
+    const int index = FieldIndex(name);
+    return Variant(index < 0 ? std::string() : m_fields[static_cast<size_t>(index)].Value);
+}
+
+std::string EscapeFieldValue(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (const char c : value) {
+        switch (c) {
+            // "&" as a character reference, not "&amp;": the reader resolves
+            // character references after entity references, so "&amp;#65;" would
+            // come back as "A".
+            case '&':
+                out += "&#38;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '\0':
+                out += "&#0;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+void OpenTag(const TXMLNode& node, int level, std::string& out) {
+    out.append(static_cast<size_t>(level), ' ');
+    out += '<';
+    out += node.Name();
+    if (!node.Fields().empty()) {
+        out += ' ';
+        bool first = true;
+        for (const TXMLNodeField& field : node.Fields()) {
+            if (!first) {
+                out += ' ';
+            }
+            first = false;
+            out += field.Name;
+            out += "=\"";
+            out += EscapeFieldValue(field.Value);
+            out += '"';
+        }
+    }
+    out += node.ChildCount() == 0 ? " />\r\n" : ">\r\n";
+}
+
+}  // namespace
+
+std::string TXMLNode::ToText(int level) const {
+    std::string out;
+    struct Frame {
+        const TXMLNode* node;
+        int next;
+        int level;
+    };
+    std::vector<Frame> stack;
+    OpenTag(*this, level, out);
+    if (ChildCount() > 0) {
+        stack.push_back({this, 0, level});
+    }
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.node->ChildCount()) {
+            out.append(static_cast<size_t>(top.level), ' ');
+            out += "</";
+            out += top.node->Name();
+            out += ">\r\n";
+            stack.pop_back();
+            continue;
+        }
+        const TXMLNode* child = top.node->ChildAt(top.next++);
+        const int childLevel = top.level + 1;
+        OpenTag(*child, childLevel, out);
+        if (child->ChildCount() > 0) {
+            stack.push_back({child, 0, childLevel});
+        }
+    }
+    return out;
+}
+
+#ifndef _WIN32
+namespace {
+
+struct TempFile {
+    std::string path;
+    int fd = -1;
+    bool keep = false;
+    ~TempFile() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!keep && !path.empty()) {
+            ::unlink(path.c_str());
+        }
+    }
+};
+
+}  // namespace
+
+void TXMLNode::WriteToFile(const std::string& fileName) const {
+    const std::string text = ToText(0);
+    // Write beside the file a link points to, so the link stays a link.
+    std::string target = fileName;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(fileName, ec)) {
+        const auto resolved = std::filesystem::weakly_canonical(fileName, ec);
+        if (!ec) {
+            target = resolved.string();
+        }
+    }
+    // Replacing by rename would get past a read-only file; refuse it as a direct
+    // write would.
+    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
+        throw FileCreateError(fileName, std::strerror(errno));
+    }
+    std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    TempFile temp;
+    std::string pattern = (folder / ".settings-XXXXXX").string();
+    temp.fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (temp.fd < 0) {
+        throw FileCreateError(fileName, std::strerror(errno));
+    }
+    temp.path = pattern;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat st {};
+    ::fchmod(temp.fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~mask));
+
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = ::write(temp.fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            throw StreamWriteError();
+        }
+        done += static_cast<size_t>(written);
+    }
+    if (::fsync(temp.fd) != 0 && errno != EINVAL) {
+        throw StreamWriteError();
+    }
+    const int fd = temp.fd;
+    temp.fd = -1;
+    if (::close(fd) != 0) {
+        throw StreamWriteError();
+    }
+    if (::rename(temp.path.c_str(), target.c_str()) != 0) {
+        throw FileCreateError(fileName, std::strerror(errno));
+    }
+    temp.keep = true;
+}
+#else
+void TXMLNode::WriteToFile(const std::string& fileName) const {
+    const std::string text = ToText(0);
+    const std::filesystem::path target(fileName);
+    std::filesystem::path temp = target;
+    temp += ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            throw FileCreateError(fileName, std::strerror(errno));
+        }
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.close();
+        if (!out) {
+            std::error_code ignored;
+            std::filesystem::remove(temp, ignored);
+            throw StreamWriteError();
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, target, ec);
+    if (ec) {
+        std::filesystem::remove(temp, ec);
+        throw FileCreateError(fileName, ec.message());
+    }
+}
+#endif
+
+namespace {
+
+void TakeFields(TXMLNode& node, const TXmlParser& scanner) {
+    const TAttrList& attributes = scanner.PartAttributes();
+    for (int i = 0; i < attributes.Count(); ++i) {
+        node.AddField(attributes.Name(i), Variant(attributes.Value(i)));
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<TXMLNode> ReadXmlTree(TXmlParser& scanner) {
+    scanner.SetCollapseText(false);
+    scanner.Rewind();
+    std::unique_ptr<TXMLNode> root;
+    while (scanner.NextPart()) {
+        if (scanner.PartKind() == pkStartTag || scanner.PartKind() == pkEmptyTag) {
+            root = std::make_unique<TXMLNode>(scanner.PartName());
+            TakeFields(*root, scanner);
+            break;
+        }
+    }
+    if (!root || scanner.PartKind() == pkEmptyTag) {
+        return root;
+    }
+    // The open elements, innermost last; kept explicitly so deep nesting cannot
+    // exhaust the call stack.
+    std::vector<TXMLNode*> open{root.get()};
+    while (!open.empty() && scanner.NextPart()) {
+        switch (scanner.PartKind()) {
+            case pkStartTag: {
+                TXMLNode* child = open.back()->AddChild(scanner.PartName());
+                TakeFields(*child, scanner);
+                open.push_back(child);
+                break;
+            }
+            case pkEmptyTag:
+                TakeFields(*open.back()->AddChild(scanner.PartName()), scanner);
+                break;
+            case pkEndTag:
+                open.pop_back();  // whatever its name
+                break;
+            default:
+                break;
+        }
+    }
+    return root;
+}
+
+std::unique_ptr<TXMLNode> ReadXmlFile(const std::string& fileName) {
+    TXmlParser scanner;
+    scanner.ReadFile(fileName, TFileShareMode::DenyWrite);
+    return ReadXmlTree(scanner);
+}
+
+std::unique_ptr<TXMLNode> ReadXmlText(std::string_view text) {
+    TXmlParser scanner;
+    scanner.LoadFromBuffer(text);
+    return ReadXmlTree(scanner);
+}
+
+}  // namespace parevo

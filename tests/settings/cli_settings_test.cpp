@@ -1,0 +1,163 @@
+// parevo-cli and the settings file: defaults from the file beside the
+// executable (or one named), the command line winning, and nothing written.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/rom_builder.h"
+#include "support/temp_dir.h"
+
+namespace parevo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string SettingsFile(const std::string& children) {
+    return "<settings>\r\n" + children + "</settings>\r\n";
+}
+
+std::string Element(const std::string& name, const std::string& value) {
+    return " <" + name + " value=\"" + value + "\" />\r\n";
+}
+
+class CliSettingsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // A copy of the program in a folder of its own, so its data/ folder is ours.
+        fs::create_directory(install / "bin");
+        fs::copy_file(std::string(PAREVO_BIN_DIR) + "/parevo-cli", program);
+        test::RomBuilder()
+            .Title("SOMEGAME")
+            .DataUpTo(8600)
+            .PadTo(10000)
+            .WriteTo(dir / "1 - Game.nds");
+    }
+
+    void WriteSettings(const std::string& text) {
+        fs::create_directories(install / "bin/data");
+        test::WriteText(install / "bin/data/settings.xml", text);
+    }
+
+    Result Run(std::vector<std::string> args) {
+        const std::string outPath = io / "out.txt";
+        const std::string errPath = io / "err.txt";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open(outPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+            const int err = ::open(errPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            ::setenv("HOME", home.Path().c_str(), 1);
+            ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+            ::unsetenv("XDG_CONFIG_HOME");
+            ::setenv("LC_ALL", "C", 1);
+            if (::chdir(dir.Path().c_str()) != 0) {
+                ::_exit(127);
+            }
+            std::vector<char*> argv{program.data()};
+            for (auto& a : args) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        Result r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = test::ReadText(outPath);
+        r.err = test::ReadText(errPath);
+        return r;
+    }
+
+    // The output path a dry run reports for the one ROM.
+    std::string DryRunOutput(std::vector<std::string> args) {
+        args.push_back("--dry-run");
+        args.push_back("1 - Game.nds");
+        const Result r = Run(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const auto at = r.out.find("output:");
+        if (at == std::string::npos) {
+            return "<no output line>";
+        }
+        const auto start = r.out.find_first_not_of(' ', at + 7);
+        return r.out.substr(start, r.out.find('\n', start) - start);
+    }
+
+    TempDir install;
+    std::string program = install / "bin/parevo-cli";
+    TempDir dir;
+    TempDir home;
+    TempDir io;
+};
+
+TEST_F(CliSettingsTest, TheWindowsSettingsFileGivesTheDefaults) {
+    EXPECT_EQ(DryRunOutput({}), "1 - Game_trim.nds");
+    EXPECT_FALSE(fs::exists(install / "bin/data"));  // the command line creates nothing
+    const std::string settings =
+        SettingsFile(Element("scenetrim", "True") + Element("append", "_s") +
+                     Element("useheadername", "False") + Element("safetrim", "False"));
+    WriteSettings(settings);
+    EXPECT_EQ(DryRunOutput({}), "Game_s.nds");
+
+    const Result r = Run({"1 - Game.nds"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::ReadBytes(dir / "Game_s.nds").size(), 9000u);  // no safe-trim margin
+    // Read, never written.
+    EXPECT_EQ(test::ReadText(install / "bin/data/settings.xml"), settings);
+}
+
+TEST_F(CliSettingsTest, TheCommandLineWins) {
+    WriteSettings(SettingsFile(Element("scenetrim", "True") + Element("append", "_s") +
+                               Element("useheadername", "True")));
+    EXPECT_EQ(DryRunOutput({"--append", "_c", "--no-trim-scene-number", "--no-header-name"}),
+              "1 - Game_c.nds");
+    EXPECT_EQ(DryRunOutput({"--no-settings"}), "1 - Game_trim.nds");
+}
+
+TEST_F(CliSettingsTest, AnotherSettingsFileByName) {
+    WriteSettings(SettingsFile(Element("append", "_beside")));
+    test::WriteText(dir / "mine.xml", SettingsFile(Element("append", "_mine")));
+    EXPECT_EQ(DryRunOutput({"--settings", "mine.xml"}), "1 - Game_mine.nds");
+
+    const Result missing = Run({"--settings", "nope.xml", "1 - Game.nds"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(missing.err, "error: settings file \"nope.xml\" does not exist\n");
+    EXPECT_EQ(Run({"--settings", "mine.xml", "--no-settings", "1 - Game.nds"}).exitCode, 2);
+}
+
+TEST_F(CliSettingsTest, CustomFolderFromTheSettings) {
+    fs::create_directory(dir / "out");
+    WriteSettings(SettingsFile(Element("directory", dir / "out") + Element("checked", "True")));
+    EXPECT_EQ(DryRunOutput({}), dir / "out/1 - Game_trim.nds");
+    EXPECT_EQ(DryRunOutput({"--no-output-dir"}), "1 - Game_trim.nds");
+    // Ticked, but the folder is gone: beside the source, not into "/".
+    fs::remove(dir / "out");
+    EXPECT_EQ(DryRunOutput({}), "1 - Game_trim.nds");
+}
+
+TEST_F(CliSettingsTest, ASettingsFileThatFailsToConvertIsAnError) {
+    WriteSettings(SettingsFile(Element("append", "_s") + Element("safetrim", "yes")));
+    const Result r = Run({"1 - Game.nds"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "error: settings file \"" + (install / "bin/data/settings.xml") +
+                         "\": Could not convert variant of type (String) into type (Boolean)\n");
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"1 - Game.nds"});
+    EXPECT_EQ(Run({"--no-settings", "1 - Game.nds"}).exitCode, 0);
+}
+
+}  // namespace
+}  // namespace parevo
