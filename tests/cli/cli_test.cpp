@@ -25,6 +25,8 @@ struct Result {
 class CliTest : public ::testing::Test {
 protected:
     Result Run(std::vector<std::string> args) {
+        // A settings file beside the built program must not change these runs.
+        args.insert(args.begin(), "--no-settings");
         const std::string outPath = io / "out.txt";
         const std::string errPath = io / "err.txt";
         const pid_t pid = ::fork();
