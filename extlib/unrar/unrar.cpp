@@ -627,8 +627,12 @@ UNRAR_EXPORT void* UNRAR_CALL RAROpenArchive(RAROpenArchiveData* data) {
     data->CmtSize = 0;
     data->CmtState = 0;
     try {
+        // The record is packed: its fields are copied, never bound by reference.
         const std::string name = data->ArcName != nullptr ? data->ArcName : "";
-        return unrar::Open(name, data->OpenMode, nullptr, 0, 0, data->OpenResult, nullptr);
+        unsigned result = ERAR_SUCCESS;
+        void* handle = unrar::Open(name, data->OpenMode, nullptr, 0, 0, result, nullptr);
+        data->OpenResult = result;
+        return handle;
     } catch (const std::bad_alloc&) {
         data->OpenResult = ERAR_NO_MEMORY;
     } catch (...) {
@@ -652,8 +656,13 @@ UNRAR_EXPORT void* UNRAR_CALL RAROpenArchiveEx(RAROpenArchiveDataEx* data) {
         } else if (data->ArcName != nullptr) {
             name = data->ArcName;
         }
-        return unrar::Open(name, data->OpenMode, data->Callback, data->UserData, data->OpFlags, data->OpenResult,
-                           &data->Flags);
+        unsigned result = ERAR_SUCCESS;
+        unsigned flags = 0;
+        void* handle =
+            unrar::Open(name, data->OpenMode, data->Callback, data->UserData, data->OpFlags, result, &flags);
+        data->OpenResult = result;
+        data->Flags = flags;
+        return handle;
     } catch (const std::bad_alloc&) {
         data->OpenResult = ERAR_NO_MEMORY;
     } catch (...) {

@@ -109,6 +109,11 @@ protected:
 };
 
 TEST(RarComponentLoad, FindsTheLibraryByBareNameBesideTheProgram) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's dlopen wrapper becomes the caller, and the program's
+    // RUNPATH is not searched for it.
+    GTEST_SKIP() << "bare-name loading is not searched beside the program under AddressSanitizer";
+#endif
     TDFUnRar rar;
     EXPECT_TRUE(rar.DllLoaded());
     EXPECT_EQ(rar.DllVersion(), 10);

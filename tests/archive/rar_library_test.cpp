@@ -380,13 +380,13 @@ TEST_F(RarLibraryVolumes, AsksForAMissingVolumeAndStopsWhenRefused) {
     EXPECT_EQ(fs::file_size(dir / "out/LibarchiveAddingTest.html"), 20111u);
 }
 
-TEST(RarLibraryBareName, ListingNeedsOnlyTheFirstVolumeOfASet) {
+TEST(RarLibraryOldRecords, ListingNeedsOnlyTheFirstVolumeOfASet) {
     if (!fs::exists(FixturePath("test_rar_multivolume_single_file.part1.rar"))) {
         GTEST_SKIP() << "fixtures absent";
     }
     TempDir dir;
     fs::copy_file(FixturePath("test_rar_multivolume_single_file.part1.rar"), dir / "only.part1.rar");
-    UnRarLibrary lib;
+    UnRarLibrary lib(std::string(PAREVO_BIN_DIR) + "/" + UnRarLibraryFileName());
     ASSERT_TRUE(lib.Loaded());
     std::string name = dir / "only.part1.rar";
     parevo::RAROpenArchiveData d{};
