@@ -2,10 +2,17 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <string_view>
 
 namespace unrar {
@@ -19,6 +26,7 @@ bool IsSeparator(char c) {
 #endif
 }
 
+#ifndef _WIN32
 class Fd {
 public:
     explicit Fd(int fd = -1) : m_fd(fd) {}
@@ -48,7 +56,15 @@ private:
 
 // Opens base/parts[0..count), creating missing folders, through no symbolic link.
 int OpenFolders(const ExtractTarget& target, std::size_t count) {
-    Fd dir(::open(target.base.empty() ? "." : target.base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const char* base = target.base.empty() ? "." : target.base.c_str();
+    Fd dir(::open(base, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() < 0 && errno == ENOENT) {
+        // The caller's folder is the caller's choice: made as needed, like the
+        // folders inside it.
+        std::error_code ec;
+        std::filesystem::create_directories(base, ec);
+        dir.Reset(::open(base, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
     if (dir.Get() < 0) {
         return -1;
     }
@@ -65,6 +81,7 @@ int OpenFolders(const ExtractTarget& target, std::size_t count) {
     }
     return dir.Release();
 }
+#endif
 
 }  // namespace
 
@@ -113,6 +130,112 @@ ExtractTarget ExtractTarget::Exact(const std::string& path) {
     return t;
 }
 
+#ifdef _WIN32
+// Windows: the same rules through std::filesystem (narrow names are in the
+// ANSI code page, which std::filesystem::path reads them in); a folder on the way that is a
+// link or junction is refused.
+namespace {
+namespace fs = std::filesystem;
+
+bool WalkFolders(const ExtractTarget& target, std::size_t count, fs::path& folder) {
+    folder = fs::path(target.base.empty() ? "." : target.base);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    for (std::size_t i = 0; i < count; ++i) {
+        folder /= fs::path(target.parts[i]);
+        if (fs::is_symlink(fs::symlink_status(folder, ec))) {
+            return false;
+        }
+        fs::create_directory(folder, ec);
+        if (!fs::is_directory(fs::symlink_status(folder, ec))) {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+bool CreateFolders(const ExtractTarget& target, bool includeLast) {
+    fs::path folder;
+    return target.valid && WalkFolders(target, target.parts.size() - (includeLast ? 0 : 1), folder);
+}
+
+OutputFile::~OutputFile() { Discard(); }
+
+bool OutputFile::Create(const ExtractTarget& target) {
+    fs::path folder;
+    if (!target.valid || !WalkFolders(target, target.parts.size() - 1, folder)) {
+        return false;
+    }
+    const fs::path final = folder / fs::path(target.parts.back());
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(final, ec))) {
+        return false;
+    }
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        const fs::path temp = folder / fs::path("." + target.parts.back().substr(0, 200) + ".part" +
+                                                  std::to_string(GetCurrentProcessId()) + "_" +
+                                                  std::to_string(counter++));
+        m_fd = _wopen(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (m_fd >= 0) {
+            m_temp = temp.string();
+        } else if (errno != EEXIST) {
+            break;
+        }
+    }
+    m_final = final.string();
+    return m_fd >= 0;
+}
+
+bool OutputFile::Write(std::int64_t offset, const void* data, std::size_t size) {
+    if (_lseeki64(m_fd, offset, SEEK_SET) < 0) {
+        return false;
+    }
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(size, 1 << 30));
+        const int n = _write(m_fd, p, chunk);
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool OutputFile::Commit(std::int64_t, long) {
+    if (m_fd < 0) {
+        return false;
+    }
+    const bool closed = _close(m_fd) == 0;
+    m_fd = -1;
+    std::error_code ec;
+    if (closed) {
+        fs::rename(fs::path(m_temp), fs::path(m_final), ec);
+    }
+    if (!closed || ec) {
+        Discard();
+        return false;
+    }
+    m_temp.clear();
+    return true;
+}
+
+void OutputFile::Discard() {
+    if (m_fd >= 0) {
+        _close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temp.empty()) {
+        std::error_code ec;
+        fs::remove(fs::path(m_temp), ec);
+        m_temp.clear();
+    }
+}
+
+#else
 bool CreateFolders(const ExtractTarget& target, bool includeLast) {
     if (!target.valid) {
         return false;
@@ -199,5 +322,7 @@ void OutputFile::Discard() {
         m_dir = -1;
     }
 }
+
+#endif
 
 }  // namespace unrar

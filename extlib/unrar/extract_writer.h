@@ -46,9 +46,9 @@ public:
     void Discard();
 
 private:
-    int m_dir = -1;
+    int m_dir = -1;  // POSIX: the folder the file goes into
     int m_fd = -1;
-    std::string m_temp;
+    std::string m_temp;   // POSIX: names inside m_dir; Windows: full paths
     std::string m_final;
 };
 

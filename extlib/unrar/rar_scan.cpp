@@ -1,5 +1,6 @@
 #include "rar_scan.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -46,8 +47,14 @@ class FileSource : public ByteSource {
 public:
     explicit FileSource(std::FILE* f) : m_file(f) {}
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) override {
-        if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
-            fseeko(m_file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
+        if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+            return 0;
+        }
+#ifdef _WIN32
+        if (_fseeki64(m_file.get(), static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
+#else
+        if (fseeko(m_file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
+#endif
             return 0;
         }
         return std::fread(buffer, 1, count, m_file.get());

@@ -29,7 +29,7 @@
 namespace unrar {
 namespace {
 
-constexpr std::size_t kReadBuffer = 1 << 16;
+constexpr std::size_t kReadBuffer = 1 << 20;
 constexpr std::size_t kMaxVolumes = 999;
 constexpr std::size_t kNameBuffer = 2048;
 constexpr std::size_t kPasswordBuffer = 512;

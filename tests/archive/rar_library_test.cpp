@@ -271,6 +271,16 @@ TEST_F(RarLibrary, WideEntryPointAndChosenDestinationName) {
     EXPECT_EQ(test::ReadText(dir / "renamed.txt"), "beta");
 }
 
+TEST_F(RarLibrary, MakesAMissingDestinationFolder) {
+    RarBuilder b;
+    b.AddText("sub\\a.txt", "alpha");
+    b.WriteTo(dir / "a.rar");
+    auto entries = Run(dir / "a.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "new/deeper");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, 0);
+    EXPECT_EQ(test::ReadText(dir / "new/deeper/sub/a.txt"), "alpha");
+}
+
 TEST_F(RarLibrary, StoppingFromTheDataCallbackLeavesNoFile) {
     RarBuilder b;
     b.AddFile("big.bin", std::vector<std::uint8_t>(300000, 7));
