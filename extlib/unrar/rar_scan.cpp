@@ -110,10 +110,16 @@ namespace {
 
 // Offset of the signature: at the start, or inside a self-extracting stub.
 bool FindSignature(ByteSource& src, std::uint64_t& offset, bool& rar5) {
-    std::vector<std::uint8_t> head(kSfxSearchLimit + 8);
-    const std::size_t n = src.ReadAt(0, head.data(), head.size());
+    // Most archives start with the signature; only a self-extracting stub
+    // makes a longer search worth reading for.
+    std::vector<std::uint8_t> head(8);
+    std::size_t n = src.ReadAt(0, head.data(), head.size());
     const bool stub = n >= 2 && ((head[0] == 'M' && head[1] == 'Z') ||
                                  (n >= 4 && std::memcmp(head.data(), "\x7f" "ELF", 4) == 0));
+    if (stub) {
+        head.resize(kSfxSearchLimit + 8);
+        n = src.ReadAt(0, head.data(), head.size());
+    }
     const std::size_t last = stub ? n : std::min<std::size_t>(n, 1);
     for (std::size_t i = 0; i < last && i + 7 <= n; ++i) {
         if (std::memcmp(&head[i], kSigPrefix, 6) != 0) {
