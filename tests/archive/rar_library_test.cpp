@@ -10,6 +10,7 @@
 #include "archive/untUnRar.h"
 #include "support/rar_builder.h"
 #include "support/temp_dir.h"
+#include "rar_scan.h"
 #include "unrar_abi.h"
 
 namespace parevo {
@@ -327,6 +328,75 @@ TEST_F(RarLibrary, OpenResultsForMissingAndForeignFiles) {
     test::WriteText(dir / "text.rar", "plain text");
     EXPECT_EQ(Open(dir / "text.rar", RAR_OM_LIST, &result), nullptr);
     EXPECT_EQ(result, ERAR_BAD_ARCHIVE);
+}
+
+TEST_F(RarLibrary, EncryptedHeadersGiveThePasswordCodes) {
+    RarBuilder b;
+    b.AddText("hidden.nds", "x").ArchiveFlags(0x80);
+    b.WriteTo(dir / "enc.rar");
+    void* h = Open(dir / "enc.rar", RAR_OM_LIST);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(archiveFlags & ROADF_ENCHEADERS, ROADF_ENCHEADERS);
+    auto hd = std::make_unique<parevo::RARHeaderDataEx>();
+    EXPECT_EQ(f.RARReadHeaderEx(h, hd.get()), ERAR_MISSING_PASSWORD);
+    EXPECT_EQ(f.RARReadHeaderEx(h, hd.get()), ERAR_MISSING_PASSWORD);
+    f.RARCloseArchive(h);
+    h = Open(dir / "enc.rar", RAR_OM_LIST);
+    ASSERT_NE(h, nullptr);
+    std::string password = "pw";
+    f.RARSetPassword(h, password.data());
+    EXPECT_EQ(f.RARReadHeaderEx(h, hd.get()), ERAR_UNKNOWN_FORMAT);
+    f.RARCloseArchive(h);
+}
+
+TEST(RarVolumeNames, FollowTheTwoNamingSchemes) {
+    EXPECT_EQ(unrar::NextVolumeName("a/game.part1.rar", true), "a/game.part2.rar");
+    EXPECT_EQ(unrar::NextVolumeName("game.part9.rar", true), "game.part10.rar");
+    EXPECT_EQ(unrar::NextVolumeName("game.part09.rar", true), "game.part10.rar");
+    EXPECT_EQ(unrar::NextVolumeName("game.part099.rar", true), "game.part100.rar");
+    EXPECT_EQ(unrar::NextVolumeName("v2.part1.rar", true), "v2.part2.rar");
+    EXPECT_EQ(unrar::NextVolumeName("game.rar", false), "game.r00");
+    EXPECT_EQ(unrar::NextVolumeName("GAME.RAR", false), "GAME.R00");
+    EXPECT_EQ(unrar::NextVolumeName("game.r00", false), "game.r01");
+    EXPECT_EQ(unrar::NextVolumeName("game.r09", false), "game.r10");
+    EXPECT_EQ(unrar::NextVolumeName("game.r99", false), "game.s00");
+    EXPECT_EQ(unrar::NextVolumeName("dir.v1/game", false), "dir.v1/game.r00");
+}
+
+TEST_F(RarLibrary, OldStyleVolumeSetIsFoundByItsNames) {
+    RarMember m;
+    m.name = "big.nds";
+    for (int i = 0; i < 100000; ++i) {
+        m.data.push_back(static_cast<std::uint8_t>(i * 7 + i / 251));
+    }
+    const auto set = RarBuilder::VolumeSet(m, 3, false);
+    test::WriteBytes(dir / "game.rar", set[0]);
+    test::WriteBytes(dir / "game.r00", set[1]);
+    test::WriteBytes(dir / "game.r01", set[2]);
+    auto entries = Run(dir / "game.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, 0);
+    EXPECT_EQ(entries[0].unpSize, 100000u);
+    EXPECT_EQ(test::ReadBytes(dir / "out/big.nds"), m.data);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::make_pair(UCM_CHANGEVOLUME, RAR_VOL_NOTIFY)), 2);
+
+    // A missing last volume, named by the wide answer.
+    fs::rename(dir / "game.r01", dir / "last piece");
+    fs::remove_all(dir / "out");
+    messages.clear();
+    const std::wstring last = std::wstring(dir.Path().begin(), dir.Path().end()) + L"/last piece";
+    onMessage = [&](unsigned msg, RarLParam p1, RarLParam p2) {
+        if (msg == UCM_CHANGEVOLUMEW && p2 == RAR_VOL_ASK) {
+            std::wcscpy(reinterpret_cast<wchar_t*>(p1), last.c_str());
+        }
+        return 0;
+    };
+    entries = Run(dir / "game.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, 0);
+    EXPECT_EQ(test::ReadBytes(dir / "out/big.nds"), m.data);
+    // The wide answer changed the name: no narrow question follows.
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::make_pair(UCM_CHANGEVOLUME, RAR_VOL_ASK)), 0);
 }
 
 class RarLibraryVolumes : public RarLibrary {

@@ -11,6 +11,8 @@ parevo_test(rar_tests SOURCES
 # The library is the real one the component loads; its interface header is read
 # only to check that both sides lay the records out alike.
 target_include_directories(rar_tests PRIVATE ${PROJECT_SOURCE_DIR}/extlib/unrar)
+# The volume naming rules are checked directly as well.
+target_sources(rar_tests PRIVATE ${PROJECT_SOURCE_DIR}/extlib/unrar/rar_scan.cpp)
 if(TARGET unrar)
   add_dependencies(rar_tests unrar)
 endif()

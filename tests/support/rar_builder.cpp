@@ -77,27 +77,64 @@ RarBuilder& RarBuilder::BreakLastHeaderCrc() {
     return *this;
 }
 
+namespace {
+
+const std::vector<std::uint8_t> kMarker = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+
+// A file header and the member's data (or the part of it from `begin` to `end`).
+void PutMember(std::vector<std::uint8_t>& out, const RarMember& m, std::size_t begin, std::size_t end,
+               unsigned splitFlags, std::uint32_t crc) {
+    std::vector<std::uint8_t> body;
+    Put32(body, static_cast<std::uint32_t>(end - begin));   // packed size
+    Put32(body, static_cast<std::uint32_t>(m.data.size()));  // unpacked size
+    body.push_back(m.hostOS);
+    Put32(body, crc);
+    Put32(body, m.dosTime);
+    body.push_back(m.unpVer);
+    body.push_back(m.method);
+    Put16(body, static_cast<unsigned>(m.name.size()));
+    Put32(body, m.attributes);
+    body.insert(body.end(), m.name.begin(), m.name.end());
+    const unsigned flags = 0x8000 | splitFlags | (m.folder ? 0xE0 : 0) | (m.encrypted ? 0x04 : 0);
+    PutBlock(out, 0x74, flags, body, m.brokenHeaderCrc);
+    out.insert(out.end(), m.data.begin() + begin, m.data.begin() + end);
+}
+
+}  // namespace
+
+RarBuilder& RarBuilder::ArchiveFlags(unsigned flags) {
+    m_archiveFlags = flags;
+    return *this;
+}
+
 std::vector<std::uint8_t> RarBuilder::Build() const {
-    std::vector<std::uint8_t> out = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-    PutBlock(out, 0x73, 0, std::vector<std::uint8_t>(6, 0));
+    std::vector<std::uint8_t> out = kMarker;
+    PutBlock(out, 0x73, m_archiveFlags, std::vector<std::uint8_t>(6, 0));
     for (const RarMember& m : m_members) {
-        std::vector<std::uint8_t> body;
-        Put32(body, static_cast<std::uint32_t>(m.data.size()));  // packed size
-        Put32(body, static_cast<std::uint32_t>(m.data.size()));  // unpacked size
-        body.push_back(m.hostOS);
-        Put32(body, Crc32(m.data.data(), m.data.size()));
-        Put32(body, m.dosTime);
-        body.push_back(m.unpVer);
-        body.push_back(m.method);
-        Put16(body, static_cast<unsigned>(m.name.size()));
-        Put32(body, m.attributes);
-        body.insert(body.end(), m.name.begin(), m.name.end());
-        const unsigned flags = 0x8000 | (m.folder ? 0xE0 : 0) | (m.encrypted ? 0x04 : 0);
-        PutBlock(out, 0x74, flags, body, m.brokenHeaderCrc);
-        out.insert(out.end(), m.data.begin(), m.data.end());
+        PutMember(out, m, 0, m.data.size(), 0, Crc32(m.data.data(), m.data.size()));
     }
     PutBlock(out, 0x7B, 0x4000, {});
     return out;
+}
+
+std::vector<std::vector<std::uint8_t>> RarBuilder::VolumeSet(const RarMember& member, std::size_t volumes,
+                                                             bool newNumbering) {
+    std::vector<std::vector<std::uint8_t>> set;
+    const std::size_t size = member.data.size();
+    for (std::size_t v = 0; v < volumes; ++v) {
+        const std::size_t begin = size * v / volumes;
+        const std::size_t end = size * (v + 1) / volumes;
+        const bool last = v + 1 == volumes;
+        std::vector<std::uint8_t> out = kMarker;
+        const unsigned mainFlags = 0x01 | (newNumbering ? 0x10 : 0) | (v == 0 ? 0x100 : 0);
+        PutBlock(out, 0x73, mainFlags, std::vector<std::uint8_t>(6, 0));
+        const std::uint32_t crc = last ? Crc32(member.data.data(), size)
+                                       : Crc32(member.data.data() + begin, end - begin);
+        PutMember(out, member, begin, end, (v > 0 ? 0x01 : 0) | (last ? 0 : 0x02), crc);
+        PutBlock(out, 0x7B, 0x4000 | (last ? 0 : 0x0001), {});
+        set.push_back(std::move(out));
+    }
+    return set;
 }
 
 void RarBuilder::WriteTo(const std::string& path) const { WriteBytes(path, Build()); }

@@ -31,11 +31,21 @@ public:
     // Flips the header CRC of the member added last.
     RarBuilder& BreakLastHeaderCrc();
 
+    // The main header's flags (0x80: the headers are encrypted).
+    RarBuilder& ArchiveFlags(unsigned flags);
+
     std::vector<std::uint8_t> Build() const;
     void WriteTo(const std::string& path) const;
 
+    // One member split over `volumes` volumes: each volume's header carries the
+    // part's size, the last the whole member's CRC. `newNumbering` marks the set
+    // as named .partN.rar (else .rar, .r00, .r01...).
+    static std::vector<std::vector<std::uint8_t>> VolumeSet(const RarMember& member, std::size_t volumes,
+                                                            bool newNumbering);
+
 private:
     std::vector<RarMember> m_members;
+    unsigned m_archiveFlags = 0;
 };
 
 std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0);
