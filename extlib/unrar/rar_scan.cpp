@@ -69,6 +69,17 @@ unsigned Le32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned>(p[3]) << 24;
 }
 
+unsigned Crc32Of(const std::string& text) {
+    unsigned crc = 0xFFFFFFFFu;
+    for (unsigned char c : text) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+    }
+    return ~crc;
+}
+
 // Reads a RAR 5 variable-length integer; false past the end or beyond 64 bits.
 bool ReadVint(const std::vector<std::uint8_t>& b, std::size_t& pos, std::uint64_t& value) {
     value = 0;
@@ -139,6 +150,30 @@ bool FindSignature(ByteSource& src, std::uint64_t& offset, bool& rar5) {
     return false;
 }
 
+constexpr std::uint64_t kMaxComment = 1 << 20;
+
+void ReadComment(ByteSource& src, std::uint64_t offset, std::uint64_t size, bool stored, bool hasCRC,
+                 unsigned crc, VolumeScan& scan) {
+    if (scan.commentState == 1) {
+        return;  // the first comment block is the archive's
+    }
+    if (!stored || size > kMaxComment) {
+        scan.commentState = ERAR_UNKNOWN_FORMAT;
+        return;
+    }
+    std::string text(static_cast<std::size_t>(size), '\0');
+    if (src.ReadAt(offset, reinterpret_cast<std::uint8_t*>(text.data()), text.size()) != text.size()) {
+        scan.commentState = ERAR_BAD_DATA;
+        return;
+    }
+    if (hasCRC && Crc32Of(text) != crc) {
+        scan.commentState = ERAR_BAD_DATA;
+        return;
+    }
+    scan.comment = std::move(text);
+    scan.commentState = 1;
+}
+
 bool ReadBlock(ByteSource& src, std::uint64_t offset, std::size_t count,
                std::vector<std::uint8_t>& out) {
     out.resize(count);
@@ -172,11 +207,14 @@ void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
         }
         if (type == 0x73) {
             scan.archiveFlags = flags & 0x1FF;
+            if ((flags & 0x02) != 0 && size > 13) {
+                scan.commentState = ERAR_UNKNOWN_FORMAT;  // an old packed comment inside the header
+            }
             if ((flags & 0x80) != 0) {
                 scan.encryptedHeaders = true;
                 return;
             }
-        } else if (type == 0x74) {
+        } else if (type == 0x74 || type == 0x7A) {
             if (size < 32) {
                 return;
             }
@@ -213,7 +251,11 @@ void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
                       (flags & 0x04 ? RHDF_ENCRYPTED : 0) | (flags & 0x10 ? RHDF_SOLID : 0) |
                       (dir ? RHDF_DIRECTORY : 0);
             f.dictSizeKiB = dir ? 0 : 64u << ((flags >> 5) & 7);
-            if ((flags & 0x01) == 0) {
+            if (type == 0x7A) {
+                if (f.name == "CMT") {
+                    ReadComment(src, pos + size, f.packSize, f.method == 0x30, true, f.fileCRC, scan);
+                }
+            } else if ((flags & 0x01) == 0) {
                 scan.files.push_back(std::move(f));
             }
         } else if (type == 0x7B) {
@@ -277,7 +319,7 @@ void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             scan.encryptedHeaders = true;
             scan.archiveFlags |= ROADF_ENCHEADERS;
             return;
-        } else if (type == 2) {
+        } else if (type == 2 || type == 3) {
             std::uint64_t ff = 0, unp = 0, attr = 0, comp = 0, host = 0, nameLen = 0;
             ScannedFile f;
             if (!ReadVint(h, q, ff) || !ReadVint(h, q, unp) || !ReadVint(h, q, attr)) {
@@ -330,7 +372,12 @@ void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             f.flags = (hflags & 0x08 ? RHDF_SPLITBEFORE : 0) | (hflags & 0x10 ? RHDF_SPLITAFTER : 0) |
                       (encrypted ? RHDF_ENCRYPTED : 0) | (comp & 0x40 ? RHDF_SOLID : 0) |
                       (dir ? RHDF_DIRECTORY : 0);
-            if ((hflags & 0x08) == 0) {
+            if (type == 3) {
+                if (f.name == "CMT") {
+                    ReadComment(src, headStart + headSize, dataSize, ((comp >> 7) & 7) == 0 && !encrypted,
+                                f.hasCRC, f.fileCRC, scan);
+                }
+            } else if ((hflags & 0x08) == 0) {
                 scan.files.push_back(std::move(f));
             }
         } else if (type == 5) {

@@ -35,6 +35,11 @@ struct VolumeScan {
     bool hasNextVolume = false;  // the end block says another volume follows
     bool complete = false;       // walked to the end block without a fault
     std::vector<ScannedFile> files;  // file headers that start in this volume
+    // The archive comment: 0 none, 1 read into `comment`, ERAR_UNKNOWN_FORMAT when
+    // it is packed (this walk reads stored comments only), ERAR_BAD_DATA when its
+    // CRC does not match.
+    unsigned commentState = 0;
+    std::string comment;
 };
 
 // The MS-DOS date (high half) and time (low half) of a Unix time, in local time.

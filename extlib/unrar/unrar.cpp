@@ -563,8 +563,35 @@ unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath, con
     return r;
 }
 
+struct OpenComment {
+    unsigned state = 0;
+    std::string text;
+};
+
+// Hands the comment over as the vendor's library does: as much as the buffer
+// holds with its terminating zero, and ERAR_SMALL_BUF when that is not all.
+void DeliverComment(const OpenComment& comment, char* buffer, unsigned bufferSize, wchar_t* wideBuffer,
+                    unsigned& size, unsigned& state) {
+    size = 0;
+    state = comment.state == 1 ? 0 : comment.state;
+    if (comment.state != 1 || (buffer == nullptr && wideBuffer == nullptr) || bufferSize == 0) {
+        return;
+    }
+    const std::string narrow = Utf8ToNarrow(comment.text);
+    const std::size_t copied = std::min<std::size_t>(narrow.size(), bufferSize - 1);
+    if (buffer != nullptr) {
+        std::memcpy(buffer, narrow.data(), copied);
+        buffer[copied] = '\0';
+    }
+    if (wideBuffer != nullptr) {
+        CopyWide(wideBuffer, bufferSize, Utf8ToWide(comment.text));
+    }
+    size = static_cast<unsigned>(copied + 1);
+    state = copied < narrow.size() ? ERAR_SMALL_BUF : 1;
+}
+
 void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback, UNRAR_LPARAM userData,
-           unsigned opFlags, unsigned& openResult, unsigned* archiveFlags) {
+           unsigned opFlags, unsigned& openResult, unsigned* archiveFlags, OpenComment& comment) {
     VolumeScan scan;
     if (name.empty() || !ScanVolumeFile(name, scan)) {
         openResult = ERAR_EOPEN;
@@ -608,8 +635,10 @@ void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback, U
         return nullptr;
     }
     if (archiveFlags != nullptr) {
-        *archiveFlags = h->firstScan.archiveFlags;
+        *archiveFlags = h->firstScan.archiveFlags | (h->firstScan.commentState != 0 ? ROADF_COMMENT : 0);
     }
+    comment.state = h->firstScan.commentState;
+    comment.text = h->firstScan.comment;
     openResult = ERAR_SUCCESS;
     return h.release();
 }
@@ -630,8 +659,13 @@ UNRAR_EXPORT void* UNRAR_CALL RAROpenArchive(RAROpenArchiveData* data) {
         // The record is packed: its fields are copied, never bound by reference.
         const std::string name = data->ArcName != nullptr ? data->ArcName : "";
         unsigned result = ERAR_SUCCESS;
-        void* handle = unrar::Open(name, data->OpenMode, nullptr, 0, 0, result, nullptr);
+        unrar::OpenComment comment;
+        void* handle = unrar::Open(name, data->OpenMode, nullptr, 0, 0, result, nullptr, comment);
         data->OpenResult = result;
+        unsigned size = 0, state = 0;
+        unrar::DeliverComment(comment, data->CmtBuf, data->CmtBufSize, nullptr, size, state);
+        data->CmtSize = size;
+        data->CmtState = state;
         return handle;
     } catch (const std::bad_alloc&) {
         data->OpenResult = ERAR_NO_MEMORY;
@@ -658,10 +692,15 @@ UNRAR_EXPORT void* UNRAR_CALL RAROpenArchiveEx(RAROpenArchiveDataEx* data) {
         }
         unsigned result = ERAR_SUCCESS;
         unsigned flags = 0;
-        void* handle =
-            unrar::Open(name, data->OpenMode, data->Callback, data->UserData, data->OpFlags, result, &flags);
+        unrar::OpenComment comment;
+        void* handle = unrar::Open(name, data->OpenMode, data->Callback, data->UserData, data->OpFlags, result,
+                                   &flags, comment);
         data->OpenResult = result;
         data->Flags = flags;
+        unsigned size = 0, state = 0;
+        unrar::DeliverComment(comment, data->CmtBuf, data->CmtBufSize, data->CmtBufW, size, state);
+        data->CmtSize = size;
+        data->CmtState = state;
         return handle;
     } catch (const std::bad_alloc&) {
         data->OpenResult = ERAR_NO_MEMORY;

@@ -373,6 +373,36 @@ TEST_F(RarComponent, PasswordFromTheEventOrTheDialogReachesTheLibrary) {
     EXPECT_EQ(rec.errors, std::vector<std::string>{"format inconnu"});
 }
 
+TEST_F(RarComponent, CommentOfEachOpenIsReported) {
+    RarBuilder b = Typical();
+    b.Comment("Bienvenue, 2 ROMs");
+    Archive(b);
+    std::vector<std::string> comments;
+    rar.OnComment = [&](TDFUnRar&, const std::string& c) { comments.push_back(c); };
+    rar.Extract();
+    EXPECT_EQ(comments, (std::vector<std::string>{"Bienvenue, 2 ROMs", "Bienvenue, 2 ROMs"}));
+    EXPECT_EQ(rar.ArchivComment(), "Bienvenue, 2 ROMs");
+    EXPECT_EQ(rar.CommentSize(), 17u);
+
+    // A packed comment the library cannot read is reported, and the run goes on.
+    RarBuilder packed = Typical();
+    packed.Comment("\x13\x37 packed bytes", 0x33);
+    Archive(packed, "packed.rar");
+    comments.clear();
+    rec.Attach(rar, false);
+    rar.Extract();
+    EXPECT_TRUE(comments.empty());
+    EXPECT_EQ(rar.ArchivComment(), "Bienvenue, 2 ROMs");  // the state of 14 leaves it as it was
+    EXPECT_EQ(rec.Count("error 14 format inconnu"), 2u);
+    EXPECT_TRUE(FileExists(dir / "extra/other.nds"));
+
+    RarBuilder none = Typical();
+    Archive(none, "none.rar");
+    rar.Extract();
+    EXPECT_EQ(rar.ArchivComment(), "");
+    EXPECT_EQ(rar.CommentSize(), 0u);
+}
+
 TEST_F(RarComponent, AFailedOpenEndsTheRunAfterItsStatusEvents) {
     rar.SetFileName(dir / "missing.rar");
     rec.Attach(rar);

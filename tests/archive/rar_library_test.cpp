@@ -330,6 +330,33 @@ TEST_F(RarLibrary, OpenResultsForMissingAndForeignFiles) {
     EXPECT_EQ(result, ERAR_BAD_ARCHIVE);
 }
 
+TEST_F(RarLibrary, CommentFillsTheBufferOrSaysItIsTooSmall) {
+    RarBuilder b;
+    b.AddText("a.txt", "a").Comment("0123456789");
+    b.WriteTo(dir / "c.rar");
+    std::string name = dir / "c.rar";
+    for (unsigned size : {64u, 5u}) {
+        std::vector<char> buffer(size, 'x');
+        parevo::RAROpenArchiveData d{};
+        d.ArcName = name.data();
+        d.OpenMode = RAR_OM_LIST;
+        d.CmtBuf = buffer.data();
+        d.CmtBufSize = size;
+        void* h = f.RAROpenArchive(&d);
+        ASSERT_NE(h, nullptr);
+        f.RARCloseArchive(h);
+        if (size == 64) {
+            EXPECT_EQ(d.CmtState, 1u);
+            EXPECT_EQ(d.CmtSize, 11u);
+            EXPECT_STREQ(buffer.data(), "0123456789");
+        } else {
+            EXPECT_EQ(d.CmtState, 20u);
+            EXPECT_EQ(d.CmtSize, 5u);
+            EXPECT_STREQ(buffer.data(), "0123");
+        }
+    }
+}
+
 TEST_F(RarLibrary, EncryptedHeadersGiveThePasswordCodes) {
     RarBuilder b;
     b.AddText("hidden.nds", "x").ArchiveFlags(0x80);

@@ -83,7 +83,7 @@ const std::vector<std::uint8_t> kMarker = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0
 
 // A file header and the member's data (or the part of it from `begin` to `end`).
 void PutMember(std::vector<std::uint8_t>& out, const RarMember& m, std::size_t begin, std::size_t end,
-               unsigned splitFlags, std::uint32_t crc) {
+               unsigned splitFlags, std::uint32_t crc, std::uint8_t type = 0x74) {
     std::vector<std::uint8_t> body;
     Put32(body, static_cast<std::uint32_t>(end - begin));   // packed size
     Put32(body, static_cast<std::uint32_t>(m.data.size()));  // unpacked size
@@ -96,11 +96,22 @@ void PutMember(std::vector<std::uint8_t>& out, const RarMember& m, std::size_t b
     Put32(body, m.attributes);
     body.insert(body.end(), m.name.begin(), m.name.end());
     const unsigned flags = 0x8000 | splitFlags | (m.folder ? 0xE0 : 0) | (m.encrypted ? 0x04 : 0);
-    PutBlock(out, 0x74, flags, body, m.brokenHeaderCrc);
+    PutBlock(out, type, flags, body, m.brokenHeaderCrc);
     out.insert(out.end(), m.data.begin() + begin, m.data.begin() + end);
 }
 
 }  // namespace
+
+RarBuilder& RarBuilder::Comment(const std::string& text, std::uint8_t method) {
+    m_hasComment = true;
+    m_comment = RarMember();
+    m_comment.name = "CMT";
+    m_comment.data.assign(text.begin(), text.end());
+    m_comment.method = method;
+    m_comment.unpVer = 29;
+    m_comment.attributes = 0;
+    return *this;
+}
 
 RarBuilder& RarBuilder::ArchiveFlags(unsigned flags) {
     m_archiveFlags = flags;
@@ -110,6 +121,10 @@ RarBuilder& RarBuilder::ArchiveFlags(unsigned flags) {
 std::vector<std::uint8_t> RarBuilder::Build() const {
     std::vector<std::uint8_t> out = kMarker;
     PutBlock(out, 0x73, m_archiveFlags, std::vector<std::uint8_t>(6, 0));
+    if (m_hasComment) {
+        const auto& d = m_comment.data;
+        PutMember(out, m_comment, 0, d.size(), 0, Crc32(d.data(), d.size()), 0x7A);
+    }
     for (const RarMember& m : m_members) {
         PutMember(out, m, 0, m.data.size(), 0, Crc32(m.data.data(), m.data.size()));
     }

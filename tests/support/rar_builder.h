@@ -31,6 +31,9 @@ public:
     // Flips the header CRC of the member added last.
     RarBuilder& BreakLastHeaderCrc();
 
+    // An archive comment in a "CMT" sub-block; a method other than 0x30 marks it
+    // as packed (the bytes stay as given).
+    RarBuilder& Comment(const std::string& text, std::uint8_t method = 0x30);
     // The main header's flags (0x80: the headers are encrypted).
     RarBuilder& ArchiveFlags(unsigned flags);
 
@@ -46,6 +49,8 @@ public:
 private:
     std::vector<RarMember> m_members;
     unsigned m_archiveFlags = 0;
+    bool m_hasComment = false;
+    RarMember m_comment;
 };
 
 std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0);
