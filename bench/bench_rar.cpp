@@ -49,7 +49,8 @@ void Put(std::vector<unsigned char>& out, std::uint64_t v, int bytes) {
     }
 }
 
-std::vector<unsigned char> Block(unsigned char type, unsigned flags, const std::vector<unsigned char>& body) {
+std::vector<unsigned char> Block(unsigned char type, unsigned flags,
+                                 const std::vector<unsigned char>& body) {
     std::vector<unsigned char> rest{type};
     Put(rest, flags, 2);
     Put(rest, 7 + body.size(), 2);
@@ -145,7 +146,8 @@ std::uint64_t BenchMiB() {
 
 fs::path BenchDir() {
     const char* dir = std::getenv("PAREVO_BENCH_DIR");
-    fs::path path = (dir != nullptr ? fs::path(dir) : fs::temp_directory_path() / "parevo-bench") / "rar";
+    fs::path path =
+        (dir != nullptr ? fs::path(dir) : fs::temp_directory_path() / "parevo-bench") / "rar";
     fs::create_directories(path);
     return path;
 }
@@ -173,7 +175,8 @@ void BM_ReadArchive(benchmark::State& state) {
         ::close(fd);
         benchmark::DoNotOptimize(total);
     }
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(fs::file_size(Archive())));
+    state.SetBytesProcessed(state.iterations() *
+                            static_cast<std::int64_t>(fs::file_size(Archive())));
 }
 
 void BM_ExtractStoredMember(benchmark::State& state) {

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         for (const std::string& part : t.parts) {
-            if (part.empty() || part == "." || part == ".." || part.find('/') != std::string::npos) {
+            if (part.empty() || part == "." || part == ".." ||
+                part.find('/') != std::string::npos) {
                 __builtin_trap();
             }
         }

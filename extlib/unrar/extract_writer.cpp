@@ -28,7 +28,7 @@ bool IsSeparator(char c) {
 
 #ifndef _WIN32
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : m_fd(fd) {}
     ~Fd() {
         if (m_fd >= 0) {
@@ -50,7 +50,7 @@ public:
         m_fd = fd;
     }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -160,7 +160,9 @@ bool CreateFolders(const ExtractTarget& target, bool includeLast) {
     return target.valid && WalkFolders(target, target.parts.size() - (includeLast ? 0 : 1), folder);
 }
 
-OutputFile::~OutputFile() { Discard(); }
+OutputFile::~OutputFile() {
+    Discard();
+}
 
 bool OutputFile::Create(const ExtractTarget& target) {
     fs::path folder;
@@ -175,9 +177,10 @@ bool OutputFile::Create(const ExtractTarget& target) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
         const fs::path temp = folder / fs::path("." + target.parts.back().substr(0, 200) + ".part" +
-                                                  std::to_string(GetCurrentProcessId()) + "_" +
-                                                  std::to_string(counter++));
-        m_fd = _wopen(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+                                                std::to_string(GetCurrentProcessId()) + "_" +
+                                                std::to_string(counter++));
+        m_fd =
+            _wopen(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
         if (m_fd >= 0) {
             m_temp = temp.string();
         } else if (errno != EEXIST) {
@@ -244,7 +247,9 @@ bool CreateFolders(const ExtractTarget& target, bool includeLast) {
     return dir.Get() >= 0;
 }
 
-OutputFile::~OutputFile() { Discard(); }
+OutputFile::~OutputFile() {
+    Discard();
+}
 
 bool OutputFile::Create(const ExtractTarget& target) {
     if (!target.valid) {
@@ -259,7 +264,8 @@ bool OutputFile::Create(const ExtractTarget& target) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         m_temp = "." + m_final.substr(0, 200) + ".part" + std::to_string(::getpid()) + "_" +
                  std::to_string(counter++);
-        m_fd = ::openat(m_dir, m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        m_fd = ::openat(m_dir, m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0666);
         if (m_fd >= 0 || errno != EEXIST) {
             break;
         }

@@ -27,13 +27,13 @@ struct ExtractTarget {
 bool CreateFolders(const ExtractTarget& target, bool includeLast);
 
 class DataSink {
-public:
+  public:
     virtual ~DataSink() = default;
     virtual bool Write(std::int64_t offset, const void* data, std::size_t size) = 0;
 };
 
 class OutputFile : public DataSink {
-public:
+  public:
     OutputFile() = default;
     ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
@@ -45,10 +45,10 @@ public:
     bool Commit(std::int64_t mtime, long mtimeNsec);
     void Discard();
 
-private:
+  private:
     int m_dir = -1;  // POSIX: the folder the file goes into
     int m_fd = -1;
-    std::string m_temp;   // POSIX: names inside m_dir; Windows: full paths
+    std::string m_temp;  // POSIX: names inside m_dir; Windows: full paths
     std::string m_final;
 };
 

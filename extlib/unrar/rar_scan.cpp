@@ -17,13 +17,13 @@ constexpr std::uint64_t kMaxRar5Header = 2 << 20;  // the format's own ceiling
 
 // Random access to the volume's bytes, from memory or from a file.
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     virtual std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) = 0;
 };
 
 class MemorySource : public ByteSource {
-public:
+  public:
     MemorySource(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) override {
         if (offset >= m_size) {
@@ -34,7 +34,7 @@ public:
         return n;
     }
 
-private:
+  private:
     const std::uint8_t* m_data;
     std::size_t m_size;
 };
@@ -44,7 +44,7 @@ struct FileCloser {
 };
 
 class FileSource : public ByteSource {
-public:
+  public:
     explicit FileSource(std::FILE* f) : m_file(f) {}
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) override {
         if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
@@ -60,11 +60,13 @@ public:
         return std::fread(buffer, 1, count, m_file.get());
     }
 
-private:
+  private:
     std::unique_ptr<std::FILE, FileCloser> m_file;
 };
 
-unsigned Le16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+unsigned Le16(const std::uint8_t* p) {
+    return p[0] | p[1] << 8;
+}
 unsigned Le32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned>(p[3]) << 24;
 }
@@ -113,8 +115,9 @@ unsigned DosTimeFromUnix(std::int64_t unixTime) {
     if (tm.tm_year < 80) {
         return (1 << 5 | 1) << 16;  // 1980-01-01, the earliest DOS date
     }
-    return static_cast<unsigned>((tm.tm_year - 80) << 25 | (tm.tm_mon + 1) << 21 | tm.tm_mday << 16 |
-                                 tm.tm_hour << 11 | tm.tm_min << 5 | tm.tm_sec / 2);
+    return static_cast<unsigned>((tm.tm_year - 80) << 25 | (tm.tm_mon + 1) << 21 |
+                                 tm.tm_mday << 16 | tm.tm_hour << 11 | tm.tm_min << 5 |
+                                 tm.tm_sec / 2);
 }
 
 namespace {
@@ -125,8 +128,11 @@ bool FindSignature(ByteSource& src, std::uint64_t& offset, bool& rar5) {
     // makes a longer search worth reading for.
     std::vector<std::uint8_t> head(8);
     std::size_t n = src.ReadAt(0, head.data(), head.size());
-    const bool stub = n >= 2 && ((head[0] == 'M' && head[1] == 'Z') ||
-                                 (n >= 4 && std::memcmp(head.data(), "\x7f" "ELF", 4) == 0));
+    const bool stub =
+        n >= 2 && ((head[0] == 'M' && head[1] == 'Z') || (n >= 4 && std::memcmp(head.data(),
+                                                                                "\x7f"
+                                                                                "ELF",
+                                                                                4) == 0));
     if (stub) {
         head.resize(kSfxSearchLimit + 8);
         n = src.ReadAt(0, head.data(), head.size());
@@ -152,8 +158,8 @@ bool FindSignature(ByteSource& src, std::uint64_t& offset, bool& rar5) {
 
 constexpr std::uint64_t kMaxComment = 1 << 20;
 
-void ReadComment(ByteSource& src, std::uint64_t offset, std::uint64_t size, bool stored, bool hasCRC,
-                 unsigned crc, VolumeScan& scan) {
+void ReadComment(ByteSource& src, std::uint64_t offset, std::uint64_t size, bool stored,
+                 bool hasCRC, unsigned crc, VolumeScan& scan) {
     if (scan.commentState == 1) {
         return;  // the first comment block is the archive's
     }
@@ -162,7 +168,8 @@ void ReadComment(ByteSource& src, std::uint64_t offset, std::uint64_t size, bool
         return;
     }
     std::string text(static_cast<std::size_t>(size), '\0');
-    if (src.ReadAt(offset, reinterpret_cast<std::uint8_t*>(text.data()), text.size()) != text.size()) {
+    if (src.ReadAt(offset, reinterpret_cast<std::uint8_t*>(text.data()), text.size()) !=
+        text.size()) {
         scan.commentState = ERAR_BAD_DATA;
         return;
     }
@@ -253,7 +260,8 @@ void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             f.dictSizeKiB = dir ? 0 : 64u << ((flags >> 5) & 7);
             if (type == 0x7A) {
                 if (f.name == "CMT") {
-                    ReadComment(src, pos + size, f.packSize, f.method == 0x30, true, f.fileCRC, scan);
+                    ReadComment(src, pos + size, f.packSize, f.method == 0x30, true, f.fileCRC,
+                                scan);
                 }
             } else if ((flags & 0x01) == 0) {
                 scan.files.push_back(std::move(f));
@@ -279,7 +287,8 @@ void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
         fixed.resize(got);
         std::size_t p = 4;
         std::uint64_t headSize = 0;
-        if (got < 5 || !ReadVint(fixed, p, headSize) || headSize == 0 || headSize > kMaxRar5Header) {
+        if (got < 5 || !ReadVint(fixed, p, headSize) || headSize == 0 ||
+            headSize > kMaxRar5Header) {
             return;
         }
         const std::uint64_t headStart = pos + p;
@@ -369,13 +378,13 @@ void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             f.unpVer = (comp & 0x3F) == 0 ? 50 : 70;
             f.method = 0x30 + static_cast<unsigned>((comp >> 7) & 7);
             f.dictSizeKiB = dir ? 0 : 128u << ((comp >> 10) & 0xF);
-            f.flags = (hflags & 0x08 ? RHDF_SPLITBEFORE : 0) | (hflags & 0x10 ? RHDF_SPLITAFTER : 0) |
-                      (encrypted ? RHDF_ENCRYPTED : 0) | (comp & 0x40 ? RHDF_SOLID : 0) |
-                      (dir ? RHDF_DIRECTORY : 0);
+            f.flags = (hflags & 0x08 ? RHDF_SPLITBEFORE : 0) |
+                      (hflags & 0x10 ? RHDF_SPLITAFTER : 0) | (encrypted ? RHDF_ENCRYPTED : 0) |
+                      (comp & 0x40 ? RHDF_SOLID : 0) | (dir ? RHDF_DIRECTORY : 0);
             if (type == 3) {
                 if (f.name == "CMT") {
-                    ReadComment(src, headStart + headSize, dataSize, ((comp >> 7) & 7) == 0 && !encrypted,
-                                f.hasCRC, f.fileCRC, scan);
+                    ReadComment(src, headStart + headSize, dataSize,
+                                ((comp >> 7) & 7) == 0 && !encrypted, f.hasCRC, f.fileCRC, scan);
                 }
             } else if ((hflags & 0x08) == 0) {
                 scan.files.push_back(std::move(f));

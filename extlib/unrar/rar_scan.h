@@ -11,9 +11,9 @@
 namespace unrar {
 
 struct ScannedFile {
-    std::string name;        // as stored, '/' or '\' separators; empty when not plain text
+    std::string name;          // as stored, '/' or '\' separators; empty when not plain text
     bool unicodeName = false;  // RAR 4 names with the packed Unicode form: not decoded here
-    unsigned flags = 0;      // RHDF_* bits
+    unsigned flags = 0;        // RHDF_* bits
     std::uint64_t packSize = 0;
     std::uint64_t unpSize = 0;
     unsigned hostOS = 0;
@@ -28,12 +28,12 @@ struct ScannedFile {
 };
 
 struct VolumeScan {
-    bool isRar = false;         // a RAR signature was found
+    bool isRar = false;  // a RAR signature was found
     bool rar5 = false;
     unsigned archiveFlags = 0;  // ROADF_* bits
     bool encryptedHeaders = false;
-    bool hasNextVolume = false;  // the end block says another volume follows
-    bool complete = false;       // walked to the end block without a fault
+    bool hasNextVolume = false;      // the end block says another volume follows
+    bool complete = false;           // walked to the end block without a fault
     std::vector<ScannedFile> files;  // file headers that start in this volume
     // The archive comment: 0 none, 1 read into `comment`, ERAR_UNKNOWN_FORMAT when
     // it is packed (this walk reads stored comments only), ERAR_BAD_DATA when its

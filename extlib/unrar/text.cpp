@@ -43,7 +43,11 @@ std::wstring Utf8ToWide(const std::string& text) {
     std::wstring out;
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char b = static_cast<unsigned char>(text[i]);
-        int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+        int extra = b < 0x80             ? 0
+                    : (b & 0xE0) == 0xC0 ? 1
+                    : (b & 0xF0) == 0xE0 ? 2
+                    : (b & 0xF8) == 0xF0 ? 3
+                                         : -1;
         char32_t c = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
         bool ok = extra >= 0 && i + extra < text.size();
         for (int k = 1; ok && k <= extra; ++k) {
@@ -100,16 +104,25 @@ std::string WideToNarrow(const std::wstring& text) {
     if (text.empty()) {
         return {};
     }
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
     std::string out(n, '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), out.data(), n, nullptr, nullptr);
     return out;
 }
-std::string Utf8ToNarrow(const std::string& text) { return WideToNarrow(Utf8ToWide(text)); }
+std::string Utf8ToNarrow(const std::string& text) {
+    return WideToNarrow(Utf8ToWide(text));
+}
 #else
-std::wstring NarrowToWide(const std::string& text) { return Utf8ToWide(text); }
-std::string WideToNarrow(const std::wstring& text) { return WideToUtf8(text); }
-std::string Utf8ToNarrow(const std::string& text) { return text; }
+std::wstring NarrowToWide(const std::string& text) {
+    return Utf8ToWide(text);
+}
+std::string WideToNarrow(const std::wstring& text) {
+    return WideToUtf8(text);
+}
+std::string Utf8ToNarrow(const std::string& text) {
+    return text;
+}
 #endif
 
 }  // namespace unrar

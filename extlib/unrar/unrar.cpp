@@ -40,7 +40,7 @@ constexpr int kMaxVolumeQuestions = 100;
 // lost. Every entry point that reaches libarchive runs with a UTF-8 character
 // set on its own thread, and puts the caller's back afterwards.
 class Utf8Locale {
-public:
+  public:
 #ifdef _WIN32
     Utf8Locale() = default;
 #else
@@ -56,7 +56,7 @@ public:
         }
     }
 
-private:
+  private:
     static locale_t Make() {
         for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
             if (locale_t l = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0))) {
@@ -150,9 +150,9 @@ struct Handle {
     // The name the naming rules gave the newest volume; a volume the caller
     // named otherwise does not change how the following ones are named.
     std::string lastRuleName;
-    VolumeScan lastScan;               // of the newest volume
+    VolumeScan lastScan;  // of the newest volume
     VolumeScan firstScan;
-    std::vector<ScannedFile> files;    // file headers of every volume seen, in order
+    std::vector<ScannedFile> files;  // file headers of every volume seen, in order
     std::size_t opens = 0;
     std::unique_ptr<std::FILE, FileClose> file;
     std::int64_t fileSize = 0;
@@ -163,15 +163,17 @@ struct Handle {
     Entry entry;
     bool haveEntry = false;
     std::size_t entryIndex = 0;
-    unsigned sticky = 0;        // returned by every later read once set
-    unsigned volumeError = 0;   // why the next volume could not be had
+    unsigned sticky = 0;       // returned by every later read once set
+    unsigned volumeError = 0;  // why the next volume could not be had
     bool readError = false;
 
     int Call(unsigned msg, UNRAR_LPARAM p1, UNRAR_LPARAM p2) {
         return callback != nullptr ? callback(msg, userData, p1, p2) : 0;
     }
 
-    const std::string& CurrentVolume() const { return volumes[std::min(opens, volumes.size()) - 1]; }
+    const std::string& CurrentVolume() const {
+        return volumes[std::min(opens, volumes.size()) - 1];
+    }
 
     bool NewNumbering() const {
         return firstScan.rar5 || (firstScan.archiveFlags & ROADF_NEWNUMBERING) != 0;
@@ -187,7 +189,8 @@ struct Handle {
         CopyWide(wide.data(), wide.size(), NarrowToWide(name));
         const std::wstring before(wide.data());
         if (callback != nullptr) {
-            if (Call(UCM_CHANGEVOLUMEW, reinterpret_cast<UNRAR_LPARAM>(wide.data()), RAR_VOL_ASK) == -1) {
+            if (Call(UCM_CHANGEVOLUMEW, reinterpret_cast<UNRAR_LPARAM>(wide.data()), RAR_VOL_ASK) ==
+                -1) {
                 return false;
             }
             wide.back() = L'\0';
@@ -198,9 +201,10 @@ struct Handle {
         }
         std::vector<char> narrow(kNameBuffer, '\0');
         CopyNarrow(narrow.data(), narrow.size(), name);
-        const int answer = callback != nullptr
-                               ? Call(UCM_CHANGEVOLUME, reinterpret_cast<UNRAR_LPARAM>(narrow.data()), RAR_VOL_ASK)
-                               : changeVolProc(narrow.data(), RAR_VOL_ASK);
+        const int answer =
+            callback != nullptr
+                ? Call(UCM_CHANGEVOLUME, reinterpret_cast<UNRAR_LPARAM>(narrow.data()), RAR_VOL_ASK)
+                : changeVolProc(narrow.data(), RAR_VOL_ASK);
         narrow.back() = '\0';
         if (answer == -1 || name == narrow.data()) {
             return false;
@@ -213,12 +217,14 @@ struct Handle {
         if (callback != nullptr) {
             std::vector<wchar_t> wide(kNameBuffer, L'\0');
             CopyWide(wide.data(), wide.size(), NarrowToWide(name));
-            if (Call(UCM_CHANGEVOLUMEW, reinterpret_cast<UNRAR_LPARAM>(wide.data()), RAR_VOL_NOTIFY) == -1) {
+            if (Call(UCM_CHANGEVOLUMEW, reinterpret_cast<UNRAR_LPARAM>(wide.data()),
+                     RAR_VOL_NOTIFY) == -1) {
                 return false;
             }
             std::vector<char> narrow(kNameBuffer, '\0');
             CopyNarrow(narrow.data(), narrow.size(), name);
-            return Call(UCM_CHANGEVOLUME, reinterpret_cast<UNRAR_LPARAM>(narrow.data()), RAR_VOL_NOTIFY) != -1;
+            return Call(UCM_CHANGEVOLUME, reinterpret_cast<UNRAR_LPARAM>(narrow.data()),
+                        RAR_VOL_NOTIFY) != -1;
         }
         if (changeVolProc != nullptr) {
             std::vector<char> narrow(kNameBuffer, '\0');
@@ -304,7 +310,9 @@ struct Handle {
 
     // Codes for what this decoder cannot decrypt: no password at all, or a
     // password it cannot use.
-    unsigned EncryptedResult() { return AskPassword() ? ERAR_UNKNOWN_FORMAT : ERAR_MISSING_PASSWORD; }
+    unsigned EncryptedResult() {
+        return AskPassword() ? ERAR_UNKNOWN_FORMAT : ERAR_MISSING_PASSWORD;
+    }
 
     unsigned FailureCode() const {
         if (volumeError != 0) {
@@ -347,7 +355,8 @@ la_int64_t SkipCallback(archive*, void* data, la_int64_t request) {
         return 0;
     }
     const std::int64_t pos = Tell(h.file.get());
-    const std::int64_t step = std::max<std::int64_t>(0, std::min<std::int64_t>(request, h.fileSize - pos));
+    const std::int64_t step =
+        std::max<std::int64_t>(0, std::min<std::int64_t>(request, h.fileSize - pos));
     if (step == 0 || Seek(h.file.get(), step, SEEK_CUR) != 0) {
         return 0;
     }
@@ -373,7 +382,8 @@ void FillEntry(Handle& h) {
     entry.symlink = archive_entry_filetype(e) == AE_IFLNK;
     entry.hardlink = archive_entry_hardlink(e) != nullptr;
     if (entry.symlink || entry.hardlink) {
-        const char* target = entry.symlink ? archive_entry_symlink_utf8(e) : archive_entry_hardlink_utf8(e);
+        const char* target =
+            entry.symlink ? archive_entry_symlink_utf8(e) : archive_entry_hardlink_utf8(e);
         if (target != nullptr) {
             entry.linkTarget = Utf8ToWide(target);
         }
@@ -395,9 +405,10 @@ void FillEntry(Handle& h) {
         f.attr = archive_entry_mode(e);
         f.unpVer = h.firstScan.rar5 ? 50 : 29;
         f.method = 0;  // not known
-        f.flags = (entry.directory ? RHDF_DIRECTORY : 0) |
-                  (archive_entry_is_data_encrypted(e) ? RHDF_ENCRYPTED : 0) |
-                  ((h.firstScan.archiveFlags & ROADF_SOLID) != 0 && h.entryIndex > 0 ? RHDF_SOLID : 0);
+        f.flags =
+            (entry.directory ? RHDF_DIRECTORY : 0) |
+            (archive_entry_is_data_encrypted(e) ? RHDF_ENCRYPTED : 0) |
+            ((h.firstScan.archiveFlags & ROADF_SOLID) != 0 && h.entryIndex > 0 ? RHDF_SOLID : 0);
     }
     if (!entry.info.hasTime) {
         entry.info.dosTime = DosTimeFromUnix(entry.mtime);  // RAR 5 keeps times in extra records
@@ -507,8 +518,8 @@ unsigned ReadData(Handle& h, DataSink* sink) {
             return ERAR_EWRITE;
         }
         auto* bytes = static_cast<unsigned char*>(const_cast<void*>(block));
-        if (h.callback != nullptr &&
-            h.Call(UCM_PROCESSDATA, reinterpret_cast<UNRAR_LPARAM>(bytes), static_cast<UNRAR_LPARAM>(size)) == -1) {
+        if (h.callback != nullptr && h.Call(UCM_PROCESSDATA, reinterpret_cast<UNRAR_LPARAM>(bytes),
+                                            static_cast<UNRAR_LPARAM>(size)) == -1) {
             return ERAR_UNKNOWN;
         }
         if (h.processDataProc != nullptr && h.processDataProc(bytes, static_cast<int>(size)) == 0) {
@@ -517,7 +528,8 @@ unsigned ReadData(Handle& h, DataSink* sink) {
     }
 }
 
-unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath, const std::string* destName) {
+unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath,
+                      const std::string* destName) {
     if (!h.haveEntry) {
         return h.sticky != 0 ? h.sticky : ERAR_UNKNOWN;
     }
@@ -540,7 +552,8 @@ unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath, con
     if (destName != nullptr && !destName->empty()) {
         target = ExtractTarget::Exact(*destName);
     } else {
-        target = ExtractTarget::Under(destPath != nullptr ? *destPath : std::string(), SlashForm(e.utf8Name));
+        target = ExtractTarget::Under(destPath != nullptr ? *destPath : std::string(),
+                                      SlashForm(e.utf8Name));
         if (!target.valid) {
             return ERAR_ECREATE;  // absolute, a drive, or ".." in the name
         }
@@ -570,8 +583,8 @@ struct OpenComment {
 
 // Hands the comment over as the vendor's library does: as much as the buffer
 // holds with its terminating zero, and ERAR_SMALL_BUF when that is not all.
-void DeliverComment(const OpenComment& comment, char* buffer, unsigned bufferSize, wchar_t* wideBuffer,
-                    unsigned& size, unsigned& state) {
+void DeliverComment(const OpenComment& comment, char* buffer, unsigned bufferSize,
+                    wchar_t* wideBuffer, unsigned& size, unsigned& state) {
     size = 0;
     state = comment.state == 1 ? 0 : comment.state;
     if (comment.state != 1 || (buffer == nullptr && wideBuffer == nullptr) || bufferSize == 0) {
@@ -590,8 +603,9 @@ void DeliverComment(const OpenComment& comment, char* buffer, unsigned bufferSiz
     state = copied < narrow.size() ? ERAR_SMALL_BUF : 1;
 }
 
-void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback, UNRAR_LPARAM userData,
-           unsigned opFlags, unsigned& openResult, unsigned* archiveFlags, OpenComment& comment) {
+void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback,
+           UNRAR_LPARAM userData, unsigned opFlags, unsigned& openResult, unsigned* archiveFlags,
+           OpenComment& comment) {
     VolumeScan scan;
     if (name.empty() || !ScanVolumeFile(name, scan)) {
         openResult = ERAR_EOPEN;
@@ -635,7 +649,8 @@ void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback, U
         return nullptr;
     }
     if (archiveFlags != nullptr) {
-        *archiveFlags = h->firstScan.archiveFlags | (h->firstScan.commentState != 0 ? ROADF_COMMENT : 0);
+        *archiveFlags =
+            h->firstScan.archiveFlags | (h->firstScan.commentState != 0 ? ROADF_COMMENT : 0);
     }
     comment.state = h->firstScan.commentState;
     comment.text = h->firstScan.comment;
@@ -693,8 +708,8 @@ UNRAR_EXPORT void* UNRAR_CALL RAROpenArchiveEx(RAROpenArchiveDataEx* data) {
         unsigned result = ERAR_SUCCESS;
         unsigned flags = 0;
         unrar::OpenComment comment;
-        void* handle = unrar::Open(name, data->OpenMode, data->Callback, data->UserData, data->OpFlags, result,
-                                   &flags, comment);
+        void* handle = unrar::Open(name, data->OpenMode, data->Callback, data->UserData,
+                                   data->OpFlags, result, &flags, comment);
         data->OpenResult = result;
         data->Flags = flags;
         unsigned size = 0, state = 0;
@@ -760,7 +775,8 @@ UNRAR_EXPORT int UNRAR_CALL RARReadHeader(void* handle, RARHeaderData* header) {
     return r;
 }
 
-UNRAR_EXPORT int UNRAR_CALL RARProcessFile(void* handle, int operation, char* destPath, char* destName) {
+UNRAR_EXPORT int UNRAR_CALL RARProcessFile(void* handle, int operation, char* destPath,
+                                           char* destName) {
     const unrar::Utf8Locale locale;
     if (handle == nullptr) {
         return ERAR_UNKNOWN;
@@ -778,7 +794,8 @@ UNRAR_EXPORT int UNRAR_CALL RARProcessFile(void* handle, int operation, char* de
     }
 }
 
-UNRAR_EXPORT int UNRAR_CALL RARProcessFileW(void* handle, int operation, wchar_t* destPath, wchar_t* destName) {
+UNRAR_EXPORT int UNRAR_CALL RARProcessFileW(void* handle, int operation, wchar_t* destPath,
+                                            wchar_t* destName) {
     const unrar::Utf8Locale locale;
     if (handle == nullptr) {
         return ERAR_UNKNOWN;
@@ -796,7 +813,8 @@ UNRAR_EXPORT int UNRAR_CALL RARProcessFileW(void* handle, int operation, wchar_t
     }
 }
 
-UNRAR_EXPORT void UNRAR_CALL RARSetCallback(void* handle, UNRARCALLBACK callback, UNRAR_LPARAM userData) {
+UNRAR_EXPORT void UNRAR_CALL RARSetCallback(void* handle, UNRARCALLBACK callback,
+                                            UNRAR_LPARAM userData) {
     if (handle != nullptr) {
         static_cast<Handle*>(handle)->callback = callback;
         static_cast<Handle*>(handle)->userData = userData;
@@ -821,4 +839,6 @@ UNRAR_EXPORT void UNRAR_CALL RARSetPassword(void* handle, char* password) {
     }
 }
 
-UNRAR_EXPORT int UNRAR_CALL RARGetDllVersion() { return RAR_DLL_VERSION; }
+UNRAR_EXPORT int UNRAR_CALL RARGetDllVersion() {
+    return RAR_DLL_VERSION;
+}

@@ -173,7 +173,8 @@ static_assert(offsetof(RARHeaderDataEx, CmtBuf) == offsetof(RARHeaderDataEx, Fla
 static_assert(offsetof(RARHeaderDataEx, Hash) ==
               offsetof(RARHeaderDataEx, CmtBuf) + sizeof(void*) + 20);
 static_assert(offsetof(RARHeaderDataEx, Reserved) + 982 * 4 == sizeof(RARHeaderDataEx));
-static_assert(offsetof(RAROpenArchiveDataEx, Callback) == 2 * sizeof(void*) + 8 + sizeof(void*) + 16);
+static_assert(offsetof(RAROpenArchiveDataEx, Callback) ==
+              2 * sizeof(void*) + 8 + sizeof(void*) + 16);
 static_assert(sizeof(RAROpenArchiveDataEx) ==
               offsetof(RAROpenArchiveDataEx, MarkOfTheWeb) + sizeof(void*) + 23 * 4);
 

@@ -36,7 +36,8 @@ std::string WideToNarrow(const wchar_t* text, std::size_t size) {
     if (n == 0) {
         return {};
     }
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
     std::string out(bytes, '\0');
     WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), out.data(), bytes, nullptr, nullptr);
     return out;
@@ -86,35 +87,54 @@ std::string FirstCharacters(const std::string& text, std::size_t limit) {
 
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               const auto lower = [](char c) {
+                   return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+               };
                return lower(x) == lower(y);
            });
 }
 
 const char* ProcessErrorText(int code) {
     switch (code) {
-        case ERAR_BAD_DATA: return "données corrompues";
-        case ERAR_BAD_ARCHIVE: return "Archive défectueuse";
-        case ERAR_UNKNOWN_FORMAT: return "format inconnu";
-        case ERAR_EOPEN: return "Volumn-Error";
-        case ERAR_ECREATE: return "Erreur à la création du fichier";
-        case ERAR_ECLOSE: return "Erreur à la fermeture du fichier";
-        case ERAR_EREAD: return "Erreur de lecture";
-        case ERAR_EWRITE: return "Erreur d'écriture";
-        default: return nullptr;
+        case ERAR_BAD_DATA:
+            return "données corrompues";
+        case ERAR_BAD_ARCHIVE:
+            return "Archive défectueuse";
+        case ERAR_UNKNOWN_FORMAT:
+            return "format inconnu";
+        case ERAR_EOPEN:
+            return "Volumn-Error";
+        case ERAR_ECREATE:
+            return "Erreur à la création du fichier";
+        case ERAR_ECLOSE:
+            return "Erreur à la fermeture du fichier";
+        case ERAR_EREAD:
+            return "Erreur de lecture";
+        case ERAR_EWRITE:
+            return "Erreur d'écriture";
+        default:
+            return nullptr;
     }
 }
 
 std::string OpenFailureReason(unsigned code) {
     switch (code) {
-        case ERAR_NO_MEMORY: return "Mémoire insuffisante";
-        case ERAR_BAD_DATA: return "données corrompues";
-        case ERAR_BAD_ARCHIVE: return "Archive défectueuse";
-        case ERAR_UNKNOWN_FORMAT: return "format inconnu";
-        case ERAR_EOPEN: return "fichier introuvable ou illisible";
-        case ERAR_MISSING_PASSWORD: return "mot de passe manquant";
-        case ERAR_BAD_PASSWORD: return "mot de passe incorrect";
-        default: return Format("code %d", {code}, '.');
+        case ERAR_NO_MEMORY:
+            return "Mémoire insuffisante";
+        case ERAR_BAD_DATA:
+            return "données corrompues";
+        case ERAR_BAD_ARCHIVE:
+            return "Archive défectueuse";
+        case ERAR_UNKNOWN_FORMAT:
+            return "format inconnu";
+        case ERAR_EOPEN:
+            return "fichier introuvable ou illisible";
+        case ERAR_MISSING_PASSWORD:
+            return "mot de passe manquant";
+        case ERAR_BAD_PASSWORD:
+            return "mot de passe incorrect";
+        default:
+            return Format("code %d", {code}, '.');
     }
 }
 
@@ -302,11 +322,20 @@ void* TDFUnRar::Open() {
                 OnComment(*this, m_archivComment);
             }
             break;
-        case ERAR_NO_MEMORY: Error("Mémoire insuffisante", ERAR_NO_MEMORY); break;
-        case ERAR_BAD_DATA: Error("données corrompues", ERAR_BAD_DATA); break;
-        case ERAR_UNKNOWN_FORMAT: Error("format inconnu", ERAR_UNKNOWN_FORMAT); break;
-        case ERAR_SMALL_BUF: Error("buffer trop petit", ERAR_SMALL_BUF); break;
-        default: break;
+        case ERAR_NO_MEMORY:
+            Error("Mémoire insuffisante", ERAR_NO_MEMORY);
+            break;
+        case ERAR_BAD_DATA:
+            Error("données corrompues", ERAR_BAD_DATA);
+            break;
+        case ERAR_UNKNOWN_FORMAT:
+            Error("format inconnu", ERAR_UNKNOWN_FORMAT);
+            break;
+        case ERAR_SMALL_BUF:
+            Error("buffer trop petit", ERAR_SMALL_BUF);
+            break;
+        default:
+            break;
     }
     if (handle == nullptr) {
         // Without a handle there is nothing to read or close: the run ends here.
@@ -356,7 +385,8 @@ int TDFUnRar::ReadHeader(void* handle) {
 
 int TDFUnRar::ProcessFile(void* handle, int operation) {
     m_directoryText = m_directory;
-    const int r = m_library.Functions().RARProcessFile(handle, operation, m_directoryText.data(), nullptr);
+    const int r =
+        m_library.Functions().RARProcessFile(handle, operation, m_directoryText.data(), nullptr);
     RethrowPending();
     return r;
 }
@@ -417,8 +447,8 @@ void TDFUnRar::FillHeaderData() {
     }
     d.UnpVerMajor = static_cast<std::int32_t>(h.UnpVer / 10);
     d.UnpVerMinor = static_cast<std::int32_t>(h.UnpVer % 10);
-    static const char* const kMethods[] = {"pas de compression", "la plus rapide", "rapide",
-                                           "normale",            "bonne",          "la meilleure"};
+    static const char* const kMethods[] = {
+        "pas de compression", "la plus rapide", "rapide", "normale", "bonne", "la meilleure"};
     if (h.Method >= 0x30 && h.Method <= 0x35) {
         d.Method = kMethods[h.Method - 0x30];
     }
@@ -437,11 +467,13 @@ int TDFUnRar::ProcessEntry(void* handle, int operation) {
     if (m_overrideEvent == OR_ALWAYS) {
         return ProcessFile(handle, operation);
     }
-    const std::string target = m_directory.substr(0, kDestPrefixLimit) + PathSeparator(NativePathStyle()) +
+    const std::string target = m_directory.substr(0, kDestPrefixLimit) +
+                               PathSeparator(NativePathStyle()) +
                                WideToNarrow(m_header->FileNameW, 1024);
     int op = operation;
-    const bool listed = std::any_of(m_fileList.begin(), m_fileList.end(),
-                                    [&](const std::string& name) { return SameTextIgnoringCase(name, target); });
+    const bool listed =
+        std::any_of(m_fileList.begin(), m_fileList.end(),
+                    [&](const std::string& name) { return SameTextIgnoringCase(name, target); });
     if (!m_fileList.empty() && !listed) {
         op = RAR_SKIP;
     } else if (IsFolderEntry()) {

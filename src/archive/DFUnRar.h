@@ -70,7 +70,7 @@ using TRarChangeVolEvent = std::function<void(TDFUnRar& sender, char* arcName, s
 bool DosDateTimeToDateTime(std::uint16_t dosDate, std::uint16_t dosTime, double& dateTime);
 
 class TDFUnRar {
-public:
+  public:
     // Loads the library (by its bare platform name unless told otherwise).
     explicit TDFUnRar(const std::string& libraryFileName = UnRarLibraryFileName());
     ~TDFUnRar();
@@ -118,7 +118,7 @@ public:
     TRarStatusEvent OnRarStatus;
     TRarChangeVolEvent OnVolChange;
 
-private:
+  private:
     static int PAREVO_UNRAR_CALL CallbackEntry(unsigned msg, RarLParam userData, RarLParam p1,
                                                RarLParam p2);
     int Callback(unsigned msg, RarLParam p1, RarLParam p2);
@@ -160,9 +160,9 @@ private:
     bool m_stopProcessing = false;
 
     RAROpenArchiveData m_openData{};
-    std::string m_openName;          // the text the open record points at
+    std::string m_openName;  // the text the open record points at
     std::vector<char> m_commentBuffer;
-    std::string m_directoryText;     // the text handed to the library per entry
+    std::string m_directoryText;  // the text handed to the library per entry
     std::unique_ptr<RARHeaderDataEx> m_header;
     TDFRARHeaderData m_hdrData;
     std::uint32_t m_filesProcessed = 0;

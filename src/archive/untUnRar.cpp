@@ -2,7 +2,9 @@
 
 namespace parevo {
 
-std::string UnRarLibraryFileName() { return SharedLibraryFileName("unrar", "unrar"); }
+std::string UnRarLibraryFileName() {
+    return SharedLibraryFileName("unrar", "unrar");
+}
 
 UnRarLibrary::UnRarLibrary(const std::string& fileName) {
     std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Load(fileName);

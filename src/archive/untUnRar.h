@@ -158,7 +158,8 @@ static_assert(sizeof(RAROpenArchiveData) == 2 * sizeof(void*) + 5 * 4);
 static_assert(offsetof(RAROpenArchiveData, CmtBuf) == sizeof(void*) + 8);
 static_assert(offsetof(RAROpenArchiveDataEx, OpenMode) == 2 * sizeof(void*));
 static_assert(offsetof(RAROpenArchiveDataEx, Callback) == 3 * sizeof(void*) + 24);
-static_assert(offsetof(RAROpenArchiveDataEx, Reserved) == 6 * sizeof(void*) + sizeof(RarLParam) + 28);
+static_assert(offsetof(RAROpenArchiveDataEx, Reserved) ==
+              6 * sizeof(void*) + sizeof(RarLParam) + 28);
 static_assert(sizeof(RAROpenArchiveDataEx) == offsetof(RAROpenArchiveDataEx, Reserved) + 23 * 4);
 static_assert(offsetof(RARHeaderData, FileName) == 260);
 static_assert(offsetof(RARHeaderData, Flags) == 520);
@@ -167,7 +168,8 @@ static_assert(sizeof(RARHeaderData) == 556 + sizeof(void*) + 12);
 static_assert(offsetof(RARHeaderDataEx, FileName) == 1024 + 1024 * sizeof(wchar_t));
 static_assert(offsetof(RARHeaderDataEx, Flags) == 2048 + 2048 * sizeof(wchar_t));
 static_assert(offsetof(RARHeaderDataEx, CmtBuf) == offsetof(RARHeaderDataEx, Flags) + 11 * 4);
-static_assert(offsetof(RARHeaderDataEx, Hash) == offsetof(RARHeaderDataEx, CmtBuf) + sizeof(void*) + 5 * 4);
+static_assert(offsetof(RARHeaderDataEx, Hash) ==
+              offsetof(RARHeaderDataEx, CmtBuf) + sizeof(void*) + 5 * 4);
 static_assert(offsetof(RARHeaderDataEx, RedirName) == offsetof(RARHeaderDataEx, Hash) + 32 + 4);
 static_assert(offsetof(RARHeaderDataEx, ArcNameEx) ==
               offsetof(RARHeaderDataEx, RedirName) + sizeof(void*) + 8 * 4);
@@ -184,9 +186,10 @@ struct UnRarFunctions {
     int(PAREVO_UNRAR_CALL* RARReadHeaderEx)(void*, RARHeaderDataEx*) = nullptr;
     int(PAREVO_UNRAR_CALL* RARProcessFile)(void*, int, char*, char*) = nullptr;
     void(PAREVO_UNRAR_CALL* RARSetCallback)(void*, UnRarCallback, RarLParam) = nullptr;
-    void(PAREVO_UNRAR_CALL* RARSetChangeVolProc)(void*, int(PAREVO_UNRAR_CALL*)(char*, int)) = nullptr;
-    void(PAREVO_UNRAR_CALL* RARSetProcessDataProc)(void*,
-                                                   int(PAREVO_UNRAR_CALL*)(unsigned char*, int)) = nullptr;
+    void(PAREVO_UNRAR_CALL* RARSetChangeVolProc)(void*,
+                                                 int(PAREVO_UNRAR_CALL*)(char*, int)) = nullptr;
+    void(PAREVO_UNRAR_CALL* RARSetProcessDataProc)(void*, int(PAREVO_UNRAR_CALL*)(unsigned char*,
+                                                                                  int)) = nullptr;
     void(PAREVO_UNRAR_CALL* RARSetPassword)(void*, char*) = nullptr;
     int(PAREVO_UNRAR_CALL* RARGetDllVersion)() = nullptr;
 };
@@ -197,7 +200,7 @@ std::string UnRarLibraryFileName();
 // One loaded copy of the library. Loaded() is false when the file could not be
 // loaded or lacks any of the eleven entry points; the functions are then all null.
 class UnRarLibrary {
-public:
+  public:
     explicit UnRarLibrary(const std::string& fileName = UnRarLibraryFileName());
     UnRarLibrary(const UnRarLibrary&) = delete;
     UnRarLibrary& operator=(const UnRarLibrary&) = delete;
@@ -205,7 +208,7 @@ public:
     bool Loaded() const { return m_library != nullptr; }
     const UnRarFunctions& Functions() const { return m_functions; }
 
-private:
+  private:
     std::unique_ptr<DynamicLibrary> m_library;
     UnRarFunctions m_functions;
 };

@@ -22,7 +22,9 @@ using test::TempDir;
 
 const char kSep = PathSeparator(NativePathStyle());
 
-std::string LibraryPath() { return std::string(PAREVO_BIN_DIR) + "/" + UnRarLibraryFileName(); }
+std::string LibraryPath() {
+    return std::string(PAREVO_BIN_DIR) + "/" + UnRarLibraryFileName();
+}
 std::string FixturePath(const std::string& name) {
     return std::string(PAREVO_FIXTURES_DIR) + "/rar/" + name;
 }
@@ -34,7 +36,9 @@ std::string Native(std::string name) {
     }
     return name;
 }
-std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 // Records every event, in order, as one line each.
 struct Recorder {
@@ -64,13 +68,13 @@ struct Recorder {
 };
 
 class FakePrompter : public Prompter {
-public:
+  public:
     DialogResult ShowMessage(const std::string&, const std::string&, DialogButtons, DialogIcon,
                              int) override {
         return DialogResult::Ok;
     }
-    InputResult AskText(const std::string& caption, const std::string& prompt, const std::string& initial,
-                        bool masked) override {
+    InputResult AskText(const std::string& caption, const std::string& prompt,
+                        const std::string& initial, bool masked) override {
         asked.push_back({caption, prompt, initial, masked});
         return answer;
     }
@@ -83,7 +87,7 @@ public:
 };
 
 class RarComponent : public ::testing::Test {
-protected:
+  protected:
     RarComponent() : rar(LibraryPath()) {
         rar.SetCanProgress(true);
         rar.SetMode(DFRAR_EXTRACT);
@@ -98,7 +102,8 @@ protected:
     }
     static RarBuilder Typical() {
         RarBuilder b;
-        b.AddText("readme.txt", "hello").AddFile("sub\\game.nds", std::vector<std::uint8_t>(3000, 0xAB));
+        b.AddText("readme.txt", "hello")
+            .AddFile("sub\\game.nds", std::vector<std::uint8_t>(3000, 0xAB));
         b.AddText("extra\\other.nds", "second rom");
         return b;
     }
@@ -124,7 +129,8 @@ TEST(RarComponentLoad, FindsTheLibraryByBareNameBesideTheProgram) {
 }
 
 TEST(RarComponentLoad, AMissingLibraryOrOneLackingEntryPointsOnlyReportsNotLoaded) {
-    for (const std::string& name : {std::string("libparevo-no-such-unrar.so"), std::string("libz.so.1")}) {
+    for (const std::string& name :
+         {std::string("libparevo-no-such-unrar.so"), std::string("libz.so.1")}) {
         TDFUnRar rar(name);
         EXPECT_FALSE(rar.DllLoaded()) << name;
         EXPECT_EQ(rar.DllVersion(), 0);
@@ -145,11 +151,11 @@ TEST_F(RarComponent, ListingReportsEveryMemberAndWritesNothing) {
     rar.SetMode(DFRAR_LIST);
     rec.Attach(rar);
     rar.Extract();
-    EXPECT_EQ(rec.events, (std::vector<std::string>{
-                              "status 1 ", "status 0 ", "status 2 ",  // counting pass
-                              "status 1 ", "status 0 ", "file readme.txt 0",
-                              "file " + Native("sub\\game.nds") + " 0",
-                              "file " + Native("extra\\other.nds") + " 0", "status 2 "}));
+    EXPECT_EQ(rec.events,
+              (std::vector<std::string>{"status 1 ", "status 0 ", "status 2 ",  // counting pass
+                                        "status 1 ", "status 0 ", "file readme.txt 0",
+                                        "file " + Native("sub\\game.nds") + " 0",
+                                        "file " + Native("extra\\other.nds") + " 0", "status 2 "}));
     EXPECT_EQ(dir.List(), std::vector<std::string>{"a.rar"});
 }
 
@@ -245,14 +251,16 @@ TEST_F(RarComponent, CountingPassGivesTotalsAndProgressCountsHeaderEvents) {
     b.AddFolder("sub");
     Archive(b);
     std::vector<std::vector<std::uint32_t>> progress;
-    rar.OnProgress = [&](TDFUnRar&, std::uint32_t fp, std::uint32_t fc, std::uint32_t sp, std::uint32_t sc) {
+    rar.OnProgress = [&](TDFUnRar&, std::uint32_t fp, std::uint32_t fc, std::uint32_t sp,
+                         std::uint32_t sc) {
         progress.push_back({fp, fc, sp, sc});
     };
     rar.SetMode(DFRAR_LIST);
     rar.Extract();
     const std::uint32_t total = 5 + 3000 + 10;
-    EXPECT_EQ(progress, (std::vector<std::vector<std::uint32_t>>{
-                            {1, 4, 1, total}, {2, 4, 2, total}, {3, 4, 3, total}, {4, 4, 4, total}}));
+    EXPECT_EQ(progress,
+              (std::vector<std::vector<std::uint32_t>>{
+                  {1, 4, 1, total}, {2, 4, 2, total}, {3, 4, 3, total}, {4, 4, 4, total}}));
     // Without the counting pass the totals stay as the last pass left them.
     progress.clear();
     rar.SetCanProgress(false);
@@ -334,10 +342,10 @@ TEST_F(RarComponent, PasswordRequestWithNothingBound) {
     Archive(b);
     rec.Attach(rar, false);
     rar.Extract();
-    EXPECT_EQ(rec.events, (std::vector<std::string>{
-                              "status 1 ", "status 0 ", "status 2 ", "status 1 ", "status 0 ",
-                              "error 0 Pas de mot de passe!", "status 3 Le mot de passe utilisé est : ",
-                              "status 2 "}));
+    EXPECT_EQ(rec.events,
+              (std::vector<std::string>{"status 1 ", "status 0 ", "status 2 ", "status 1 ",
+                                        "status 0 ", "error 0 Pas de mot de passe!",
+                                        "status 3 Le mot de passe utilisé est : ", "status 2 "}));
     EXPECT_FALSE(fs::exists(dir / "secret.nds"));
 }
 
@@ -410,7 +418,8 @@ TEST_F(RarComponent, AFailedOpenEndsTheRunAfterItsStatusEvents) {
     ASSERT_EQ(rec.events.size(), 3u);
     EXPECT_EQ(rec.events[0], "status 1 ");
     EXPECT_EQ(rec.events[1], "status 0 ");
-    EXPECT_EQ(rec.events[2].rfind("error 15 Impossible d'ouvrir l'archive", 0), 0u) << rec.events[2];
+    EXPECT_EQ(rec.events[2].rfind("error 15 Impossible d'ouvrir l'archive", 0), 0u)
+        << rec.events[2];
 
     test::WriteText(dir / "not.rar", "just some text, no archive");
     rar.SetFileName(dir / "not.rar");
@@ -430,7 +439,8 @@ TEST_F(RarComponent, ADamagedHeaderEndsTheRunInsteadOfRepeatingForEver) {
     rar.Extract();
     EXPECT_TRUE(FileExists(dir / "first.txt"));
     EXPECT_FALSE(fs::exists(dir / "third.txt"));
-    EXPECT_EQ(rec.errors, (std::vector<std::string>{"Entête de fichier corrompu", "Entête de fichier corrompu"}));
+    EXPECT_EQ(rec.errors, (std::vector<std::string>{"Entête de fichier corrompu",
+                                                    "Entête de fichier corrompu"}));
     EXPECT_EQ(rec.events.back(), "status 2 ");
 }
 
@@ -450,7 +460,9 @@ TEST_F(RarComponent, DamagedDataEndsTheRunWithItsError) {
 TEST_F(RarComponent, AnExceptionFromAHandlerClosesTheArchiveAndTravelsOn) {
     Archive(Typical());
     rec.Attach(rar);
-    rar.OnFileProcessing = [](TDFUnRar&, TDFRARHeaderData, std::int32_t) { throw std::runtime_error("boom"); };
+    rar.OnFileProcessing = [](TDFUnRar&, TDFRARHeaderData, std::int32_t) {
+        throw std::runtime_error("boom");
+    };
     EXPECT_THROW(rar.Extract(), std::runtime_error);
     EXPECT_EQ(rec.events.back(), "status 2 ");
 
@@ -470,15 +482,16 @@ TEST_F(RarComponent, AnExceptionFromAHandlerClosesTheArchiveAndTravelsOn) {
 }
 
 class RarVolumes : public RarComponent {
-protected:
+  protected:
     void SetUp() override {
         if (!fs::exists(FixturePath("test_rar_multivolume_single_file.part1.rar"))) {
             GTEST_SKIP() << "fixtures absent";
         }
         for (int i = 1; i <= 3; ++i) {
             const std::string name = "set.part" + std::to_string(i) + ".rar";
-            fs::copy_file(FixturePath("test_rar_multivolume_single_file.part" + std::to_string(i) + ".rar"),
-                          dir / name);
+            fs::copy_file(
+                FixturePath("test_rar_multivolume_single_file.part" + std::to_string(i) + ".rar"),
+                dir / name);
         }
         fs::rename(dir / "set.part2.rar", dir / "moved.rar");
         rar.SetFileName(dir / "set.part1.rar");

@@ -8,9 +8,9 @@
 #include <map>
 
 #include "archive/untUnRar.h"
+#include "rar_scan.h"
 #include "support/rar_builder.h"
 #include "support/temp_dir.h"
-#include "rar_scan.h"
 #include "unrar_abi.h"
 
 namespace parevo {
@@ -21,11 +21,15 @@ using test::RarBuilder;
 using test::RarMember;
 using test::TempDir;
 
-std::string FixturePath(const std::string& name) { return std::string(PAREVO_FIXTURES_DIR) + "/rar/" + name; }
-bool HaveFixtures() { return fs::exists(FixturePath("test_read_format_rar.rar")); }
-#define REQUIRE_FIXTURES()                    \
-    if (!HaveFixtures()) {                    \
-        GTEST_SKIP() << "fixtures absent";    \
+std::string FixturePath(const std::string& name) {
+    return std::string(PAREVO_FIXTURES_DIR) + "/rar/" + name;
+}
+bool HaveFixtures() {
+    return fs::exists(FixturePath("test_read_format_rar.rar"));
+}
+#define REQUIRE_FIXTURES()                 \
+    if (!HaveFixtures()) {                 \
+        GTEST_SKIP() << "fixtures absent"; \
     }
 
 // The record layouts of the binding and of the library are written apart, as
@@ -56,15 +60,17 @@ TEST(RarInterface, BindingAndLibraryLayTheRecordsOutAlike) {
     SAME(RARHeaderDataEx, Reserved);
 #undef SAME
     if (sizeof(void*) == 8 && sizeof(wchar_t) == 4) {
-        EXPECT_EQ(sizeof(parevo::RARHeaderDataEx), 14340u);  // as the vendor's header gives it on 64-bit Linux
+        EXPECT_EQ(sizeof(parevo::RARHeaderDataEx),
+                  14340u);  // as the vendor's header gives it on 64-bit Linux
         EXPECT_EQ(sizeof(parevo::RAROpenArchiveDataEx), 176u);
     }
 }
 
 // Calls the library through the binding, as the component does.
 class RarLibrary : public ::testing::Test {
-protected:
-    RarLibrary() : lib(std::string(PAREVO_BIN_DIR) + "/" + UnRarLibraryFileName()), f(lib.Functions()) {}
+  protected:
+    RarLibrary()
+        : lib(std::string(PAREVO_BIN_DIR) + "/" + UnRarLibraryFileName()), f(lib.Functions()) {}
 
     void SetUp() override { ASSERT_TRUE(lib.Loaded()); }
 
@@ -110,7 +116,8 @@ protected:
                 }
                 break;
             }
-            Entry e{hd->FileName, hd->FileNameW, hd->Flags, hd->UnpSize, hd->FileCRC, hd->RedirType, 0};
+            Entry e{hd->FileName, hd->FileNameW, hd->Flags, hd->UnpSize,
+                    hd->FileCRC,  hd->RedirType, 0};
             e.result = f.RARProcessFile(h, op, destText.data(), nullptr);
             out.push_back(e);
         }
@@ -118,7 +125,8 @@ protected:
         return out;
     }
 
-    static int PAREVO_UNRAR_CALL Callback(unsigned msg, RarLParam user, RarLParam p1, RarLParam p2) {
+    static int PAREVO_UNRAR_CALL Callback(unsigned msg, RarLParam user, RarLParam p1,
+                                          RarLParam p2) {
         auto* self = reinterpret_cast<RarLibrary*>(user);
         self->messages.push_back({msg, static_cast<int>(p2)});
         if (msg == UCM_PROCESSDATA) {
@@ -137,7 +145,9 @@ protected:
     TempDir dir;
 };
 
-TEST_F(RarLibrary, ReportsTheInterfaceVersion) { EXPECT_EQ(f.RARGetDllVersion(), 10); }
+TEST_F(RarLibrary, ReportsTheInterfaceVersion) {
+    EXPECT_EQ(f.RARGetDllVersion(), 10);
+}
 
 TEST_F(RarLibrary, ListsRar4AndRar5ArchivesWithSizesAndCrcs) {
     REQUIRE_FIXTURES();
@@ -151,7 +161,8 @@ TEST_F(RarLibrary, ListsRar4AndRar5ArchivesWithSizesAndCrcs) {
     EXPECT_EQ(basic[3].flags & RHDF_DIRECTORY, RHDF_DIRECTORY);
     EXPECT_EQ(dir.List(), std::vector<std::string>{});  // listing writes nothing
 
-    auto rar5 = Run(FixturePath("test_read_format_rar5_multiple_files.rar"), RAR_OM_LIST, RAR_SKIP, "");
+    auto rar5 =
+        Run(FixturePath("test_read_format_rar5_multiple_files.rar"), RAR_OM_LIST, RAR_SKIP, "");
     ASSERT_EQ(rar5.size(), 4u);
     EXPECT_EQ(rar5[3].name, "test4.bin");
     EXPECT_EQ(rar5[3].crc, 0x10C43ED4u);
@@ -160,8 +171,9 @@ TEST_F(RarLibrary, ListsRar4AndRar5ArchivesWithSizesAndCrcs) {
 
 TEST_F(RarLibrary, ExtractsStoredCompressedAndRar5Members) {
     REQUIRE_FIXTURES();
-    for (const char* name : {"test_read_format_rar.rar", "test_read_format_rar5_stored.rar",
-                             "test_read_format_rar5_compressed.rar", "test_read_format_rar_compress_normal.rar"}) {
+    for (const char* name :
+         {"test_read_format_rar.rar", "test_read_format_rar5_stored.rar",
+          "test_read_format_rar5_compressed.rar", "test_read_format_rar_compress_normal.rar"}) {
         for (const Entry& e : Run(FixturePath(name), RAR_OM_EXTRACT, RAR_EXTRACT, dir.Path())) {
             EXPECT_EQ(e.result, 0) << name << " " << e.name;
         }
@@ -179,7 +191,8 @@ TEST_F(RarLibrary, ExtractsStoredCompressedAndRar5Members) {
 
 TEST_F(RarLibrary, UnicodeNamesComeNarrowAndWide) {
     REQUIRE_FIXTURES();
-    auto entries = Run(FixturePath("test_read_format_rar_unicode.rar"), RAR_OM_EXTRACT, RAR_EXTRACT, dir.Path());
+    auto entries = Run(FixturePath("test_read_format_rar_unicode.rar"), RAR_OM_EXTRACT, RAR_EXTRACT,
+                       dir.Path());
     ASSERT_EQ(entries.size(), 6u);
     EXPECT_EQ(entries[5].name, "abcdefghijklmnopqrsテスト.txt");
     EXPECT_EQ(entries[5].wideName, L"abcdefghijklmnopqrsテスト.txt");
@@ -188,12 +201,14 @@ TEST_F(RarLibrary, UnicodeNamesComeNarrowAndWide) {
 
 TEST_F(RarLibrary, TestModeChecksDataAndWritesNothing) {
     REQUIRE_FIXTURES();
-    auto good = Run(FixturePath("test_read_format_rar_compress_normal.rar"), RAR_OM_EXTRACT, RAR_TEST, dir.Path());
+    auto good = Run(FixturePath("test_read_format_rar_compress_normal.rar"), RAR_OM_EXTRACT,
+                    RAR_TEST, dir.Path());
     ASSERT_EQ(good.size(), 6u);
     EXPECT_EQ(good[0].result, 0);
     EXPECT_EQ(processed, 20111u * 2 + 20);
     int last = 0;
-    auto bad = Run(FixturePath("test_read_format_rar_invalid1.rar"), RAR_OM_EXTRACT, RAR_TEST, dir.Path(), &last);
+    auto bad = Run(FixturePath("test_read_format_rar_invalid1.rar"), RAR_OM_EXTRACT, RAR_TEST,
+                   dir.Path(), &last);
     ASSERT_EQ(bad.size(), 1u);
     EXPECT_EQ(bad[0].result, ERAR_BAD_DATA);
     EXPECT_EQ(last, ERAR_BAD_DATA);
@@ -252,10 +267,13 @@ TEST_F(RarLibrary, WideEntryPointAndChosenDestinationName) {
     RarBuilder b;
     b.AddText("sub\\a.txt", "alpha").AddText("b.txt", "beta");
     b.WriteTo(dir / "a.rar");
-    auto processW = lib.Loaded() ? DynamicLibrary::Load(std::string(PAREVO_BIN_DIR) + "/" + UnRarLibraryFileName())
-                                 : nullptr;
+    auto processW =
+        lib.Loaded()
+            ? DynamicLibrary::Load(std::string(PAREVO_BIN_DIR) + "/" + UnRarLibraryFileName())
+            : nullptr;
     ASSERT_NE(processW, nullptr);
-    auto fn = processW->Function<int(PAREVO_UNRAR_CALL*)(void*, int, wchar_t*, wchar_t*)>("RARProcessFileW");
+    auto fn = processW->Function<int(PAREVO_UNRAR_CALL*)(void*, int, wchar_t*, wchar_t*)>(
+        "RARProcessFileW");
     ASSERT_NE(fn, nullptr);
     void* h = Open(dir / "a.rar", RAR_OM_EXTRACT);
     ASSERT_NE(h, nullptr);
@@ -296,8 +314,8 @@ TEST_F(RarLibrary, StoppingFromTheDataCallbackLeavesNoFile) {
 
 TEST_F(RarLibrary, EncryptedDataAsksForAPasswordWideThenNarrow) {
     REQUIRE_FIXTURES();
-    auto entries = Run(FixturePath("test_read_format_rar_encryption_data.rar"), RAR_OM_EXTRACT, RAR_EXTRACT,
-                       dir.Path());
+    auto entries = Run(FixturePath("test_read_format_rar_encryption_data.rar"), RAR_OM_EXTRACT,
+                       RAR_EXTRACT, dir.Path());
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].flags & RHDF_ENCRYPTED, RHDF_ENCRYPTED);
     EXPECT_EQ(entries[0].result, ERAR_MISSING_PASSWORD);
@@ -314,8 +332,8 @@ TEST_F(RarLibrary, EncryptedDataAsksForAPasswordWideThenNarrow) {
         }
         return 0;
     };
-    entries = Run(FixturePath("test_read_format_rar_encryption_data.rar"), RAR_OM_EXTRACT, RAR_EXTRACT,
-                  dir.Path());
+    entries = Run(FixturePath("test_read_format_rar_encryption_data.rar"), RAR_OM_EXTRACT,
+                  RAR_EXTRACT, dir.Path());
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].result, ERAR_UNKNOWN_FORMAT);
     EXPECT_EQ(dir.List(), std::vector<std::string>{});
@@ -405,7 +423,9 @@ TEST_F(RarLibrary, OldStyleVolumeSetIsFoundByItsNames) {
     EXPECT_EQ(entries[0].result, 0);
     EXPECT_EQ(entries[0].unpSize, 100000u);
     EXPECT_EQ(test::ReadBytes(dir / "out/big.nds"), m.data);
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::make_pair(UCM_CHANGEVOLUME, RAR_VOL_NOTIFY)), 2);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                         std::make_pair(UCM_CHANGEVOLUME, RAR_VOL_NOTIFY)),
+              2);
 
     // A missing last volume, named by the wide answer.
     fs::rename(dir / "game.r01", dir / "last piece");
@@ -423,19 +443,22 @@ TEST_F(RarLibrary, OldStyleVolumeSetIsFoundByItsNames) {
     EXPECT_EQ(entries[0].result, 0);
     EXPECT_EQ(test::ReadBytes(dir / "out/big.nds"), m.data);
     // The wide answer changed the name: no narrow question follows.
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::make_pair(UCM_CHANGEVOLUME, RAR_VOL_ASK)), 0);
+    EXPECT_EQ(
+        std::count(messages.begin(), messages.end(), std::make_pair(UCM_CHANGEVOLUME, RAR_VOL_ASK)),
+        0);
 }
 
 class RarLibraryVolumes : public RarLibrary {
-protected:
+  protected:
     void SetUp() override {
         RarLibrary::SetUp();
         if (!fs::exists(FixturePath("test_rar_multivolume_single_file.part1.rar"))) {
             GTEST_SKIP() << "fixtures absent";
         }
         for (int i = 1; i <= 3; ++i) {
-            fs::copy_file(FixturePath("test_rar_multivolume_single_file.part" + std::to_string(i) + ".rar"),
-                          dir / ("v.part" + std::to_string(i) + ".rar"));
+            fs::copy_file(
+                FixturePath("test_rar_multivolume_single_file.part" + std::to_string(i) + ".rar"),
+                dir / ("v.part" + std::to_string(i) + ".rar"));
         }
         fs::create_directory(dir / "out");
     }
@@ -456,9 +479,10 @@ TEST_F(RarLibraryVolumes, ReadsTheWholeSetAndNotifiesEachVolume) {
             volumeMessages.push_back(m);
         }
     }
-    const std::vector<std::pair<unsigned, int>> expected = {
-        {UCM_CHANGEVOLUMEW, RAR_VOL_NOTIFY}, {UCM_CHANGEVOLUME, RAR_VOL_NOTIFY},
-        {UCM_CHANGEVOLUMEW, RAR_VOL_NOTIFY}, {UCM_CHANGEVOLUME, RAR_VOL_NOTIFY}};
+    const std::vector<std::pair<unsigned, int>> expected = {{UCM_CHANGEVOLUMEW, RAR_VOL_NOTIFY},
+                                                            {UCM_CHANGEVOLUME, RAR_VOL_NOTIFY},
+                                                            {UCM_CHANGEVOLUMEW, RAR_VOL_NOTIFY},
+                                                            {UCM_CHANGEVOLUME, RAR_VOL_NOTIFY}};
     EXPECT_EQ(volumeMessages, expected);
 }
 
@@ -468,8 +492,9 @@ TEST_F(RarLibraryVolumes, AsksForAMissingVolumeAndStopsWhenRefused) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].result, ERAR_EOPEN);
     EXPECT_TRUE(fs::is_empty(dir / "out"));
-    EXPECT_NE(std::find(messages.begin(), messages.end(), std::make_pair(UCM_CHANGEVOLUMEW, RAR_VOL_ASK)),
-              messages.end());
+    EXPECT_NE(
+        std::find(messages.begin(), messages.end(), std::make_pair(UCM_CHANGEVOLUMEW, RAR_VOL_ASK)),
+        messages.end());
 
     // Answering the narrow question with another name finds it.
     messages.clear();
@@ -492,7 +517,8 @@ TEST(RarLibraryOldRecords, ListingNeedsOnlyTheFirstVolumeOfASet) {
         GTEST_SKIP() << "fixtures absent";
     }
     TempDir dir;
-    fs::copy_file(FixturePath("test_rar_multivolume_single_file.part1.rar"), dir / "only.part1.rar");
+    fs::copy_file(FixturePath("test_rar_multivolume_single_file.part1.rar"),
+                  dir / "only.part1.rar");
     UnRarLibrary lib(std::string(PAREVO_BIN_DIR) + "/" + UnRarLibraryFileName());
     ASSERT_TRUE(lib.Loaded());
     std::string name = dir / "only.part1.rar";

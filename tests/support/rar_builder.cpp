@@ -82,10 +82,10 @@ namespace {
 const std::vector<std::uint8_t> kMarker = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
 
 // A file header and the member's data (or the part of it from `begin` to `end`).
-void PutMember(std::vector<std::uint8_t>& out, const RarMember& m, std::size_t begin, std::size_t end,
-               unsigned splitFlags, std::uint32_t crc, std::uint8_t type = 0x74) {
+void PutMember(std::vector<std::uint8_t>& out, const RarMember& m, std::size_t begin,
+               std::size_t end, unsigned splitFlags, std::uint32_t crc, std::uint8_t type = 0x74) {
     std::vector<std::uint8_t> body;
-    Put32(body, static_cast<std::uint32_t>(end - begin));   // packed size
+    Put32(body, static_cast<std::uint32_t>(end - begin));    // packed size
     Put32(body, static_cast<std::uint32_t>(m.data.size()));  // unpacked size
     body.push_back(m.hostOS);
     Put32(body, crc);
@@ -132,7 +132,8 @@ std::vector<std::uint8_t> RarBuilder::Build() const {
     return out;
 }
 
-std::vector<std::vector<std::uint8_t>> RarBuilder::VolumeSet(const RarMember& member, std::size_t volumes,
+std::vector<std::vector<std::uint8_t>> RarBuilder::VolumeSet(const RarMember& member,
+                                                             std::size_t volumes,
                                                              bool newNumbering) {
     std::vector<std::vector<std::uint8_t>> set;
     const std::size_t size = member.data.size();
@@ -143,8 +144,8 @@ std::vector<std::vector<std::uint8_t>> RarBuilder::VolumeSet(const RarMember& me
         std::vector<std::uint8_t> out = kMarker;
         const unsigned mainFlags = 0x01 | (newNumbering ? 0x10 : 0) | (v == 0 ? 0x100 : 0);
         PutBlock(out, 0x73, mainFlags, std::vector<std::uint8_t>(6, 0));
-        const std::uint32_t crc = last ? Crc32(member.data.data(), size)
-                                       : Crc32(member.data.data() + begin, end - begin);
+        const std::uint32_t crc =
+            last ? Crc32(member.data.data(), size) : Crc32(member.data.data() + begin, end - begin);
         PutMember(out, member, begin, end, (v > 0 ? 0x01 : 0) | (last ? 0 : 0x02), crc);
         PutBlock(out, 0x7B, 0x4000 | (last ? 0 : 0x0001), {});
         set.push_back(std::move(out));
@@ -152,6 +153,8 @@ std::vector<std::vector<std::uint8_t>> RarBuilder::VolumeSet(const RarMember& me
     return set;
 }
 
-void RarBuilder::WriteTo(const std::string& path) const { WriteBytes(path, Build()); }
+void RarBuilder::WriteTo(const std::string& path) const {
+    WriteBytes(path, Build());
+}
 
 }  // namespace parevo::test

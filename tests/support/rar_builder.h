@@ -13,17 +13,17 @@ struct RarMember {
     std::string name;  // as stored: a Windows tool writes "\" between folders
     std::vector<std::uint8_t> data;
     bool folder = false;
-    bool encrypted = false;          // sets the password flag; the data stays as given
+    bool encrypted = false;  // sets the password flag; the data stays as given
     bool brokenHeaderCrc = false;
-    std::uint8_t hostOS = 2;         // Windows
-    std::uint8_t method = 0x30;      // stored
+    std::uint8_t hostOS = 2;     // Windows
+    std::uint8_t method = 0x30;  // stored
     std::uint8_t unpVer = 20;
     std::uint32_t dosTime = 0x37494464;  // 2007-10-09 08:35:08
     std::uint32_t attributes = 0x20;     // archive
 };
 
 class RarBuilder {
-public:
+  public:
     RarBuilder& Add(const RarMember& member);
     RarBuilder& AddFile(const std::string& name, const std::vector<std::uint8_t>& data);
     RarBuilder& AddText(const std::string& name, const std::string& text);
@@ -43,10 +43,10 @@ public:
     // One member split over `volumes` volumes: each volume's header carries the
     // part's size, the last the whole member's CRC. `newNumbering` marks the set
     // as named .partN.rar (else .rar, .r00, .r01...).
-    static std::vector<std::vector<std::uint8_t>> VolumeSet(const RarMember& member, std::size_t volumes,
-                                                            bool newNumbering);
+    static std::vector<std::vector<std::uint8_t>> VolumeSet(const RarMember& member,
+                                                            std::size_t volumes, bool newNumbering);
 
-private:
+  private:
     std::vector<RarMember> m_members;
     unsigned m_archiveFlags = 0;
     bool m_hasComment = false;
