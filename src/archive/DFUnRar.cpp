@@ -309,7 +309,31 @@ void TDFUnRar::PrepareOpenRecord(unsigned openMode) {
 void* TDFUnRar::Open() {
     Status("", RAR_ONBEFOREOPEN);
     void* handle = m_library.Functions().RAROpenArchive(&m_openData);
-    Status("", RAR_ONOPEN);
+    // From here a handler that throws must not leave the archive open.
+    try {
+        Status("", RAR_ONOPEN);
+        OpenReport();
+    } catch (...) {
+        if (handle != nullptr) {
+            try {
+                Close(handle);
+            } catch (...) {
+                // The first failure is the one that travels on.
+            }
+        }
+        throw;
+    }
+    if (handle == nullptr) {
+        // Without a handle there is nothing to read or close: the run ends here.
+        Error(Format("Impossible d'ouvrir l'archive \"%s\" : %s",
+                     {m_fileName, OpenFailureReason(m_openData.OpenResult)}, '.'),
+              static_cast<std::int32_t>(m_openData.OpenResult));
+    }
+    return handle;
+}
+
+// The comment state the library left in the open record.
+void TDFUnRar::OpenReport() {
     switch (m_openData.CmtState) {
         case 0:
             m_archivComment.clear();
@@ -337,13 +361,6 @@ void* TDFUnRar::Open() {
         default:
             break;
     }
-    if (handle == nullptr) {
-        // Without a handle there is nothing to read or close: the run ends here.
-        Error(Format("Impossible d'ouvrir l'archive \"%s\" : %s",
-                     {m_fileName, OpenFailureReason(m_openData.OpenResult)}, '.'),
-              static_cast<std::int32_t>(m_openData.OpenResult));
-    }
-    return handle;
 }
 
 void TDFUnRar::Close(void* handle) {

@@ -126,6 +126,7 @@ class TDFUnRar {
     bool CountingPass();
     void PrepareOpenRecord(unsigned openMode);
     void* Open();
+    void OpenReport();
     void Close(void* handle);
     template <typename Body>
     void WithClose(void* handle, Body body);

@@ -114,11 +114,6 @@ class RarComponent : public ::testing::Test {
 };
 
 TEST(RarComponentLoad, FindsTheLibraryByBareNameBesideTheProgram) {
-#if defined(__SANITIZE_ADDRESS__)
-    // The sanitizer's dlopen wrapper becomes the caller, and the program's
-    // RUNPATH is not searched for it.
-    GTEST_SKIP() << "bare-name loading is not searched beside the program under AddressSanitizer";
-#endif
     TDFUnRar rar;
     EXPECT_TRUE(rar.DllLoaded());
     EXPECT_EQ(rar.DllVersion(), 10);
@@ -479,6 +474,18 @@ TEST_F(RarComponent, AnExceptionFromAHandlerClosesTheArchiveAndTravelsOn) {
     rec.events.clear();
     EXPECT_THROW(rar.Extract(), std::runtime_error);
     EXPECT_EQ(rec.events.back(), "status 2 ");
+
+    // Thrown by the status event right after the library opened the archive.
+    rar.OnPassword = nullptr;
+    std::vector<int> statuses;
+    rar.OnRarStatus = [&](TDFUnRar&, const std::string&, TRarStatus s) {
+        statuses.push_back(s);
+        if (s == RAR_ONOPEN) {
+            throw std::runtime_error("status");
+        }
+    };
+    EXPECT_THROW(rar.Extract(), std::runtime_error);
+    EXPECT_EQ(statuses, (std::vector<int>{RAR_ONBEFOREOPEN, RAR_ONOPEN, RAR_AFTERCLOSE}));
 }
 
 class RarVolumes : public RarComponent {
