@@ -1,0 +1,337 @@
+#include "extract_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <string_view>
+
+namespace unrar {
+namespace {
+
+bool IsSeparator(char c) {
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+#ifndef _WIN32
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_fd; }
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void Reset(int fd) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = fd;
+    }
+
+  private:
+    int m_fd;
+};
+
+// Opens base/parts[0..count), creating missing folders, through no symbolic link.
+int OpenFolders(const ExtractTarget& target, std::size_t count) {
+    const char* base = target.base.empty() ? "." : target.base.c_str();
+    Fd dir(::open(base, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() < 0 && errno == ENOENT) {
+        // The caller's folder is the caller's choice: made as needed, like the
+        // folders inside it.
+        std::error_code ec;
+        std::filesystem::create_directories(base, ec);
+        dir.Reset(::open(base, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (dir.Get() < 0) {
+        return -1;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const char* part = target.parts[i].c_str();
+        if (::mkdirat(dir.Get(), part, 0777) != 0 && errno != EEXIST) {
+            return -1;
+        }
+        const int next = ::openat(dir.Get(), part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            return -1;  // a file, or a link, where a folder should be
+        }
+        dir.Reset(next);
+    }
+    return dir.Release();
+}
+#endif
+
+}  // namespace
+
+ExtractTarget ExtractTarget::Under(const std::string& destPath, const std::string& memberName) {
+    ExtractTarget t;
+    t.base = destPath;
+    const std::string_view name(memberName);
+    if (name.empty() || IsSeparator(name[0]) || name[0] == '\\' ||
+        (name.size() >= 2 && name[1] == ':')) {
+        return t;  // absolute, or a drive
+    }
+#ifdef _WIN32
+    if (name.find(':') != std::string_view::npos) {
+        return t;
+    }
+#endif
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || IsSeparator(name[i])) {
+            const std::string_view part = name.substr(start, i - start);
+            start = i + 1;
+            if (part.empty() || part == ".") {
+                continue;
+            }
+            if (part == "..") {
+                return t;
+            }
+            t.parts.emplace_back(part);
+        }
+    }
+    t.valid = !t.parts.empty();
+    return t;
+}
+
+ExtractTarget ExtractTarget::Exact(const std::string& path) {
+    ExtractTarget t;
+    std::size_t cut = path.size();
+    while (cut > 0 && !IsSeparator(path[cut - 1])) {
+        --cut;
+    }
+    t.base = path.substr(0, cut);
+    if (cut < path.size()) {
+        t.parts.push_back(path.substr(cut));
+        t.valid = true;
+    }
+    return t;
+}
+
+#ifdef _WIN32
+// Windows: the same rules through std::filesystem (narrow names are in the
+// ANSI code page, which std::filesystem::path reads them in); a folder on the way that is a
+// link or junction is refused.
+namespace {
+namespace fs = std::filesystem;
+
+bool WalkFolders(const ExtractTarget& target, std::size_t count, fs::path& folder) {
+    folder = fs::path(target.base.empty() ? "." : target.base);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    for (std::size_t i = 0; i < count; ++i) {
+        folder /= fs::path(target.parts[i]);
+        if (fs::is_symlink(fs::symlink_status(folder, ec))) {
+            return false;
+        }
+        fs::create_directory(folder, ec);
+        if (!fs::is_directory(fs::symlink_status(folder, ec))) {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+bool CreateFolders(const ExtractTarget& target, bool includeLast) {
+    fs::path folder;
+    return target.valid && WalkFolders(target, target.parts.size() - (includeLast ? 0 : 1), folder);
+}
+
+OutputFile::~OutputFile() {
+    Discard();
+}
+
+bool OutputFile::Create(const ExtractTarget& target) {
+    fs::path folder;
+    if (!target.valid || !WalkFolders(target, target.parts.size() - 1, folder)) {
+        return false;
+    }
+    const fs::path final = folder / fs::path(target.parts.back());
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(final, ec))) {
+        return false;
+    }
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        const fs::path temp = folder / fs::path("." + target.parts.back().substr(0, 200) + ".part" +
+                                                std::to_string(GetCurrentProcessId()) + "_" +
+                                                std::to_string(counter++));
+        m_fd =
+            _wopen(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (m_fd >= 0) {
+            m_temp = temp.string();
+        } else if (errno != EEXIST) {
+            break;
+        }
+    }
+    m_final = final.string();
+    return m_fd >= 0;
+}
+
+bool OutputFile::Write(std::int64_t offset, const void* data, std::size_t size) {
+    if (_lseeki64(m_fd, offset, SEEK_SET) < 0) {
+        return false;
+    }
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(size, 1 << 30));
+        const int n = _write(m_fd, p, chunk);
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool OutputFile::Commit(std::int64_t, long) {
+    if (m_fd < 0) {
+        return false;
+    }
+    const bool closed = _close(m_fd) == 0;
+    m_fd = -1;
+    std::error_code ec;
+    if (closed) {
+        fs::rename(fs::path(m_temp), fs::path(m_final), ec);
+    }
+    if (!closed || ec) {
+        Discard();
+        return false;
+    }
+    m_temp.clear();
+    return true;
+}
+
+void OutputFile::Discard() {
+    if (m_fd >= 0) {
+        _close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temp.empty()) {
+        std::error_code ec;
+        fs::remove(fs::path(m_temp), ec);
+        m_temp.clear();
+    }
+}
+
+#else
+bool CreateFolders(const ExtractTarget& target, bool includeLast) {
+    if (!target.valid) {
+        return false;
+    }
+    Fd dir(OpenFolders(target, target.parts.size() - (includeLast ? 0 : 1)));
+    return dir.Get() >= 0;
+}
+
+OutputFile::~OutputFile() {
+    Discard();
+}
+
+bool OutputFile::Create(const ExtractTarget& target) {
+    if (!target.valid) {
+        return false;
+    }
+    m_dir = OpenFolders(target, target.parts.size() - 1);
+    if (m_dir < 0) {
+        return false;
+    }
+    m_final = target.parts.back();
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_temp = "." + m_final.substr(0, 200) + ".part" + std::to_string(::getpid()) + "_" +
+                 std::to_string(counter++);
+        m_fd = ::openat(m_dir, m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0666);
+        if (m_fd >= 0 || errno != EEXIST) {
+            break;
+        }
+    }
+    if (m_fd < 0) {
+        m_temp.clear();
+        ::close(m_dir);
+        m_dir = -1;
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::Write(std::int64_t offset, const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(m_fd, p, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        p += n;
+        offset += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool OutputFile::Commit(std::int64_t mtime, long mtimeNsec) {
+    if (m_fd < 0) {
+        return false;
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(mtime), mtimeNsec}};
+    ::futimens(m_fd, times);
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    if (!closed || ::renameat(m_dir, m_temp.c_str(), m_dir, m_final.c_str()) != 0) {
+        Discard();
+        return false;
+    }
+    m_temp.clear();
+    ::close(m_dir);
+    m_dir = -1;
+    return true;
+}
+
+void OutputFile::Discard() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (m_dir >= 0) {
+        if (!m_temp.empty()) {
+            ::unlinkat(m_dir, m_temp.c_str(), 0);
+            m_temp.clear();
+        }
+        ::close(m_dir);
+        m_dir = -1;
+    }
+}
+
+#endif
+
+}  // namespace unrar

@@ -1,0 +1,15 @@
+#pragma once
+// Names cross the interface in two forms: the system's narrow encoding (UTF-8 on
+// Linux and macOS, the ANSI code page on Windows) and wide characters.
+
+#include <string>
+
+namespace unrar {
+
+std::wstring NarrowToWide(const std::string& text);
+std::string WideToNarrow(const std::wstring& text);
+// libarchive hands names over as UTF-8.
+std::wstring Utf8ToWide(const std::string& text);
+std::string Utf8ToNarrow(const std::string& text);
+
+}  // namespace unrar

@@ -1,0 +1,590 @@
+#include "archive/DFUnRar.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/file_io.h"
+#include "platform/format.h"
+#include "platform/paths.h"
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
+namespace parevo {
+namespace {
+
+// The component the library's callback reaches: the one whose run is going on.
+TDFUnRar* g_currentRar = nullptr;
+
+constexpr std::size_t kCommentBufferSize = 65536;
+constexpr std::size_t kDialogTextLimit = 120;  // the dialogs' edit boxes hold this many characters
+constexpr std::size_t kDestPrefixLimit = 255;
+
+// A zero-terminated text inside a fixed buffer, never read past its end.
+std::string BoundedText(const char* text, std::size_t size) {
+    return std::string(text, strnlen(text, size));
+}
+
+std::string WideToNarrow(const wchar_t* text, std::size_t size) {
+    std::size_t n = 0;
+    while (n < size && text[n] != L'\0') {
+        ++n;
+    }
+#ifdef _WIN32
+    if (n == 0) {
+        return {};
+    }
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+    std::string out(bytes, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), out.data(), bytes, nullptr, nullptr);
+    return out;
+#else
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) {
+        char32_t c = static_cast<char32_t>(text[i]);
+        if (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18);
+            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+#endif
+}
+
+// The first `limit` characters (UTF-8 characters where that is the narrow encoding).
+std::string FirstCharacters(const std::string& text, std::size_t limit) {
+    if (NativePathStyle() == PathStyle::Windows) {
+        return text.substr(0, limit);
+    }
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (characters == limit) {
+                return text.substr(0, i);
+            }
+            ++characters;
+        }
+    }
+    return text;
+}
+
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) {
+                   return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+               };
+               return lower(x) == lower(y);
+           });
+}
+
+const char* ProcessErrorText(int code) {
+    switch (code) {
+        case ERAR_BAD_DATA:
+            return "données corrompues";
+        case ERAR_BAD_ARCHIVE:
+            return "Archive défectueuse";
+        case ERAR_UNKNOWN_FORMAT:
+            return "format inconnu";
+        case ERAR_EOPEN:
+            return "Volumn-Error";
+        case ERAR_ECREATE:
+            return "Erreur à la création du fichier";
+        case ERAR_ECLOSE:
+            return "Erreur à la fermeture du fichier";
+        case ERAR_EREAD:
+            return "Erreur de lecture";
+        case ERAR_EWRITE:
+            return "Erreur d'écriture";
+        default:
+            return nullptr;
+    }
+}
+
+std::string OpenFailureReason(unsigned code) {
+    switch (code) {
+        case ERAR_NO_MEMORY:
+            return "Mémoire insuffisante";
+        case ERAR_BAD_DATA:
+            return "données corrompues";
+        case ERAR_BAD_ARCHIVE:
+            return "Archive défectueuse";
+        case ERAR_UNKNOWN_FORMAT:
+            return "format inconnu";
+        case ERAR_EOPEN:
+            return "fichier introuvable ou illisible";
+        case ERAR_MISSING_PASSWORD:
+            return "mot de passe manquant";
+        case ERAR_BAD_PASSWORD:
+            return "mot de passe incorrect";
+        default:
+            return Format("code %d", {code}, '.');
+    }
+}
+
+}  // namespace
+
+bool DosDateTimeToDateTime(std::uint16_t dosDate, std::uint16_t dosTime, double& dateTime) {
+    using namespace std::chrono;
+    const year_month_day ymd{year(1980 + (dosDate >> 9)), month((dosDate >> 5) & 0x0F),
+                             day(dosDate & 0x1F)};
+    const unsigned hour = dosTime >> 11;
+    const unsigned minute = (dosTime >> 5) & 0x3F;
+    const unsigned second = (dosTime & 0x1F) * 2;
+    if (!ymd.ok() || hour > 23 || minute > 59 || second > 59) {
+        return false;
+    }
+    const auto days = (sys_days(ymd) - sys_days(year(1899) / December / 30)).count();
+    dateTime = static_cast<double>(days) + (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+    return true;
+}
+
+TDFUnRar::TDFUnRar(const std::string& libraryFileName)
+    : m_library(libraryFileName), m_header(std::make_unique<RARHeaderDataEx>()) {
+    m_dllLoaded = m_library.Loaded();
+    if (m_dllLoaded) {
+        m_dllVersion = m_library.Functions().RARGetDllVersion();
+    }
+}
+
+TDFUnRar::~TDFUnRar() {
+    if (g_currentRar == this) {
+        g_currentRar = nullptr;
+    }
+}
+
+void TDFUnRar::SetMode(TDFRarMode v) {
+    m_mode = v;
+    m_operation = v == DFRAR_LIST ? RAR_TEST : RAR_EXTRACT;
+}
+
+void TDFUnRar::Status(const std::string& message, TRarStatus status) {
+    if (OnRarStatus) {
+        OnRarStatus(*this, message, status);
+    }
+}
+
+void TDFUnRar::Error(const std::string& message, std::int32_t id) {
+    if (OnError) {
+        OnError(*this, message, id);
+    }
+}
+
+void TDFUnRar::RethrowPending() {
+    if (m_pending) {
+        std::exception_ptr e = std::move(m_pending);
+        m_pending = nullptr;
+        std::rethrow_exception(e);
+    }
+}
+
+void TDFUnRar::Extract() {
+    m_stopProcessing = false;
+    if (!m_dllLoaded) {
+        Error("UnRar.Dll not loaded", 0);
+        return;
+    }
+    m_filesProcessed = 0;
+    m_sizeProcessed = 0;
+    m_pending = nullptr;
+    g_currentRar = this;
+    std::memset(static_cast<void*>(m_header.get()), 0, sizeof(RARHeaderDataEx));
+    if (m_canProgress && !CountingPass()) {
+        return;
+    }
+    PrepareOpenRecord(m_mode == DFRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT);
+    if (m_stopProcessing) {
+        return;
+    }
+    void* handle = Open();
+    if (handle == nullptr) {
+        return;
+    }
+    WithClose(handle, [&] {
+        if (m_stopProcessing) {
+            return;
+        }
+        StartReading(handle);
+        int failedInARow = 0;
+        for (;;) {
+            const int r = ReadHeader(handle);
+            if (r == ERAR_END_ARCHIVE) {
+                break;
+            }
+            HeaderEvents(r);
+            // A damaged archive can report the same failure for ever: the
+            // second failing header in a row ends the run.
+            failedInARow = r == ERAR_SUCCESS ? 0 : failedInARow + 1;
+            if (m_stopProcessing || failedInARow == 2) {
+                break;
+            }
+            int pr = 0;
+            if (r == ERAR_SUCCESS) {
+                pr = ProcessEntry(handle, m_operation);
+            }
+            if (const char* text = ProcessErrorText(pr)) {
+                Error(text, pr);
+            }
+            if (m_stopProcessing || pr != 0) {
+                break;
+            }
+        }
+    });
+}
+
+bool TDFUnRar::CountingPass() {
+    if (!m_dllLoaded) {
+        Error("UnRar.Dll not loaded", 0);
+        return false;
+    }
+    m_fileCount = 0;
+    m_sizeCount = 0;
+    PrepareOpenRecord(RAR_OM_EXTRACT);
+    if (m_stopProcessing) {
+        return true;
+    }
+    void* handle = Open();
+    if (handle == nullptr) {
+        return false;
+    }
+    WithClose(handle, [&] {
+        if (m_stopProcessing) {
+            return;
+        }
+        StartReading(handle);
+        int failedInARow = 0;
+        for (;;) {
+            const int r = ReadHeader(handle);
+            if (r == ERAR_END_ARCHIVE || m_stopProcessing) {
+                break;
+            }
+            if (r != ERAR_SUCCESS) {
+                if (++failedInARow == 2) {
+                    break;
+                }
+                continue;
+            }
+            failedInARow = 0;
+            const int pr = ProcessFile(handle, RAR_SKIP);
+            if (pr == 0 && (m_header->Flags & RHDF_SPLITBEFORE) == 0) {
+                ++m_fileCount;
+                m_sizeCount += m_header->UnpSize;
+            }
+            if (m_stopProcessing || pr != 0) {
+                break;
+            }
+        }
+    });
+    return true;
+}
+
+void TDFUnRar::PrepareOpenRecord(unsigned openMode) {
+    m_openName = m_fileName;
+    m_commentBuffer.assign(kCommentBufferSize, '\0');
+    m_openData = RAROpenArchiveData{};
+    m_openData.ArcName = m_openName.data();
+    m_openData.OpenMode = openMode;
+    m_openData.OpenResult = 0;
+    m_openData.CmtBuf = m_commentBuffer.data();
+    m_openData.CmtBufSize = static_cast<unsigned>(m_commentBuffer.size());
+    m_openData.CmtState = 0;
+}
+
+void* TDFUnRar::Open() {
+    Status("", RAR_ONBEFOREOPEN);
+    void* handle = m_library.Functions().RAROpenArchive(&m_openData);
+    // From here a handler that throws must not leave the archive open.
+    try {
+        Status("", RAR_ONOPEN);
+        OpenReport();
+    } catch (...) {
+        if (handle != nullptr) {
+            try {
+                Close(handle);
+            } catch (...) {
+                // The first failure is the one that travels on.
+            }
+        }
+        throw;
+    }
+    if (handle == nullptr) {
+        // Without a handle there is nothing to read or close: the run ends here.
+        Error(Format("Impossible d'ouvrir l'archive \"%s\" : %s",
+                     {m_fileName, OpenFailureReason(m_openData.OpenResult)}, '.'),
+              static_cast<std::int32_t>(m_openData.OpenResult));
+    }
+    return handle;
+}
+
+// The comment state the library left in the open record.
+void TDFUnRar::OpenReport() {
+    switch (m_openData.CmtState) {
+        case 0:
+            m_archivComment.clear();
+            m_commentSize = 0;
+            break;
+        case 1:
+            m_archivComment = BoundedText(m_commentBuffer.data(), m_commentBuffer.size());
+            m_commentSize = static_cast<std::uint32_t>(m_archivComment.size());
+            if (OnComment) {
+                OnComment(*this, m_archivComment);
+            }
+            break;
+        case ERAR_NO_MEMORY:
+            Error("Mémoire insuffisante", ERAR_NO_MEMORY);
+            break;
+        case ERAR_BAD_DATA:
+            Error("données corrompues", ERAR_BAD_DATA);
+            break;
+        case ERAR_UNKNOWN_FORMAT:
+            Error("format inconnu", ERAR_UNKNOWN_FORMAT);
+            break;
+        case ERAR_SMALL_BUF:
+            Error("buffer trop petit", ERAR_SMALL_BUF);
+            break;
+        default:
+            break;
+    }
+}
+
+void TDFUnRar::Close(void* handle) {
+    if (m_library.Functions().RARCloseArchive(handle) == ERAR_ECLOSE) {
+        Error("Erreur lors de la fermeture", ERAR_ECLOSE);
+    }
+    Status("", RAR_AFTERCLOSE);
+}
+
+// Runs `body` and closes the archive however it ends; an exception from a
+// handler goes on once the archive is closed.
+template <typename Body>
+void TDFUnRar::WithClose(void* handle, Body body) {
+    try {
+        body();
+    } catch (...) {
+        try {
+            Close(handle);
+        } catch (...) {
+            // The first failure is the one that travels on.
+        }
+        throw;
+    }
+    Close(handle);
+}
+
+void TDFUnRar::StartReading(void* handle) {
+    m_library.Functions().RARSetCallback(handle, &TDFUnRar::CallbackEntry, 0);
+    if (!m_password.empty()) {
+        m_library.Functions().RARSetPassword(handle, m_password.data());
+    }
+}
+
+int TDFUnRar::ReadHeader(void* handle) {
+    const int r = m_library.Functions().RARReadHeaderEx(handle, m_header.get());
+    RethrowPending();
+    return r;
+}
+
+int TDFUnRar::ProcessFile(void* handle, int operation) {
+    m_directoryText = m_directory;
+    const int r =
+        m_library.Functions().RARProcessFile(handle, operation, m_directoryText.data(), nullptr);
+    RethrowPending();
+    return r;
+}
+
+bool TDFUnRar::IsFolderEntry() const {
+    // Libraries of interface 6 and later report folders with a bit of their own;
+    // earlier ones with the dictionary bits all set.
+    if (m_dllVersion >= 6) {
+        return (m_header->Flags & RHDF_DIRECTORY) != 0;
+    }
+    return (m_header->Flags & 0xE0) == 0xE0;
+}
+
+void TDFUnRar::HeaderEvents(int r) {
+    if (r == ERAR_BAD_DATA) {
+        Error("Entête de fichier corrompu", ERAR_BAD_DATA);
+        return;
+    }
+    if (!OnFileProcessing && !OnProgress) {
+        return;
+    }
+    FillHeaderData();
+    if (OnFileProcessing) {
+        OnFileProcessing(*this, m_hdrData, r);
+    }
+    if (OnProgress) {
+        ++m_filesProcessed;
+        ++m_sizeProcessed;
+        OnProgress(*this, m_filesProcessed, m_fileCount, m_sizeProcessed, m_sizeCount);
+    }
+}
+
+void TDFUnRar::FillHeaderData() {
+    const RARHeaderDataEx& h = *m_header;
+    TDFRARHeaderData& d = m_hdrData;
+    d.ArcName = BoundedText(h.ArcName, sizeof(h.ArcName));
+    d.FileName = WideToNarrow(h.FileNameW, 1024);
+    d.ContinuedOnNext = (h.Flags & RHDF_SPLITAFTER) != 0;
+    d.ContinuedFromPrev = (h.Flags & RHDF_SPLITBEFORE) != 0;
+    d.Encrypted = (h.Flags & RHDF_ENCRYPTED) != 0;
+    d.IsFolder = IsFolderEntry();
+    if (m_dllVersion >= 6) {
+        d.DictionarySize = static_cast<std::int32_t>(h.DictSize);
+    } else {
+        d.DictionarySize = d.IsFolder ? 0 : 64 << ((h.Flags >> 5) & 7);
+    }
+    d.PackSize = h.PackSize;
+    d.UnpSize = h.UnpSize;
+    static const char* const kHosts[] = {"DOS", "IBM OS/2", "Windows", "Unix"};
+    if (h.HostOS <= 3) {
+        d.HostOS = kHosts[h.HostOS];
+    }
+    d.FileCRC = Format("%x", {h.FileCRC}, '.');
+    double time = 0;
+    if (DosDateTimeToDateTime(static_cast<std::uint16_t>(h.FileTime >> 16),
+                              static_cast<std::uint16_t>(h.FileTime & 0xFFFF), time)) {
+        d.FileTime = time;
+    }
+    d.UnpVerMajor = static_cast<std::int32_t>(h.UnpVer / 10);
+    d.UnpVerMinor = static_cast<std::int32_t>(h.UnpVer % 10);
+    static const char* const kMethods[] = {
+        "pas de compression", "la plus rapide", "rapide", "normale", "bonne", "la meilleure"};
+    if (h.Method >= 0x30 && h.Method <= 0x35) {
+        d.Method = kMethods[h.Method - 0x30];
+    }
+    d.AttrArchive = (h.FileAttr & 0x20) != 0;
+    d.AttrCompressed = (h.FileAttr & 0x800) != 0;
+    d.AttrDirectory = (h.FileAttr & 0x10) != 0;
+    d.AttrHidden = (h.FileAttr & 0x02) != 0;
+    d.AttrNormal = (h.FileAttr & 0x80) != 0;
+    d.AttrOffline = (h.FileAttr & 0x1000) != 0;
+    d.AttrReadOnly = (h.FileAttr & 0x01) != 0;
+    d.AttrSystem = (h.FileAttr & 0x04) != 0;
+    d.AttrTemporary = (h.FileAttr & 0x100) != 0;
+}
+
+int TDFUnRar::ProcessEntry(void* handle, int operation) {
+    if (m_overrideEvent == OR_ALWAYS) {
+        return ProcessFile(handle, operation);
+    }
+    const std::string target = m_directory.substr(0, kDestPrefixLimit) +
+                               PathSeparator(NativePathStyle()) +
+                               WideToNarrow(m_header->FileNameW, 1024);
+    int op = operation;
+    const bool listed =
+        std::any_of(m_fileList.begin(), m_fileList.end(),
+                    [&](const std::string& name) { return SameTextIgnoringCase(name, target); });
+    if (!m_fileList.empty() && !listed) {
+        op = RAR_SKIP;
+    } else if (IsFolderEntry()) {
+        op = operation;
+    } else if (operation == RAR_EXTRACT && FileExists(target)) {
+        if (m_overrideEvent == OR_NEVER) {
+            op = RAR_SKIP;
+        } else {
+            bool canOverride = false;
+            if (OnOverride) {
+                OnOverride(*this, target, canOverride);
+            }
+            op = canOverride ? operation : RAR_SKIP;
+        }
+    }
+    return ProcessFile(handle, op);
+}
+
+int PAREVO_UNRAR_CALL TDFUnRar::CallbackEntry(unsigned msg, RarLParam, RarLParam p1, RarLParam p2) {
+    TDFUnRar* rar = g_currentRar;
+    if (rar == nullptr) {
+        return -1;
+    }
+    if (rar->m_pending) {
+        return -1;  // a handler failed: the library is to stop
+    }
+    try {
+        return rar->Callback(msg, p1, p2);
+    } catch (...) {
+        rar->m_pending = std::current_exception();
+        return -1;
+    }
+}
+
+int TDFUnRar::Callback(unsigned msg, RarLParam p1, RarLParam p2) {
+    int result = 0;
+    if (msg == UCM_CHANGEVOLUME && p2 == RAR_VOL_ASK) {
+        char* buffer = reinterpret_cast<char*>(p1);
+        if (OnVolChange) {
+            OnVolChange(*this, buffer, 0);
+        } else if (m_promptForVolumn) {
+            const std::string current = BoundedText(m_header->ArcName, sizeof(m_header->ArcName));
+            InputResult answer{false, current};
+            if (m_prompter != nullptr) {
+                answer = m_prompter->AskText("Archive suivante : ...", "", current, false);
+            }
+            const std::string text = FirstCharacters(answer.text, kDialogTextLimit);
+            std::memcpy(buffer, text.c_str(), text.size() + 1);
+            result = answer.ok && text != current ? 0 : -1;
+        }
+        if (buffer[0] == '\0') {
+            result = -1;
+        }
+    } else if (msg == UCM_PROCESSDATA) {
+        result = m_stopProcessing ? -1 : 0;
+    } else if (msg == UCM_NEEDPASSWORD) {
+        std::string text = m_password;
+        if (OnPassword) {
+            OnPassword(*this, text);
+        } else if (m_promptForPass) {
+            text.clear();
+            if (m_prompter != nullptr) {
+                text = m_prompter->AskText("Mot de passe : ...", "", "", true).text;
+            }
+            text = FirstCharacters(text, kDialogTextLimit);
+        } else {
+            Error("Pas de mot de passe!", 0);
+        }
+        const std::size_t size = p2 > 0 ? static_cast<std::size_t>(p2) : 0;
+        if (size > 0) {
+            const std::size_t n = std::min(text.size(), size - 1);
+            char* buffer = reinterpret_cast<char*>(p1);
+            std::memcpy(buffer, text.data(), n);
+            buffer[n] = '\0';
+        }
+        Status("Le mot de passe utilisé est : " + m_password, RAR_ONPASSWORD);
+    }
+    if (m_stopProcessing) {
+        result = -1;
+    }
+    return result;
+}
+
+bool IsRomMemberName(std::string_view memberName) {
+    return ExtensionOf(memberName, PathStyle::Windows) == ".nds";
+}
+
+void CollectRomMember(const TDFRARHeaderData& hdrData, std::vector<std::string>& fileList) {
+    if (IsRomMemberName(hdrData.FileName)) {
+        fileList.push_back(hdrData.FileName);
+    }
+}
+
+}  // namespace parevo

@@ -1,0 +1,61 @@
+#pragma once
+// Writes RAR 4 archives byte by byte, with stored (uncompressed) members: names
+// with folders, folders, members flagged as encrypted, headers with a broken
+// CRC, and header fields (host system, method, time) set at will.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace parevo::test {
+
+struct RarMember {
+    std::string name;  // as stored: a Windows tool writes "\" between folders
+    std::vector<std::uint8_t> data;
+    bool folder = false;
+    bool encrypted = false;  // sets the password flag; the data stays as given
+    bool brokenHeaderCrc = false;
+    std::uint8_t hostOS = 2;     // Windows
+    std::uint8_t method = 0x30;  // stored
+    std::uint8_t unpVer = 20;
+    std::uint32_t dosTime = 0x37494464;  // 2007-10-09 08:35:08
+    std::uint32_t attributes = 0x20;     // archive
+};
+
+class RarBuilder {
+  public:
+    RarBuilder& Add(const RarMember& member);
+    RarBuilder& AddFile(const std::string& name, const std::vector<std::uint8_t>& data);
+    RarBuilder& AddText(const std::string& name, const std::string& text);
+    RarBuilder& AddFolder(const std::string& name);
+    // Flips the header CRC of the member added last.
+    RarBuilder& BreakLastHeaderCrc();
+
+    // An archive comment in a "CMT" sub-block; a method other than 0x30 marks it
+    // as packed (the bytes stay as given).
+    RarBuilder& Comment(const std::string& text, std::uint8_t method = 0x30);
+    // The main header's flags (0x80: the headers are encrypted).
+    RarBuilder& ArchiveFlags(unsigned flags);
+
+    std::vector<std::uint8_t> Build() const;
+    void WriteTo(const std::string& path) const;
+
+    // One member split over `volumes` volumes: each volume's header carries the
+    // part's size, the last the whole member's CRC. `newNumbering` marks the set
+    // as named .partN.rar (else .rar, .r00, .r01...).
+    static std::vector<std::vector<std::uint8_t>> VolumeSet(const RarMember& member,
+                                                            std::size_t volumes, bool newNumbering);
+
+  private:
+    std::vector<RarMember> m_members;
+    unsigned m_archiveFlags = 0;
+    bool m_hasComment = false;
+    RarMember m_comment;
+};
+
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0);
+
+// The DOS date (high half) and time (low half) of a calendar time.
+std::uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
+
+}  // namespace parevo::test
