@@ -2,43 +2,14 @@
 
 #include <type_traits>
 
-#ifdef __linux__
-#include <unistd.h>
-
-#include <climits>
-#endif
-
 namespace parevo {
-namespace {
-
-// A bare name is looked for beside the program by its RUNPATH. When dlopen is
-// wrapped (the address sanitizer's wrapper becomes the caller, whose RUNPATH
-// is not the program's), that search misses; the program's own folder is then
-// tried by its full path, which is the same place.
-std::unique_ptr<DynamicLibrary> LoadBesideProgram(const std::string& fileName) {
-    std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Load(fileName);
-#ifdef __linux__
-    if (library == nullptr && fileName.find('/') == std::string::npos) {
-        char self[PATH_MAX];
-        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n > 0) {
-            std::string folder(self, static_cast<std::size_t>(n));
-            folder.erase(folder.rfind('/') + 1);
-            library = DynamicLibrary::Load(folder + fileName);
-        }
-    }
-#endif
-    return library;
-}
-
-}  // namespace
 
 std::string UnRarLibraryFileName() {
     return SharedLibraryFileName("unrar", "unrar");
 }
 
 UnRarLibrary::UnRarLibrary(const std::string& fileName) {
-    std::unique_ptr<DynamicLibrary> library = LoadBesideProgram(fileName);
+    std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Load(fileName);
     if (library == nullptr) {
         return;
     }
