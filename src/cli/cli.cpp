@@ -9,9 +9,13 @@
 
 #include "platform/errors.h"
 #include "platform/file_io.h"
+#include "archive/DFUnRar.h"
+#include "archive/Zip.h"
+#include "platform/batch_prompter.h"
 #include "settings/appmanager.h"
 #include "settings/option_controls.h"
 #include "settings/settings.h"
+#include "trim/archive_step.h"
 #include "trim/trim_rom.h"
 
 namespace parevo {
@@ -31,6 +35,7 @@ struct CliOptions {
     bool noOutputDir = false;
     bool deleteSource = false;
     std::string settingsFile;
+    std::string password;
     bool noSettings = false;
     bool status = false;
     bool dryRun = false;
@@ -169,6 +174,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     app.add_flag("--no-settings", cli.noSettings,
                  "ignore the settings file: start from the built-in defaults")
         ->excludes(settingsOption);
+    app.add_option("--password", cli.password,
+                   "password for encrypted archive members; without it they are not extracted")
+        ->type_name("TEXT");
     app.add_flag("--status", cli.status, "print the status texts to stderr");
     app.add_flag("--dry-run", cli.dryRun,
                  "show what would be done for each file; write and delete nothing");
@@ -250,6 +258,25 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     env.Options = [options] { return options; };
     env.recycler = &recycler;
     env.tick = &tick;
+
+    // The archive components, as the window has them. Nobody is there to answer
+    // their questions: the batch prompter answers so that nothing is lost, and
+    // says what it was asked.
+    BatchPrompter prompter(cli.password, [&](const std::string& text) {
+        out.flush();
+        err << "note: " << text << "\n";
+    });
+    TZip zip(prompter);
+    TDFUnRar rar;
+    rar.SetPrompter(&prompter);
+    rar.SetPassword(cli.password);
+    ConfigureArchiveComponents(zip, rar, env.SetStatus);
+    // The window shows none of the RAR component's errors; a terminal can.
+    rar.OnError = [&](TDFUnRar&, const std::string& message, std::int32_t code) {
+        out.flush();
+        err << "rar: " << message << " (" << code << ")\n";
+    };
+    env.archiveStep = MakeArchiveStep(zip, rar);
 
     BatchCallbacks callbacks;
     callbacks.keepGoing = cli.keepGoing;

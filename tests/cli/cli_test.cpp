@@ -1,13 +1,9 @@
 // parevo-cli end to end: the built program run on real files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 
-#include "support/rom_builder.h"
-#include "support/temp_dir.h"
+#include "cli/cli_fixture.h"
 
 namespace parevo {
 namespace {
@@ -15,69 +11,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::RomBuilder;
 using test::TempDir;
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-class CliTest : public ::testing::Test {
-protected:
-    Result Run(std::vector<std::string> args) {
-        // A settings file beside the built program must not change these runs.
-        args.insert(args.begin(), "--no-settings");
-        const std::string outPath = io / "out.txt";
-        const std::string errPath = io / "err.txt";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const int out = ::open(outPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-            const int err = ::open(errPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            // Keep the real recycle bin out of reach.
-            ::setenv("HOME", home.Path().c_str(), 1);
-            ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
-            ::setenv("LC_ALL", "C", 1);
-            if (::chdir(dir.Path().c_str()) != 0) {
-                ::_exit(127);
-            }
-            const std::string program = std::string(PAREVO_BIN_DIR) + "/parevo-cli";
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (auto& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(program.c_str(), argv.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        Result r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = test::ReadText(outPath);
-        r.err = test::ReadText(errPath);
-        return r;
-    }
-
-    std::string Rom(const std::string& name, std::int64_t dataEnd = 8600) {
-        RomBuilder().Title("SOMEGAME").DataUpTo(dataEnd).PadTo(10000).WriteTo(dir / name);
-        return dir / name;
-    }
-
-    static std::vector<std::string> Lines(const std::string& text) {
-        std::vector<std::string> lines;
-        size_t start = 0;
-        for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-            lines.push_back(text.substr(start, nl - start));
-        }
-        return lines;
-    }
-
-    TempDir dir;
-    TempDir home;
-    TempDir io;
-};
 
 TEST_F(CliTest, TrimsEveryFileInOrderWithTheLogLines) {
     Rom("0123 - Some Game (E).nds");

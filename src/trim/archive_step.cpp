@@ -1,0 +1,142 @@
+#include "trim/archive_step.h"
+
+#include "archive/DFUnRar.h"
+#include "archive/Zip.h"
+
+namespace parevo {
+
+namespace {
+
+void ZipBranch(TZip& zip, ArchiveStepState& state, const TrimEnvironment& env) {
+    state.romFound = false;
+    zip.SetZipFileName(state.entryPath);
+    const std::string folder = FolderPart(state.entryPath, env.style);
+    for (int k = 0; k < zip.Count(); ++k) {
+        const TFileInfo entry = zip.GetEntry(k);
+        // A name that would leave the archive's folder is never taken as the ROM.
+        if (ExtensionOf(entry.FileName, env.style) != ".nds" || !MemberStaysInFolder(entry.FileName)) {
+            continue;
+        }
+        state.romFound = true;
+        zip.FileSpecs().push_back(entry.FileName);
+        state.romPath = folder + entry.FileName;
+        env.Log(env.Text("rom (%s) %d of %d -> searching for .nds file in %s..",
+                         {state.shortRomName, state.index + 1, state.count, state.romPath}));
+    }
+    if (state.romFound) {
+        env.Log(env.Text("rom (%s) %d of %d -> extracting .nds file..",
+                         {state.shortRomName, state.index + 1, state.count}));
+        zip.Extract();
+    } else {
+        env.Log(env.Text("rom (%s) %d of %d -> no nds file found in zip; aborting..",
+                         {state.shortRomName, state.index + 1, state.count}));
+    }
+}
+
+void RarBranch(TDFUnRar& rar, ArchiveStepState& state, const TrimEnvironment& env) {
+    state.romFound = false;
+    const std::string folder = FolderPart(state.entryPath, env.style);
+    rar.FileList().clear();
+    rar.SetFileName(state.entryPath);
+    // An archive named without a folder is extracted where it is named from.
+    rar.SetDirectory(folder.empty() ? std::string(".") + PathSeparator(env.style) : folder);
+    rar.SetMode(DFRAR_LIST);
+    rar.Extract();
+    for (const std::string& name : rar.FileList()) {
+        if (ExtensionOf(name, env.style) == ".nds" && MemberStaysInFolder(name)) {
+            state.romFound = true;
+            state.romPath = folder + name;
+            env.Log(env.Text("rom (%s) %d of %d -> found .nds file..",
+                             {state.shortRomName, state.index + 1, state.count}));
+            break;
+        }
+    }
+    if (state.romFound) {
+        env.Log(env.Text("rom (%s) %d of %d -> extracting .nds file..",
+                         {state.shortRomName, state.index + 1, state.count}));
+        rar.FileList().clear();
+        rar.SetMode(DFRAR_EXTRACT);
+        rar.Extract();
+    } else {
+        env.Log(env.Text("rom (%s) %d of %d -> no nds file found in rar; aborting..",
+                         {state.shortRomName, state.index + 1, state.count}));
+    }
+}
+
+}  // namespace
+
+void ZipZEDProgressEvent(const StatusSink& status) {
+    if (status) {
+        status("extracting .nds file... ");
+    }
+}
+
+void RarProgress(const StatusSink& status) {
+    if (status) {
+        status("extracting .nds file...");
+    }
+}
+
+void RarRarStatus(const StatusSink& status, const std::string& message) {
+    if (status) {
+        status(message);
+    }
+}
+
+void ConfigureArchiveComponents(TZip& zip, TDFUnRar& rar, StatusSink status) {
+    zip.SetShowProgressDialog(false);
+    zip.OnZEDProgressEvent = [status](TZip*, const std::string&, std::int32_t, std::int32_t) {
+        ZipZEDProgressEvent(status);
+    };
+    rar.SetCanProgress(true);
+    rar.SetMode(DFRAR_EXTRACT);
+    rar.SetOverrideEvent(OR_ALWAYS);
+    rar.SetPromptForPass(false);
+    rar.SetPromptForVolumn(false);
+    rar.SetStopProcessing(false);
+    rar.OnFileProcessing = [](TDFUnRar& sender, TDFRARHeaderData hdrData, std::int32_t) {
+        CollectRomMember(hdrData, sender.FileList());
+    };
+    rar.OnProgress = [status](TDFUnRar&, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {
+        RarProgress(status);
+    };
+    rar.OnRarStatus = [status](TDFUnRar&, const std::string& message, TRarStatus) {
+        RarRarStatus(status, message);
+    };
+}
+
+bool MemberStaysInFolder(const std::string& memberName) {
+    if (memberName.empty() || memberName.front() == '/' || memberName.front() == '\\') {
+        return false;
+    }
+    if (memberName.size() >= 2 && memberName[1] == ':') {
+        return false;  // a drive letter
+    }
+    // Either separator counts: a name written on one system may be read on another.
+    size_t start = 0;
+    for (;;) {
+        const size_t end = memberName.find_first_of("/\\", start);
+        if (memberName.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) {
+            return false;
+        }
+        if (end == std::string::npos) {
+            return true;
+        }
+        start = end + 1;
+    }
+}
+
+ArchiveStep MakeArchiveStep(TZip& zip, TDFUnRar& rar) {
+    return [&zip, &rar](ArchiveStepState& state, const TrimEnvironment& env) {
+        if (ExtensionOf(state.entryPath, env.style) == ".zip") {
+            ZipBranch(zip, state, env);
+        }
+        // After a zip the ROM path ends in ".nds" or is still the ".zip" path, so
+        // at most one branch runs.
+        if (ExtensionOf(state.romPath, env.style) == ".rar") {
+            RarBranch(rar, state, env);
+        }
+    };
+}
+
+}  // namespace parevo

@@ -1,0 +1,170 @@
+// Archive sources end to end: parevo-cli with the real zip and RAR components
+// and their run-time-loaded libraries, on archives written in the test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli/cli_fixture.h"
+#include "support/rar_builder.h"
+#include "support/zip_builder.h"
+#include "trim/archive_step.h"
+
+namespace parevo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RarBuilder;
+using test::ZipBuilder;
+
+std::vector<std::uint8_t> RomBytes(const std::string& title) {
+    return RomBuilder().Title(title).DataUpTo(8600).PadTo(10000).Build();
+}
+
+std::string AsText(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+class CliArchiveTest : public CliTest {};
+
+TEST_F(CliArchiveTest, AZipWithTwoRomsExtractsBothAndTrimsTheLast) {
+    ZipBuilder()
+        .Stored("first.nds", AsText(RomBytes("FIRST")))
+        .Stored("readme.txt", "hello")
+        .Deflated("sub/second.nds", AsText(RomBytes("SECOND")))
+        .WriteTo(dir / "pack.zip");
+    const Result r = Run({"pack.zip"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    EXPECT_EQ(lines[0], "rom (pack.zip) 1 of 1 -> searching for .nds file in first.nds..");
+    EXPECT_EQ(lines[1], "rom (pack.zip) 1 of 1 -> searching for .nds file in sub/second.nds..");
+    EXPECT_EQ(lines[2], "rom (pack.zip) 1 of 1 -> extracting .nds file..");
+    EXPECT_EQ(lines[3].substr(0, 45), "rom (second.nds) 1 of 1 -> trimming 2kb (20.0");
+    EXPECT_EQ(lines[4].substr(0, 41), "rom 1 of 1 -> saved second_trim.nds to di");
+    EXPECT_EQ(test::ReadBytes(dir / "first.nds"), RomBytes("FIRST"));
+    EXPECT_EQ(test::ReadBytes(dir / "sub/second.nds"), RomBytes("SECOND"));
+    // The output goes to the archive's folder; the text member is not extracted.
+    EXPECT_EQ(test::ReadBytes(dir / "second_trim.nds").size(), 9100u);
+    EXPECT_FALSE(fs::exists(dir / "readme.txt"));
+    EXPECT_FALSE(fs::exists(dir / "first_trim.nds"));
+}
+
+TEST_F(CliArchiveTest, DeleteSourceRecyclesTheZipThenTheExtractedRom) {
+    ZipBuilder().Stored("game.nds", AsText(RomBytes("GAME"))).WriteTo(dir / "pack.zip");
+    const Result r = Run({"--delete-source", "pack.zip"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 6u) << r.out;
+    EXPECT_EQ(lines[4], "rom 1 of 1 -> deleted pack.zip");
+    EXPECT_EQ(lines[5], "rom 1 of 1 -> deleted game.nds");
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"game_trim.nds"});
+    EXPECT_TRUE(fs::exists(home / "data/Trash/files/pack.zip"));
+    EXPECT_TRUE(fs::exists(home / "data/Trash/files/game.nds"));
+}
+
+TEST_F(CliArchiveTest, AZipWithoutARomEndsWithItsLineAndTheRunGoesOn) {
+    ZipBuilder().Stored("GAME.NDS", AsText(RomBytes("GAME"))).Stored("a.txt", "x").WriteTo(dir / "caps.zip");
+    Rom("a.nds");
+    Rom("c.nds");
+    const Result r = Run({"a.nds", "caps.zip", "c.nds"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    EXPECT_EQ(lines[2], "rom (caps.zip) 2 of 3 -> no nds file found in zip; aborting..");
+    EXPECT_EQ(lines[3].substr(0, 27), "rom (c.nds) 3 of 3 -> trimm");
+    EXPECT_FALSE(fs::exists(dir / "GAME.NDS"));
+}
+
+TEST_F(CliArchiveTest, AMemberNamedOutsideTheArchiveFolderIsNeverTaken) {
+    fs::create_directory(dir / "inner");
+    ZipBuilder()
+        .Stored("../evil.nds", AsText(RomBytes("EVIL")))
+        .Stored("/abs.nds", AsText(RomBytes("ABS")))
+        .WriteTo(dir / "inner/pack.zip");
+    const Result r = Run({"inner/pack.zip"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{
+                                "rom (pack.zip) 1 of 1 -> no nds file found in zip; aborting.."});
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"inner"});
+    EXPECT_FALSE(fs::exists("/abs.nds"));
+}
+
+TEST_F(CliArchiveTest, ARarWithTwoRomsTrimsTheFirstAndLeavesTheOtherMembers) {
+    RarBuilder()
+        .AddText("readme.txt", "hello")
+        .AddFile("one.nds", RomBytes("ONE"))
+        .AddFile("two.nds", RomBytes("TWO"))
+        .WriteTo(dir / "pack.rar");
+    const Result r = Run({"--delete-source", "pack.rar"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 6u) << r.out;
+    EXPECT_EQ(lines[0], "rom (pack.rar) 1 of 1 -> found .nds file..");
+    EXPECT_EQ(lines[1], "rom (pack.rar) 1 of 1 -> extracting .nds file..");
+    EXPECT_EQ(lines[2].substr(0, 24), "rom (one.nds) 1 of 1 -> ");
+    EXPECT_EQ(lines[4], "rom 1 of 1 -> deleted pack.rar");
+    EXPECT_EQ(lines[5], "rom 1 of 1 -> deleted one.nds");
+    // Every member was extracted; only the archive and the trimmed ROM went.
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"one_trim.nds", "readme.txt", "two.nds"}));
+    EXPECT_EQ(test::ReadText(dir / "readme.txt"), "hello");
+}
+
+TEST_F(CliArchiveTest, ARarWithoutARom) {
+    RarBuilder().AddText("readme.txt", "hello").AddFile("GAME.NDS", RomBytes("G")).WriteTo(dir / "pack.rar");
+    const Result r = Run({"pack.rar"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{
+                                "rom (pack.rar) 1 of 1 -> no nds file found in rar; aborting.."});
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"pack.rar"});
+}
+
+TEST_F(CliArchiveTest, ARomInARarFolderIsTrimmedIntoTheArchiveFolder) {
+    RarBuilder().AddFolder("sub").AddFile("sub/game.nds", RomBytes("G")).WriteTo(dir / "pack.rar");
+    const Result r = Run({"pack.rar"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "sub/game.nds"));
+    EXPECT_EQ(test::ReadBytes(dir / "game_trim.nds").size(), 9100u);
+}
+
+TEST_F(CliArchiveTest, ExtractionStatusTexts) {
+    ZipBuilder().Stored("game.nds", AsText(RomBytes("GAME"))).WriteTo(dir / "pack.zip");
+    RarBuilder().AddFile("game2.nds", RomBytes("GAME")).WriteTo(dir / "pack.rar");
+    const Result r = Run({"--status", "pack.zip", "pack.rar"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto status = Lines(r.err);
+    EXPECT_NE(std::find(status.begin(), status.end(), "extracting .nds file... "), status.end()) << r.err;
+    EXPECT_NE(std::find(status.begin(), status.end(), "extracting .nds file..."), status.end()) << r.err;
+    // Opening and closing the RAR archive blanks the status line.
+    EXPECT_NE(std::find(status.begin(), status.end(), ""), status.end()) << r.err;
+}
+
+TEST_F(CliArchiveTest, ADamagedRarReportsItsErrorAndEnds) {
+    RarBuilder().AddFile("game.nds", RomBytes("G")).BreakLastHeaderCrc().WriteTo(dir / "bad.rar");
+    const Result r = Run({"bad.rar"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("rar: "), std::string::npos) << r.err;
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"bad.rar"});
+}
+
+TEST(MemberStaysInFolder, RefusesAbsoluteDriveAndParentNames) {
+    for (const char* bad : {"", "/x.nds", "\\x.nds", "C:x.nds", "c:\\x.nds", "..", "../x.nds",
+                            "a/../../x.nds", "a\\..\\x.nds", "a/.."}) {
+        EXPECT_FALSE(MemberStaysInFolder(bad)) << bad;
+    }
+    for (const char* good : {"x.nds", "a/b/x.nds", "a\\x.nds", "..x.nds", "a/..b/x.nds", "x..nds"}) {
+        EXPECT_TRUE(MemberStaysInFolder(good)) << good;
+    }
+}
+
+TEST(StatusHandlers, WriteTheirFixedTexts) {
+    std::vector<std::string> seen;
+    const StatusSink sink = [&seen](const std::string& text) { seen.push_back(text); };
+    ZipZEDProgressEvent(sink);
+    RarProgress(sink);
+    RarRarStatus(sink, "");
+    RarRarStatus(sink, "Le mot de passe utilisé est : x");
+    EXPECT_EQ(seen, (std::vector<std::string>{"extracting .nds file... ", "extracting .nds file...", "",
+                                              "Le mot de passe utilisé est : x"}));
+    ZipZEDProgressEvent({});  // an unbound sink is passed over
+}
+
+}  // namespace
+}  // namespace parevo
