@@ -4,16 +4,10 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/codepage.h"
 #include "platform/file_io.h"
 #include "platform/format.h"
 #include "platform/paths.h"
-
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
 
 namespace parevo {
 namespace {
@@ -28,47 +22,6 @@ constexpr std::size_t kDestPrefixLimit = 255;
 // A zero-terminated text inside a fixed buffer, never read past its end.
 std::string BoundedText(const char* text, std::size_t size) {
     return std::string(text, strnlen(text, size));
-}
-
-std::string WideToNarrow(const wchar_t* text, std::size_t size) {
-    std::size_t n = 0;
-    while (n < size && text[n] != L'\0') {
-        ++n;
-    }
-#ifdef _WIN32
-    if (n == 0) {
-        return {};
-    }
-    const int bytes =
-        WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    std::string out(bytes, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), out.data(), bytes, nullptr, nullptr);
-    return out;
-#else
-    std::string out;
-    for (std::size_t i = 0; i < n; ++i) {
-        char32_t c = static_cast<char32_t>(text[i]);
-        if (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-#endif
 }
 
 // The first `limit` characters (UTF-8 characters where that is the narrow encoding).

@@ -38,8 +38,13 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
     } else if (cp < 0x800) {
         out += static_cast<char>(0xC0 | (cp >> 6));
         out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
+    } else if (cp < 0x10000) {
         out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
@@ -59,6 +64,18 @@ std::string OemToNarrow(std::string_view oem) {
 
 std::string Utf8ToNarrow(std::string_view utf8) {
     return std::string(utf8);
+}
+
+std::string WideToNarrow(const wchar_t* text, size_t size) {
+    std::string out;
+    for (size_t i = 0; i < size && text[i] != L'\0'; ++i) {
+        auto c = static_cast<std::uint32_t>(text[i]);
+        if (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+            c = 0xFFFD;  // not a character: the replacement character stands in
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
 }
 
 #else
@@ -96,6 +113,14 @@ std::string OemToNarrow(std::string_view oem) {
 
 std::string Utf8ToNarrow(std::string_view utf8) {
     return WideToAnsi(ToWide(CP_UTF8, utf8));
+}
+
+std::string WideToNarrow(const wchar_t* text, size_t size) {
+    size_t n = 0;
+    while (n < size && text[n] != L'\0') {
+        ++n;
+    }
+    return WideToAnsi(std::wstring(text, n));
 }
 
 #endif

@@ -14,4 +14,8 @@ std::string OemToNarrow(std::string_view oem);
 // UTF-8 text to the narrow encoding (unchanged where that is UTF-8).
 std::string Utf8ToNarrow(std::string_view utf8);
 
+// Wide text of at most `size` characters, ending at the first zero, to the
+// narrow encoding.
+std::string WideToNarrow(const wchar_t* text, size_t size);
+
 }  // namespace parevo
