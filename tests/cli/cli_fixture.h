@@ -27,7 +27,9 @@ class CliTest : public ::testing::Test {
 protected:
     Result Run(std::vector<std::string> args) {
         // A settings file beside the built program must not change these runs.
-        args.insert(args.begin(), "--no-settings");
+        if (ignoreSettings) {
+            args.insert(args.begin(), "--no-settings");
+        }
         const std::string outPath = io / "out.txt";
         const std::string errPath = io / "err.txt";
         const pid_t pid = ::fork();
@@ -39,11 +41,11 @@ protected:
             // Keep the real recycle bin out of reach.
             ::setenv("HOME", home.Path().c_str(), 1);
             ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+            ::unsetenv("XDG_CONFIG_HOME");
             ::setenv("LC_ALL", "C", 1);
             if (::chdir(dir.Path().c_str()) != 0) {
                 ::_exit(127);
             }
-            const std::string program = std::string(PAREVO_BIN_DIR) + "/parevo-cli";
             std::vector<char*> argv{const_cast<char*>(program.c_str())};
             for (auto& a : args) {
                 argv.push_back(a.data());
@@ -78,6 +80,8 @@ protected:
     TempDir dir;
     TempDir home;
     TempDir io;
+    std::string program = std::string(PAREVO_BIN_DIR) + "/parevo-cli";
+    bool ignoreSettings = true;
 };
 
 }  // namespace parevo

@@ -1,28 +1,18 @@
 // parevo-cli and the settings file: defaults from the file beside the
 // executable (or one named), the command line winning, and nothing written.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "support/rom_builder.h"
-#include "support/temp_dir.h"
+#include "cli/cli_fixture.h"
 
 namespace parevo {
 namespace {
 
 namespace fs = std::filesystem;
 using test::TempDir;
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
 
 std::string SettingsFile(const std::string& children) {
     return "<settings>\r\n" + children + "</settings>\r\n";
@@ -32,9 +22,11 @@ std::string Element(const std::string& name, const std::string& value) {
     return " <" + name + " value=\"" + value + "\" />\r\n";
 }
 
-class CliSettingsTest : public ::testing::Test {
+class CliSettingsTest : public CliTest {
   protected:
     void SetUp() override {
+        program = install / "bin/parevo-cli";
+        ignoreSettings = false;
         // A copy of the program in a folder of its own, so its data/ folder is ours.
         fs::create_directory(install / "bin");
         fs::copy_file(std::string(PAREVO_BIN_DIR) + "/parevo-cli", program);
@@ -48,39 +40,6 @@ class CliSettingsTest : public ::testing::Test {
     void WriteSettings(const std::string& text) {
         fs::create_directories(install / "bin/data");
         test::WriteText(install / "bin/data/settings.xml", text);
-    }
-
-    Result Run(std::vector<std::string> args) {
-        const std::string outPath = io / "out.txt";
-        const std::string errPath = io / "err.txt";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const int out = ::open(outPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-            const int err = ::open(errPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            ::setenv("HOME", home.Path().c_str(), 1);
-            ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
-            ::unsetenv("XDG_CONFIG_HOME");
-            ::setenv("LC_ALL", "C", 1);
-            if (::chdir(dir.Path().c_str()) != 0) {
-                ::_exit(127);
-            }
-            std::vector<char*> argv{program.data()};
-            for (auto& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(program.c_str(), argv.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        Result r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = test::ReadText(outPath);
-        r.err = test::ReadText(errPath);
-        return r;
     }
 
     // The output path a dry run reports for the one ROM.
@@ -98,10 +57,6 @@ class CliSettingsTest : public ::testing::Test {
     }
 
     TempDir install;
-    std::string program = install / "bin/parevo-cli";
-    TempDir dir;
-    TempDir home;
-    TempDir io;
 };
 
 TEST_F(CliSettingsTest, TheWindowsSettingsFileGivesTheDefaults) {
