@@ -303,6 +303,7 @@ std::string TZip::TargetFolder() const {
 
 std::int32_t TZip::Extract() {
     m_cancelled = false;
+    m_keptFiles.clear();
     if (m_entries.empty()) {
         return 0;
     }
@@ -436,6 +437,9 @@ std::int32_t TZip::HandleCallback(TUnzipCallbackInfo& info) {
                 case UZ_OVERWRITE:
                     // Replace the file on disk only when it is older than the member.
                     info.Value = info.Answer & 1;
+                    if (info.Value == 0) {
+                        m_keptFiles.push_back(RecordText(info));
+                    }
                     break;
                 case UZ_SKIPPED:
                     ++m_skippedCount;

@@ -271,12 +271,21 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     rar.SetPrompter(&prompter);
     rar.SetPassword(cli.password);
     ConfigureArchiveComponents(zip, rar, env.SetStatus);
-    // The window shows none of the RAR component's errors; a terminal can.
+    // The window shows none of the RAR component's errors; a terminal can, and
+    // the exit status says that something went wrong.
+    int rarErrors = 0;
     rar.OnError = [&](TDFUnRar&, const std::string& message, std::int32_t code) {
+        ++rarErrors;
         out.flush();
         err << "rar: " << message << " (" << code << ")\n";
     };
-    env.archiveStep = MakeArchiveStep(zip, rar);
+    // The zip component makes an empty archive where none exists; a mistyped
+    // name on the command line is an error instead.
+    env.archiveStep = [step = MakeArchiveStep(zip, rar)](ArchiveStepState& state,
+                                                         const TrimEnvironment& e) {
+        const InputFile archive(state.entryPath);
+        step(state, e);
+    };
 
     BatchCallbacks callbacks;
     callbacks.keepGoing = cli.keepGoing;
@@ -285,7 +294,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         err << "error: " << e.what() << "\n";
     };
     try {
-        return RunBatch(cli.files, env, callbacks) == 0 ? 0 : 1;
+        const int failed = RunBatch(cli.files, env, callbacks);
+        return failed == 0 && rarErrors == 0 ? 0 : 1;
     } catch (const std::exception& e) {
         out.flush();
         err << "error: " << e.what() << "\n";

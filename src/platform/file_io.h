@@ -44,14 +44,30 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 // case on a case-insensitive disk, or hard links).
 bool SameFile(const std::string& a, const std::string& b);
 
+// What tells one version of a file from the next: its identity and the time its
+// inode last changed. Writing, truncating or replacing the file changes it.
+struct FileStamp {
+    FileIdentity identity;
+    std::int64_t changeTimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file at `path`, or none when nothing can be found there.
+std::optional<FileStamp> StampOf(const std::string& path);
+
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
+
+// Whether a write must be on the disk before it counts as done: when the source
+// is about to leave its place, the output has to survive a crash.
+enum class Durability { Cached, Synced };
 
 // Writes `length` bytes to `outputPath`: the first min(length, size) bytes of
 // `source`, then zeros. The bytes go to a temporary file in the output's folder
 // that replaces the output only once complete; on failure the temporary file is
 // removed and the output path is left as it was.
-void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath);
+void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
+                     Durability durability = Durability::Cached);
 
 // Cuts or zero-extends the file at `path` to `length` bytes, in place.
 void ResizeFile(const std::string& path, std::int64_t length);

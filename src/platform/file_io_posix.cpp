@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <random>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -53,10 +55,28 @@ struct TempFileGuard {
     }
 };
 
-int FileModeForNewFiles() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+// Creates a new file under a random name in `folder`, with the mode any new
+// file gets (0666 less the umask), and returns its descriptor, or -1 with errno.
+int CreateTemporaryFile(const std::string& folder, std::string& path) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, ".parevo-%08x%08x.tmp", random(), random());
+        path = folder + "/" + name;
+        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// A path holding a NUL byte would name another file at the system boundary.
+void RequireNoNul(const char* action, const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        throw IoError(std::string(action) + " \"" + path + "\": the name holds a NUL character");
+    }
 }
 
 void WriteAll(int fd, const char* data, size_t count, const std::string& outputPath) {
@@ -110,7 +130,10 @@ void CopyPrefix(const InputFile& source, std::int64_t count, int out, const std:
             ThrowIoError("Cannot write", outputPath, errno);
         }
         if (copied == 0) {
-            return;  // end of the source
+            // Some file systems stop early without an error; a buffered copy
+            // tells a real end of the source from that.
+            CopyWithBuffer(source, inOffset, count, out, outputPath);
+            return;
         }
         count -= copied;
     }
@@ -120,6 +143,7 @@ void CopyPrefix(const InputFile& source, std::int64_t count, int out, const std:
 }  // namespace
 
 InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
+    RequireNoNul("Cannot open", path);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         ThrowIoError("Cannot open", path, errno);
@@ -168,10 +192,24 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
         return std::nullopt;
     }
     return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+#ifdef __APPLE__
+    const std::int64_t changed = st.st_ctimespec.tv_sec * 1'000'000'000LL + st.st_ctimespec.tv_nsec;
+#else
+    const std::int64_t changed = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
+#endif
+    return FileStamp{{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)},
+                     changed};
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -181,32 +219,32 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 bool FileExists(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool FolderExists(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath) {
-    std::filesystem::path folder = std::filesystem::path(outputPath).parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
+void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
+                     Durability durability) {
+    RequireNoNul("Cannot create", outputPath);
+    const std::filesystem::path parent = std::filesystem::path(outputPath).parent_path();
+    const std::string folder = parent.empty() ? std::string(".") : parent.string();
     TempFileGuard temp;
-    std::string pattern = (folder / ".parevo-XXXXXX").string();
-    Fd out(::mkostemp(pattern.data(), O_CLOEXEC));
+    Fd out(CreateTemporaryFile(folder, temp.path));
     if (out.Get() < 0) {
+        temp.path.clear();
         ThrowIoError("Cannot create", outputPath, errno);
     }
-    temp.path = pattern;
-    // mkstemp makes the file private; give it the mode a newly created file would get.
-    ::fchmod(out.Get(), static_cast<mode_t>(FileModeForNewFiles()));
 
     const std::int64_t available = std::min(length, source.Size());
     CopyPrefix(source, available, out.Get(), outputPath);
     if (::ftruncate(out.Get(), static_cast<off_t>(length)) != 0) {
+        ThrowIoError("Cannot write", outputPath, errno);
+    }
+    if (durability == Durability::Synced && ::fsync(out.Get()) != 0) {
         ThrowIoError("Cannot write", outputPath, errno);
     }
     if (const int err = out.Close(); err != 0) {
@@ -216,9 +254,17 @@ void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::st
         ThrowIoError("Cannot create", outputPath, errno);
     }
     temp.keep = true;
+    if (durability == Durability::Synced) {
+        // The new name itself lives in the folder: make it last as well.
+        Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.Get() >= 0) {
+            ::fsync(dir.Get());
+        }
+    }
 }
 
 void ResizeFile(const std::string& path, std::int64_t length) {
+    RequireNoNul("Cannot open", path);
     Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         ThrowIoError("Cannot open", path, errno);

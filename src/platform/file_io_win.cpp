@@ -123,6 +123,23 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
                         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
+std::optional<FileStamp> StampOf(const std::string& path) {
+    Handle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.Valid()) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandle(h.Get(), &info) ||
+        !GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &basic, sizeof basic)) {
+        return std::nullopt;
+    }
+    return FileStamp{{info.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
+                     basic.ChangeTime.QuadPart};
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     const auto first = IdentityOf(a);
     return first && first == IdentityOf(b);
@@ -138,7 +155,8 @@ bool FolderExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath) {
+void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
+                     Durability durability) {
     std::string folder = std::filesystem::path(outputPath).parent_path().string();
     if (folder.empty()) {
         folder = ".";
@@ -177,6 +195,9 @@ void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::st
         copied += static_cast<std::int64_t>(got);
     }
     SetLength(out.Get(), length, outputPath);
+    if (durability == Durability::Synced && !FlushFileBuffers(out.Get())) {
+        ThrowWin("Cannot write", outputPath, GetLastError());
+    }
     out.Reset();
     if (!MoveFileExA(tempName, outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ThrowWin("Cannot create", outputPath, GetLastError());

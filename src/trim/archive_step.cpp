@@ -1,32 +1,56 @@
 #include "trim/archive_step.h"
 
+#include <algorithm>
+
 #include "archive/DFUnRar.h"
 #include "archive/Zip.h"
+#include "platform/errors.h"
+#include "platform/file_io.h"
 
 namespace parevo {
 
 namespace {
 
+// Runs an extraction and makes sure it wrote the ROM: a member that could not be
+// extracted (no password, damaged, refused) must not leave an older file of the
+// same name to be trimmed and recycled in its place. A file the component kept
+// on purpose (not older than the member) stands, as the component decided.
+template <typename Extraction, typename KeptOnPurpose>
+void ExtractRom(const ArchiveStepState& state, Extraction&& extract, KeptOnPurpose&& keptOnPurpose) {
+    const std::optional<FileStamp> before = StampOf(state.romPath);
+    extract();
+    const std::optional<FileStamp> after = StampOf(state.romPath);
+    if (!after || (after == before && !keptOnPurpose())) {
+        throw IoError("Cannot open \"" + state.romPath + "\": it could not be extracted from \"" +
+                      state.entryPath + "\"");
+    }
+}
+
 void ZipBranch(TZip& zip, ArchiveStepState& state, const TrimEnvironment& env) {
     state.romFound = false;
     zip.SetZipFileName(state.entryPath);
     const std::string folder = FolderPart(state.entryPath, env.style);
+    std::string member;
     for (int k = 0; k < zip.Count(); ++k) {
         const TFileInfo entry = zip.GetEntry(k);
         // A name that would leave the archive's folder is never taken as the ROM.
-        if (ExtensionOf(entry.FileName, env.style) != ".nds" || !MemberStaysInFolder(entry.FileName)) {
+        if (ExtensionOf(entry.FileName, env.style) != ".nds" || !MemberStaysInFolder(entry.FileName, env.style)) {
             continue;
         }
         state.romFound = true;
         zip.FileSpecs().push_back(entry.FileName);
-        state.romPath = folder + entry.FileName;
+        member = entry.FileName;
+        state.romPath = folder + member;
         env.Log(env.Text("rom (%s) %d of %d -> searching for .nds file in %s..",
                          {state.shortRomName, state.index + 1, state.count, state.romPath}));
     }
     if (state.romFound) {
         env.Log(env.Text("rom (%s) %d of %d -> extracting .nds file..",
                          {state.shortRomName, state.index + 1, state.count}));
-        zip.Extract();
+        ExtractRom(state, [&zip] { zip.Extract(); }, [&zip, &member] {
+            const auto& kept = zip.KeptFiles();
+            return std::find(kept.begin(), kept.end(), member) != kept.end();
+        });
     } else {
         env.Log(env.Text("rom (%s) %d of %d -> no nds file found in zip; aborting..",
                          {state.shortRomName, state.index + 1, state.count}));
@@ -43,7 +67,7 @@ void RarBranch(TDFUnRar& rar, ArchiveStepState& state, const TrimEnvironment& en
     rar.SetMode(DFRAR_LIST);
     rar.Extract();
     for (const std::string& name : rar.FileList()) {
-        if (ExtensionOf(name, env.style) == ".nds" && MemberStaysInFolder(name)) {
+        if (ExtensionOf(name, env.style) == ".nds" && MemberStaysInFolder(name, env.style)) {
             state.romFound = true;
             state.romPath = folder + name;
             env.Log(env.Text("rom (%s) %d of %d -> found .nds file..",
@@ -56,7 +80,7 @@ void RarBranch(TDFUnRar& rar, ArchiveStepState& state, const TrimEnvironment& en
                          {state.shortRomName, state.index + 1, state.count}));
         rar.FileList().clear();
         rar.SetMode(DFRAR_EXTRACT);
-        rar.Extract();
+        ExtractRom(state, [&rar] { rar.Extract(); }, [] { return false; });
     } else {
         env.Log(env.Text("rom (%s) %d of %d -> no nds file found in rar; aborting..",
                          {state.shortRomName, state.index + 1, state.count}));
@@ -105,9 +129,13 @@ void ConfigureArchiveComponents(TZip& zip, TDFUnRar& rar, StatusSink status) {
     };
 }
 
-bool MemberStaysInFolder(const std::string& memberName) {
-    if (memberName.empty() || memberName.front() == '/' || memberName.front() == '\\') {
+bool MemberStaysInFolder(const std::string& memberName, PathStyle style) {
+    if (memberName.empty() || memberName.front() == '/' || memberName.front() == '\\' ||
+        memberName.find('\0') != std::string::npos) {
         return false;
+    }
+    if (style == PathStyle::Windows && memberName.find(':') != std::string::npos) {
+        return false;  // a drive, or a stream of another file
     }
     if (memberName.size() >= 2 && memberName[1] == ':') {
         return false;  // a drive letter

@@ -148,19 +148,24 @@ std::int64_t TrimPoint::OutputLength() const {
 }
 
 std::string ReadRomTitle(const ByteSource& source) {
+    // The title ends only at a 0x00 or 0xFF byte, however far that is; only its
+    // first bytes are kept, so a file without one cannot fill the memory.
+    constexpr size_t kKeptTitleBytes = 4096;
     std::string title;
-    std::vector<char> block(4096);
+    std::vector<char> block(64 * 1024);
     std::int64_t offset = 0;
-    for (;;) {
-        const size_t got = source.ReadAt(offset, block.data(), block.size());
+    for (size_t want = kKeptTitleBytes;; want = block.size()) {
+        const size_t got = source.ReadAt(offset, block.data(), want);
         if (got == 0) {
             throw IoError("Cannot read the title of \"" + source.Name() +
                           "\": read beyond the end of the file (no 0x00 or 0xFF byte)");
         }
-        const auto stop = std::find_if(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(got),
+        const auto end = block.begin() + static_cast<std::ptrdiff_t>(got);
+        const auto stop = std::find_if(block.begin(), end,
                                        [](char c) { return IsPadding(static_cast<std::uint8_t>(c)); });
-        title.append(block.begin(), stop);
-        if (stop != block.begin() + static_cast<std::ptrdiff_t>(got)) {
+        const size_t room = kKeptTitleBytes - title.size();
+        title.append(block.begin(), block.begin() + std::min<std::ptrdiff_t>(stop - block.begin(), room));
+        if (stop != end) {
             break;
         }
         offset += static_cast<std::int64_t>(got);

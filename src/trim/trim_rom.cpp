@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/errors.h"
 #include "platform/file_io.h"
 
 namespace parevo {
@@ -34,6 +35,10 @@ void RecycleAndLog(const std::string& path, int index, int count, const TrimEnvi
         env.Log(env.Text("rom %d of %d -> could not delete %s: %s",
                          {index + 1, count, name, result.reason}));
     }
+}
+
+bool TitleLeavesFolder(const std::string& title, PathStyle style) {
+    return std::any_of(title.begin(), title.end(), [style](char c) { return IsPathDelimiter(c, style); });
 }
 
 }  // namespace
@@ -77,6 +82,11 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     env.Status("saving to disk...");
     options = CurrentOptions(env);
     const std::string outputPath = MakeOutputName(entryPath, romPath, point.Title, options, env.style);
+    // The title comes from the file: it names a file, never a folder to go to.
+    if (options.HeaderRomName && TitleLeavesFolder(point.Title, env.style)) {
+        throw IoError("Cannot create \"" + outputPath + "\": the title in the ROM header (\"" +
+                      point.Title + "\") cannot be used as a file name");
+    }
     // The output is the very file being trimmed: cut it in place. Otherwise the
     // source stays untouched until the complete output has replaced its target.
     const bool overwritesRom = SameFile(outputPath, romPath);
@@ -84,7 +94,10 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
         ResizeFile(romPath, point.OutputLength());
     } else {
         const InputFile source(romPath);
-        WriteFilePrefix(source, point.OutputLength(), outputPath);
+        // When the source is about to go to the recycle bin, the output must be on
+        // the disk first.
+        WriteFilePrefix(source, point.OutputLength(), outputPath,
+                        options.DeleteSource ? Durability::Synced : Durability::Cached);
     }
     env.Status("trim complete, file saved.");
     env.Log(env.Text("rom %d of %d -> saved %s to disk in %02fs",

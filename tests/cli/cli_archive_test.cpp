@@ -2,6 +2,7 @@
 // and their run-time-loaded libraries, on archives written in the test.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "cli/cli_fixture.h"
@@ -139,9 +140,61 @@ TEST_F(CliArchiveTest, ExtractionStatusTexts) {
 TEST_F(CliArchiveTest, ADamagedRarReportsItsErrorAndEnds) {
     RarBuilder().AddFile("game.nds", RomBytes("G")).BreakLastHeaderCrc().WriteTo(dir / "bad.rar");
     const Result r = Run({"bad.rar"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("rar: "), std::string::npos) << r.err;
     EXPECT_EQ(dir.List(), std::vector<std::string>{"bad.rar"});
+}
+
+TEST_F(CliArchiveTest, AMemberThatWasNotExtractedIsNeverTrimmedInItsPlace) {
+    // An older, unrelated game.nds stands beside an archive whose game.nds is
+    // encrypted: without the password nothing is extracted.
+    const std::vector<std::uint8_t> stale = RomBytes("STALE");
+    test::WriteBytes(dir / "game.nds", stale);
+    const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 30);
+    fs::last_write_time(dir / "game.nds", longAgo);
+    test::ZipMember member;
+    member.name = "game.nds";
+    const auto rom = RomBytes("NEW");
+    member.data.assign(rom.begin(), rom.end());
+    member.password = "secret";
+    ZipBuilder().Add(member).WriteTo(dir / "pack.zip");
+    Result r = Run({"--delete-source", "pack.zip"});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("could not be extracted"), std::string::npos) << r.err;
+    EXPECT_EQ(test::ReadBytes(dir / "game.nds"), stale);
+    EXPECT_TRUE(fs::exists(dir / "pack.zip"));
+    EXPECT_FALSE(fs::exists(dir / "game_trim.nds"));
+
+    // With the password it is extracted and trimmed; the file on disk is
+    // replaced because it is older than the member.
+    r = Run({"--password", "secret", "pack.zip"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::ReadBytes(dir / "game.nds"), rom);
+
+    // Run again: the extracted file is not older than the member, so the
+    // component keeps it, and it is trimmed again.
+    fs::remove(dir / "game_trim.nds");
+    r = Run({"--password", "secret", "pack.zip"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "game_trim.nds"));
+}
+
+TEST_F(CliArchiveTest, AMemberNameWithANulByteNeverReachesAnotherFile) {
+    const std::vector<std::uint8_t> save(5000, 0x42);
+    test::WriteBytes(dir / "game.sav", save);
+    ZipBuilder().Stored(std::string("game.sav\0.nds", 13), AsText(RomBytes("G"))).WriteTo(dir / "pack.zip");
+    const Result r = Run({"pack.zip"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{
+                                "rom (pack.zip) 1 of 1 -> no nds file found in zip; aborting.."});
+    EXPECT_EQ(test::ReadBytes(dir / "game.sav"), save);
+}
+
+TEST_F(CliArchiveTest, AMissingArchiveIsAnErrorAndCreatesNothing) {
+    const Result r = Run({"typo.zip"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "error: Cannot open \"typo.zip\": No such file or directory\n");
+    EXPECT_TRUE(dir.List().empty());
 }
 
 TEST(MemberStaysInFolder, RefusesAbsoluteDriveAndParentNames) {
@@ -152,6 +205,9 @@ TEST(MemberStaysInFolder, RefusesAbsoluteDriveAndParentNames) {
     for (const char* good : {"x.nds", "a/b/x.nds", "a\\x.nds", "..x.nds", "a/..b/x.nds", "x..nds"}) {
         EXPECT_TRUE(MemberStaysInFolder(good)) << good;
     }
+    EXPECT_FALSE(MemberStaysInFolder(std::string("a\0.nds", 6)));
+    EXPECT_TRUE(MemberStaysInFolder("ab:c.nds", PathStyle::Posix));
+    EXPECT_FALSE(MemberStaysInFolder("ab:c.nds", PathStyle::Windows));
 }
 
 TEST(StatusHandlers, WriteTheirFixedTexts) {

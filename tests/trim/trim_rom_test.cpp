@@ -253,6 +253,21 @@ TEST_F(TrimRomTest, TheGuardsRaiseTheWrittenLength) {
     EXPECT_EQ(test::ReadBytes(dir / "g_trim.nds").size(), 9101u);
 }
 
+TEST_F(TrimRomTest, AHeaderTitleNeverLeadsOutOfTheOutputFolder) {
+    std::filesystem::create_directory(dir / "roms");
+    for (const char* title : {"../escaped", "/tmp/absolute", "sub/dir"}) {
+        RomBuilder().Title(title).DataUpTo(8600).PadTo(10000).WriteTo(dir / "roms/g.nds");
+        options.HeaderRomName = true;
+        EXPECT_THROW(TrimRom(dir / "roms/g.nds", 0, 1, env), IoError) << title;
+    }
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"roms"});
+    EXPECT_FALSE(fs::exists("/tmp/absolute_trim.nds"));
+    // Windows also takes "\\" and ":" as separators.
+    env.style = PathStyle::Windows;
+    RomBuilder().Title("C:evil").DataUpTo(8600).PadTo(10000).WriteTo(dir / "w.nds");
+    EXPECT_THROW(TrimRom(dir / "w.nds", 0, 1, env), IoError);
+}
+
 TEST_F(TrimRomTest, RunBatchStopsAtTheFirstErrorUnlessToldToGoOn) {
     const std::string a = WorkedRom("a.nds");
     const std::string c = WorkedRom("c.nds");

@@ -44,7 +44,9 @@ RecycleResult QtRecycler::MoveToTrash(const std::string& path) {
     }
     if (!LooksLikeTrash(pathInTrash)) {
         // The file went somewhere that is no recycle bin: put it back.
-        QFile::rename(pathInTrash, source);
+        if (!QFile::rename(pathInTrash, source)) {
+            return {false, "no usable recycle bin; the file is now at " + pathInTrash.toLocal8Bit().toStdString()};
+        }
         return {false, "no usable recycle bin"};
     }
     return {true, {}};
