@@ -2,16 +2,16 @@
 
 #include <CLI/CLI.hpp>
 
-#include <charconv>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
-#include "platform/file_io.h"
 #include "archive/DFUnRar.h"
 #include "archive/Zip.h"
 #include "platform/batch_prompter.h"
+#include "platform/errors.h"
+#include "platform/file_io.h"
+#include "platform/numbers.h"
 #include "settings/appmanager.h"
 #include "settings/option_controls.h"
 #include "settings/settings.h"
@@ -45,18 +45,10 @@ struct CliOptions {
 // Reads the byte jump like the window's field: a whole number, brought into range.
 bool ParseByteJump(const std::string& text, int& value) {
     long long number = 0;
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (first != last && *first == '+') {
-        ++first;
-    }
-    const auto [ptr, ec] = std::from_chars(first, last, number);
-    if (ec == std::errc::result_out_of_range && ptr == last) {
-        number = text.find('-') == std::string::npos ? kMaxByteJump : kMinByteJump;
-    } else if (ec != std::errc() || ptr != last || first == last) {
+    if (!ParseWholeNumber(text, number)) {
         return false;
     }
-    value = static_cast<int>(std::clamp<long long>(number, kMinByteJump, kMaxByteJump));
+    value = ClampByteJump(number);
     return true;
 }
 

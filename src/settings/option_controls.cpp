@@ -1,7 +1,8 @@
 #include "settings/option_controls.h"
 
 #include <algorithm>
-#include <charconv>
+
+#include "platform/numbers.h"
 
 namespace parevo {
 
@@ -10,26 +11,10 @@ int ClampByteJump(long long value) {
 }
 
 int ReadByteJumpText(std::string_view text) {
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    bool negative = false;
-    if (first != last && (*first == '+' || *first == '-')) {
-        negative = *first == '-';
-        ++first;
-    }
-    if (first == last || *first < '0' || *first > '9') {
-        return kMinByteJump;
-    }
     long long number = 0;
-    const auto [ptr, ec] = std::from_chars(first, last, number);
-    if (ptr != last) {
+    if (!ParseWholeNumber(text, number)) {
         return kMinByteJump;
     }
-    if (ec == std::errc::result_out_of_range) {
-        // Too large for any integer: still a number, beyond either bound.
-        return negative ? kMinByteJump - 1 : kMaxByteJump + 1;
-    }
-    number = negative ? -number : number;
     // Keep it an int; the bounds it is compared with are far inside.
     return static_cast<int>(std::clamp<long long>(number, -1000000000LL, 1000000000LL));
 }

@@ -6,6 +6,7 @@
 
 #include "platform/file_io.h"
 #include "platform/format.h"
+#include "platform/numbers.h"
 #include "settings/xml/xml_node.h"
 
 namespace parevo {
@@ -28,33 +29,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
         if (x != y) {
             return false;
         }
-    }
-    return true;
-}
-
-// An optionally signed whole number; false when the text is none.
-bool ParseWhole(std::string_view text, long long& value) {
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    bool negative = false;
-    if (first != last && (*first == '+' || *first == '-')) {
-        negative = *first == '-';
-        ++first;
-    }
-    if (first == last || *first < '0' || *first > '9') {
-        return false;
-    }
-    unsigned long long magnitude = 0;
-    const auto [ptr, ec] = std::from_chars(first, last, magnitude);
-    if (ptr != last) {
-        return false;
-    }
-    constexpr auto kMax = static_cast<unsigned long long>(std::numeric_limits<long long>::max());
-    if (ec == std::errc::result_out_of_range || magnitude > kMax) {
-        value = negative ? std::numeric_limits<long long>::min()
-                         : std::numeric_limits<long long>::max();
-    } else {
-        value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
     }
     return true;
 }
@@ -107,7 +81,7 @@ bool VariantToBoolean(std::string_view text) {
 
 long long VariantToInteger(std::string_view text) {
     long long value = 0;
-    if (ParseWhole(text, value)) {
+    if (ParseWholeNumber(text, value)) {
         return value;
     }
     return VariantToBoolean(text) ? 1 : 0;
