@@ -397,11 +397,14 @@ int CloseCallback(archive*, void* data) {
 void FillEntry(Handle& h) {
     archive_entry* e = h.current;
     Entry entry;
-    const char* utf8 = archive_entry_pathname_utf8(e);
-    if (utf8 == nullptr) {
-        utf8 = archive_entry_pathname(e);
+    // libarchive gives no UTF-8 form for a stored name that is not UTF-8; its
+    // bytes are then read as the OEM code page, so that the name listed and the
+    // name written agree.
+    if (const char* utf8 = archive_entry_pathname_utf8(e)) {
+        entry.utf8Name = utf8;
+    } else if (const char* raw = archive_entry_pathname(e)) {
+        entry.utf8Name = StoredNameToUtf8(raw);
     }
-    entry.utf8Name = utf8 != nullptr ? utf8 : "";
     entry.narrowName = NativeForm(Utf8ToNarrow(entry.utf8Name));
     entry.wideName = Utf8ToWide(NativeForm(entry.utf8Name));
     entry.directory = archive_entry_filetype(e) == AE_IFDIR;
@@ -410,8 +413,11 @@ void FillEntry(Handle& h) {
     if (entry.symlink || entry.hardlink) {
         const char* target =
             entry.symlink ? archive_entry_symlink_utf8(e) : archive_entry_hardlink_utf8(e);
+        const char* raw = entry.symlink ? archive_entry_symlink(e) : archive_entry_hardlink(e);
         if (target != nullptr) {
             entry.linkTarget = Utf8ToWide(target);
+        } else if (raw != nullptr) {
+            entry.linkTarget = Utf8ToWide(StoredNameToUtf8(raw));
         }
     }
     entry.mtime = archive_entry_mtime(e);
@@ -420,7 +426,7 @@ void FillEntry(Handle& h) {
     // The walk's record of the same header, when the two agree on the name.
     if (h.entryIndex < h.files.size()) {
         const ScannedFile& f = h.files[h.entryIndex];
-        if (f.unicodeName || SlashForm(f.name) == SlashForm(entry.utf8Name)) {
+        if (f.unicodeName || SlashForm(StoredNameToUtf8(f.name)) == SlashForm(entry.utf8Name)) {
             entry.info = f;
             entry.fromScan = true;
         }

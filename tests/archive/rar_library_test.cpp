@@ -199,6 +199,40 @@ TEST_F(RarLibrary, UnicodeNamesComeNarrowAndWide) {
     EXPECT_EQ(test::ReadText(dir / "表だよ/漢字長いファイル名long-filename-in-漢字.txt"), "kanji");
 }
 
+// RAR 4 names stored without their Unicode form are in the OEM code page (437
+// where the system has none); a name that is already UTF-8 stays as it is. The
+// listing and the file written carry the same name.
+TEST_F(RarLibrary, OemNamesAreListedAndWrittenAlike) {
+    RarMember utf8;
+    utf8.name = "caf\xC3\xA9.txt";
+    utf8.data = {'u'};
+    utf8.hostOS = 3;
+    RarBuilder b;
+    b.AddText("Pok\x82mon.nds", "rom").AddText("Sav\x82s\\Pok\x82mon.sav", "save").Add(utf8);
+    b.WriteTo(dir / "oem.rar");
+    auto entries = Run(dir / "oem.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "Pok\u00e9mon.nds");
+    EXPECT_EQ(entries[0].wideName, L"Pok\u00e9mon.nds");
+    EXPECT_EQ(entries[0].crc, test::Crc32(reinterpret_cast<const std::uint8_t*>("rom"), 3));
+    EXPECT_EQ(entries[1].name, "Sav\u00e9s/Pok\u00e9mon.sav");
+    EXPECT_EQ(entries[1].wideName, L"Sav\u00e9s/Pok\u00e9mon.sav");
+    EXPECT_EQ(entries[2].name, "caf\u00e9.txt");
+    for (const Entry& e : entries) {
+        EXPECT_EQ(e.result, 0) << e.name;
+    }
+    EXPECT_EQ(test::ReadText(dir / "out/Pok\u00e9mon.nds"), "rom");
+    EXPECT_EQ(test::ReadText(dir / "out/Sav\u00e9s/Pok\u00e9mon.sav"), "save");
+    EXPECT_EQ(test::ReadText(dir / "out/caf\u00e9.txt"), "u");
+    std::vector<std::string> written;
+    for (const auto& item : fs::directory_iterator(dir / "out")) {
+        written.push_back(item.path().filename().string());
+    }
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written,
+              (std::vector<std::string>{"Pok\u00e9mon.nds", "Sav\u00e9s", "caf\u00e9.txt"}));
+}
+
 TEST_F(RarLibrary, TestModeChecksDataAndWritesNothing) {
     REQUIRE_FIXTURES();
     auto good = Run(FixturePath("test_read_format_rar_compress_normal.rar"), RAR_OM_EXTRACT,
