@@ -140,6 +140,29 @@ ExtractTarget ExtractTarget::Exact(const std::string& path) {
 namespace {
 namespace fs = std::filesystem;
 
+std::optional<FileId> FileIdOfHandle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
+        return std::nullopt;
+    }
+    return FileId{info.dwVolumeSerialNumber,
+                  static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+// `follow`: through a link at `path` to its target; else the link itself.
+std::optional<FileId> FileIdOfPath(const fs::path& path, bool follow) {
+    const HANDLE handle = CreateFileW(
+        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+        nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    const std::optional<FileId> id = FileIdOfHandle(handle);
+    CloseHandle(handle);
+    return id;
+}
+
 bool WalkFolders(const ExtractTarget& target, std::size_t count, fs::path& folder) {
     folder = fs::path(target.base.empty() ? "." : target.base);
     std::error_code ec;
@@ -158,6 +181,17 @@ bool WalkFolders(const ExtractTarget& target, std::size_t count, fs::path& folde
 }
 }  // namespace
 
+std::optional<FileId> FileIdOf(std::FILE* file) {
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    return FileIdOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+}
+
+std::optional<FileId> FileIdOf(const std::string& path) {
+    return FileIdOfPath(fs::path(path), true);
+}
+
 bool CreateFolders(const ExtractTarget& target, bool includeLast) {
     fs::path folder;
     return target.valid && WalkFolders(target, target.parts.size() - (includeLast ? 0 : 1), folder);
@@ -174,7 +208,7 @@ bool OutputFile::Create(const ExtractTarget& target) {
     }
     const fs::path final = folder / fs::path(target.parts.back());
     std::error_code ec;
-    if (fs::is_symlink(fs::symlink_status(final, ec))) {
+    if (fs::is_symlink(fs::symlink_status(final, ec)) || IsKept(FileIdOfPath(final, false))) {
         return false;
     }
     static std::atomic<unsigned> counter{0};
@@ -211,22 +245,26 @@ bool OutputFile::Write(std::int64_t offset, const void* data, std::size_t size) 
     return true;
 }
 
-bool OutputFile::Commit(std::int64_t, long) {
+CommitResult OutputFile::Commit(std::int64_t, long) {
     if (m_fd < 0) {
-        return false;
+        return CommitResult::Failed;
     }
     const bool closed = _close(m_fd) == 0;
     m_fd = -1;
+    if (closed && IsKept(FileIdOfPath(fs::path(m_final), false))) {
+        Discard();
+        return CommitResult::Refused;
+    }
     std::error_code ec;
     if (closed) {
         fs::rename(fs::path(m_temp), fs::path(m_final), ec);
     }
     if (!closed || ec) {
         Discard();
-        return false;
+        return CommitResult::Failed;
     }
     m_temp.clear();
-    return true;
+    return CommitResult::Done;
 }
 
 void OutputFile::Discard() {
@@ -242,6 +280,39 @@ void OutputFile::Discard() {
 }
 
 #else
+namespace {
+
+FileId IdOf(const struct stat& st) {
+    return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+// The entry `name` in `dir` itself: a link there is replaced, not followed.
+std::optional<FileId> FileIdAt(int dir, const std::string& name) {
+    struct stat st;
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    return IdOf(st);
+}
+
+}  // namespace
+
+std::optional<FileId> FileIdOf(std::FILE* file) {
+    struct stat st;
+    if (file == nullptr || ::fstat(::fileno(file), &st) != 0) {
+        return std::nullopt;
+    }
+    return IdOf(st);
+}
+
+std::optional<FileId> FileIdOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return IdOf(st);
+}
+
 bool CreateFolders(const ExtractTarget& target, bool includeLast) {
     if (!target.valid) {
         return false;
@@ -263,6 +334,11 @@ bool OutputFile::Create(const ExtractTarget& target) {
         return false;
     }
     m_final = target.parts.back();
+    if (IsKept(FileIdAt(m_dir, m_final))) {
+        ::close(m_dir);
+        m_dir = -1;
+        return false;
+    }
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         m_temp = "." + m_final.substr(0, 200) + ".part" + std::to_string(::getpid()) + "_" +
@@ -299,22 +375,26 @@ bool OutputFile::Write(std::int64_t offset, const void* data, std::size_t size) 
     return true;
 }
 
-bool OutputFile::Commit(std::int64_t mtime, long mtimeNsec) {
+CommitResult OutputFile::Commit(std::int64_t mtime, long mtimeNsec) {
     if (m_fd < 0) {
-        return false;
+        return CommitResult::Failed;
     }
     const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(mtime), mtimeNsec}};
     ::futimens(m_fd, times);
     const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
+    if (closed && IsKept(FileIdAt(m_dir, m_final))) {
+        Discard();
+        return CommitResult::Refused;
+    }
     if (!closed || ::renameat(m_dir, m_temp.c_str(), m_dir, m_final.c_str()) != 0) {
         Discard();
-        return false;
+        return CommitResult::Failed;
     }
     m_temp.clear();
     ::close(m_dir);
     m_dir = -1;
-    return true;
+    return CommitResult::Done;
 }
 
 void OutputFile::Discard() {
@@ -333,5 +413,9 @@ void OutputFile::Discard() {
 }
 
 #endif
+
+bool OutputFile::IsKept(const std::optional<FileId>& id) const {
+    return id && std::find(m_keep.begin(), m_keep.end(), *id) != m_keep.end();
+}
 
 }  // namespace unrar

@@ -7,10 +7,24 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace unrar {
+
+// Which file a name or handle leads to, whatever the path: device and inode, or
+// on Windows the volume serial number and file index.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+std::optional<FileId> FileIdOf(std::FILE* file);
+// The file that opening `path` reads, through symbolic links.
+std::optional<FileId> FileIdOf(const std::string& path);
 
 struct ExtractTarget {
     bool valid = false;
@@ -32,20 +46,32 @@ class DataSink {
     virtual bool Write(std::int64_t offset, const void* data, std::size_t size) = 0;
 };
 
+enum class CommitResult { Done, Refused, Failed };
+
+// The archive's own volumes are never replaced: a member named like one of them
+// (or a destination name the caller chose) is refused, both before anything is
+// written and again at the moment the file would be moved into place, since a
+// volume may be opened while the member's data is read.
 class OutputFile : public DataSink {
   public:
-    OutputFile() = default;
+    explicit OutputFile(const std::vector<FileId>& keep) : m_keep(keep) {}
     ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
+    // False when the folders or the temporary file cannot be made, or when the
+    // target is one of the files to keep.
     bool Create(const ExtractTarget& target);
     bool Write(std::int64_t offset, const void* data, std::size_t size) override;
-    // Sets the modification time and moves the file into place.
-    bool Commit(std::int64_t mtime, long mtimeNsec);
+    // Sets the modification time and moves the file into place; Refused (and the
+    // temporary file removed) when the target is one of the files to keep.
+    CommitResult Commit(std::int64_t mtime, long mtimeNsec);
     void Discard();
 
   private:
+    bool IsKept(const std::optional<FileId>& id) const;
+
+    const std::vector<FileId>& m_keep;
     int m_dir = -1;  // POSIX: the folder the file goes into
     int m_fd = -1;
     std::string m_temp;  // POSIX: names inside m_dir; Windows: full paths

@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include "platform/codepage.h"
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -127,5 +129,46 @@ std::string Utf8ToNarrow(const std::string& text) {
     return text;
 }
 #endif
+
+bool IsUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        const int extra = b < 0x80                ? 0
+                          : b >= 0xC2 && b < 0xE0 ? 1
+                          : b >= 0xE0 && b < 0xF0 ? 2
+                          : b >= 0xF0 && b < 0xF5 ? 3
+                                                  : -1;
+        if (extra < 0 || text.size() - i <= static_cast<std::size_t>(extra)) {
+            return false;
+        }
+        char32_t c = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
+        for (int k = 1; k <= extra; ++k) {
+            const unsigned char n = static_cast<unsigned char>(text[i + k]);
+            if ((n & 0xC0) != 0x80) {
+                return false;
+            }
+            c = c << 6 | (n & 0x3F);
+        }
+        // Overlong forms, surrogates and values past Unicode are not UTF-8.
+        if ((extra == 2 && c < 0x800) || (extra == 3 && (c < 0x10000 || c > 0x10FFFF)) ||
+            (c >= 0xD800 && c < 0xE000)) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string StoredNameToUtf8(const std::string& stored) {
+    if (IsUtf8(stored)) {
+        return stored;
+    }
+    const std::string narrow = parevo::OemToNarrow(stored);
+#ifdef _WIN32
+    return WideToUtf8(NarrowToWide(narrow));
+#else
+    return narrow;  // the narrow encoding is UTF-8
+#endif
+}
 
 }  // namespace unrar

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,9 @@ struct Handle {
     std::string password;
 
     std::vector<std::string> volumes;  // narrow names, in order
+    // Every volume opened, and those the naming rules will find next: no
+    // extracted file may replace one of them.
+    std::vector<FileId> volumeIds;
     // The name the naming rules gave the newest volume; a volume the caller
     // named otherwise does not change how the following ones are named.
     std::string lastRuleName;
@@ -234,11 +238,33 @@ struct Handle {
         return true;
     }
 
+    void KeepVolume(const std::optional<FileId>& id) {
+        if (id && std::find(volumeIds.begin(), volumeIds.end(), *id) == volumeIds.end()) {
+            volumeIds.push_back(*id);
+        }
+    }
+
+    // The later volumes where the naming rules put them; they are opened only
+    // once the decoder reaches them, which may be after a member of the same
+    // name was extracted.
+    void KeepFollowingVolumes() {
+        std::string name = lastRuleName;
+        for (std::size_t i = volumes.size(); i < kMaxVolumes; ++i) {
+            name = NextVolumeName(name, NewNumbering());
+            const std::optional<FileId> id = FileIdOf(name);
+            if (!id) {
+                break;
+            }
+            KeepVolume(id);
+        }
+    }
+
     bool OpenFile(const std::string& name) {
         file.reset(std::fopen(name.c_str(), "rb"));
         if (file == nullptr) {
             return false;
         }
+        KeepVolume(FileIdOf(file.get()));
         fileSize = 0;
         if (Seek(file.get(), 0, SEEK_END) == 0) {
             fileSize = Tell(file.get());
@@ -371,11 +397,14 @@ int CloseCallback(archive*, void* data) {
 void FillEntry(Handle& h) {
     archive_entry* e = h.current;
     Entry entry;
-    const char* utf8 = archive_entry_pathname_utf8(e);
-    if (utf8 == nullptr) {
-        utf8 = archive_entry_pathname(e);
+    // libarchive gives no UTF-8 form for a stored name that is not UTF-8; its
+    // bytes are then read as the OEM code page, so that the name listed and the
+    // name written agree.
+    if (const char* utf8 = archive_entry_pathname_utf8(e)) {
+        entry.utf8Name = utf8;
+    } else if (const char* raw = archive_entry_pathname(e)) {
+        entry.utf8Name = StoredNameToUtf8(raw);
     }
-    entry.utf8Name = utf8 != nullptr ? utf8 : "";
     entry.narrowName = NativeForm(Utf8ToNarrow(entry.utf8Name));
     entry.wideName = Utf8ToWide(NativeForm(entry.utf8Name));
     entry.directory = archive_entry_filetype(e) == AE_IFDIR;
@@ -384,8 +413,11 @@ void FillEntry(Handle& h) {
     if (entry.symlink || entry.hardlink) {
         const char* target =
             entry.symlink ? archive_entry_symlink_utf8(e) : archive_entry_hardlink_utf8(e);
+        const char* raw = entry.symlink ? archive_entry_symlink(e) : archive_entry_hardlink(e);
         if (target != nullptr) {
             entry.linkTarget = Utf8ToWide(target);
+        } else if (raw != nullptr) {
+            entry.linkTarget = Utf8ToWide(StoredNameToUtf8(raw));
         }
     }
     entry.mtime = archive_entry_mtime(e);
@@ -394,7 +426,7 @@ void FillEntry(Handle& h) {
     // The walk's record of the same header, when the two agree on the name.
     if (h.entryIndex < h.files.size()) {
         const ScannedFile& f = h.files[h.entryIndex];
-        if (f.unicodeName || SlashForm(f.name) == SlashForm(entry.utf8Name)) {
+        if (f.unicodeName || SlashForm(StoredNameToUtf8(f.name)) == SlashForm(entry.utf8Name)) {
             entry.info = f;
             entry.fromScan = true;
         }
@@ -561,7 +593,7 @@ unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath,
     if (e.directory) {
         return CreateFolders(target, true) ? ERAR_SUCCESS : ERAR_ECREATE;
     }
-    OutputFile out;
+    OutputFile out(h.volumeIds);
     if (!out.Create(target)) {
         return ERAR_ECREATE;
     }
@@ -570,10 +602,15 @@ unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath,
         out.Discard();
         return r;
     }
-    if (!out.Commit(e.mtime, e.mtimeNsec)) {
-        return ERAR_EWRITE;
+    switch (out.Commit(e.mtime, e.mtimeNsec)) {
+        case CommitResult::Done:
+            return r;
+        case CommitResult::Refused:
+            return ERAR_ECREATE;  // a volume that was opened while the data was read
+        case CommitResult::Failed:
+            break;
     }
-    return r;
+    return ERAR_EWRITE;
 }
 
 struct OpenComment {
@@ -625,6 +662,9 @@ void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback,
     h->files = scan.files;
     h->firstScan = scan;
     h->lastScan = std::move(scan);
+    if ((h->firstScan.archiveFlags & ROADF_VOLUME) != 0) {
+        h->KeepFollowingVolumes();
+    }
     h->reader.reset(archive_read_new());
     archive* a = h->reader.get();
     if (a == nullptr) {

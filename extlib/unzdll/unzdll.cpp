@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -179,7 +180,7 @@ class Session {
     ZipFilePtr OpenMember(zip_t* archive, zip_uint64_t index, const std::string& name,
                           bool encrypted);
     Outcome Copy(zip_file_t* member, const fs::path& destination, const std::string& name,
-                 std::time_t mtime);
+                 std::time_t mtime, zip_uint64_t sizeLimit);
 
     const TUnzipCommand& m_command;
     TUnzipCallbackInfo m_info;
@@ -303,7 +304,9 @@ Session::Outcome Session::Extract(zip_t* archive, zip_uint64_t index, const std:
     if (!member) {
         return m_stopped ? Outcome::Stopped : Outcome::Skipped;
     }
-    return Copy(member.get(), *destination, name, mtime);
+    const zip_uint64_t sizeLimit =
+        (stat.valid & ZIP_STAT_SIZE) ? stat.size : std::numeric_limits<zip_uint64_t>::max();
+    return Copy(member.get(), *destination, name, mtime, sizeLimit);
 }
 
 ZipFilePtr Session::OpenMember(zip_t* archive, zip_uint64_t index, const std::string& name,
@@ -349,7 +352,7 @@ ZipFilePtr Session::OpenMember(zip_t* archive, zip_uint64_t index, const std::st
 }
 
 Session::Outcome Session::Copy(zip_file_t* member, const fs::path& destination,
-                               const std::string& name, std::time_t mtime) {
+                               const std::string& name, std::time_t mtime, zip_uint64_t sizeLimit) {
     // Written beside the destination under a temporary name and renamed over it
     // only when complete, so a failed or refused member leaves no partial file
     // and an existing file stays as it was.
@@ -372,7 +375,8 @@ Session::Outcome Session::Copy(zip_file_t* member, const fs::path& destination,
 
     std::vector<char> buffer(kCopyBufferSize);
     bool damaged = false;
-    while (true) {
+    zip_uint64_t written = 0;
+    while (!damaged) {
         const zip_int64_t got = zip_fread(member, buffer.data(), buffer.size());
         if (got == 0) {
             break;
@@ -384,11 +388,23 @@ Session::Outcome Session::Copy(zip_file_t* member, const fs::path& destination,
             damaged = true;
             break;
         }
-        if (std::fwrite(buffer.data(), 1, static_cast<size_t>(got), out.get()) !=
-            static_cast<size_t>(got)) {
+        // Data past the size the headers declare is damage, not content: a
+        // member that inflates without end must not fill the disk. What fits is
+        // kept for the question below, the rest never written.
+        auto size = static_cast<zip_uint64_t>(got);
+        if (size > sizeLimit - written) {
+            size = sizeLimit - written;
+            damaged = true;
+        }
+        if (size == 0) {
+            continue;
+        }
+        if (std::fwrite(buffer.data(), 1, static_cast<size_t>(size), out.get()) !=
+            static_cast<size_t>(size)) {
             return discard(Outcome::Skipped);
         }
-        if (!Call(UZ_PROGRESS, static_cast<std::int32_t>(got), name)) {
+        written += size;
+        if (!Call(UZ_PROGRESS, static_cast<std::int32_t>(size), name)) {
             return discard(Outcome::Stopped);
         }
     }

@@ -199,6 +199,40 @@ TEST_F(RarLibrary, UnicodeNamesComeNarrowAndWide) {
     EXPECT_EQ(test::ReadText(dir / "表だよ/漢字長いファイル名long-filename-in-漢字.txt"), "kanji");
 }
 
+// RAR 4 names stored without their Unicode form are in the OEM code page (437
+// where the system has none); a name that is already UTF-8 stays as it is. The
+// listing and the file written carry the same name.
+TEST_F(RarLibrary, OemNamesAreListedAndWrittenAlike) {
+    RarMember utf8;
+    utf8.name = "caf\xC3\xA9.txt";
+    utf8.data = {'u'};
+    utf8.hostOS = 3;
+    RarBuilder b;
+    b.AddText("Pok\x82mon.nds", "rom").AddText("Sav\x82s\\Pok\x82mon.sav", "save").Add(utf8);
+    b.WriteTo(dir / "oem.rar");
+    auto entries = Run(dir / "oem.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "Pok\u00e9mon.nds");
+    EXPECT_EQ(entries[0].wideName, L"Pok\u00e9mon.nds");
+    EXPECT_EQ(entries[0].crc, test::Crc32(reinterpret_cast<const std::uint8_t*>("rom"), 3));
+    EXPECT_EQ(entries[1].name, "Sav\u00e9s/Pok\u00e9mon.sav");
+    EXPECT_EQ(entries[1].wideName, L"Sav\u00e9s/Pok\u00e9mon.sav");
+    EXPECT_EQ(entries[2].name, "caf\u00e9.txt");
+    for (const Entry& e : entries) {
+        EXPECT_EQ(e.result, 0) << e.name;
+    }
+    EXPECT_EQ(test::ReadText(dir / "out/Pok\u00e9mon.nds"), "rom");
+    EXPECT_EQ(test::ReadText(dir / "out/Sav\u00e9s/Pok\u00e9mon.sav"), "save");
+    EXPECT_EQ(test::ReadText(dir / "out/caf\u00e9.txt"), "u");
+    std::vector<std::string> written;
+    for (const auto& item : fs::directory_iterator(dir / "out")) {
+        written.push_back(item.path().filename().string());
+    }
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written,
+              (std::vector<std::string>{"Pok\u00e9mon.nds", "Sav\u00e9s", "caf\u00e9.txt"}));
+}
+
 TEST_F(RarLibrary, TestModeChecksDataAndWritesNothing) {
     REQUIRE_FIXTURES();
     auto good = Run(FixturePath("test_read_format_rar_compress_normal.rar"), RAR_OM_EXTRACT,
@@ -261,6 +295,81 @@ TEST_F(RarLibrary, FollowsNoLinkOutOfTheDestination) {
     EXPECT_EQ(entries[1].result, 0);
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
     EXPECT_FALSE(fs::is_symlink(dir / "out/top.txt"));
+}
+
+// Extracted into its own folder, a member named like the archive would replace
+// the archive being read.
+TEST_F(RarLibrary, NeverReplacesTheArchiveItself) {
+    RarBuilder b;
+    b.AddText("game.nds", "rom").AddText("self.rar", "not the archive").AddText("save.sav", "s");
+    b.WriteTo(dir / "self.rar");
+    const auto archive = test::ReadBytes(dir / "self.rar");
+    auto entries = Run(dir / "self.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir.Path());
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].result, 0);
+    EXPECT_EQ(entries[1].result, ERAR_ECREATE);
+    EXPECT_EQ(entries[2].result, 0);
+    EXPECT_EQ(test::ReadBytes(dir / "self.rar"), archive);
+    EXPECT_EQ(test::ReadText(dir / "game.nds"), "rom");
+    EXPECT_EQ(test::ReadText(dir / "save.sav"), "s");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.nds", "save.sav", "self.rar"}));
+
+    // The file is recognised, not its name: a destination the caller spells
+    // another way is refused as well.
+    void* h = Open(dir / "self.rar", RAR_OM_EXTRACT);
+    ASSERT_NE(h, nullptr);
+    auto hd = std::make_unique<parevo::RARHeaderDataEx>();
+    ASSERT_EQ(f.RARReadHeaderEx(h, hd.get()), 0);
+    std::string other = dir.Path() + "/./self.rar";
+    EXPECT_EQ(f.RARProcessFile(h, RAR_EXTRACT, nullptr, other.data()), ERAR_ECREATE);
+    f.RARCloseArchive(h);
+    EXPECT_EQ(test::ReadBytes(dir / "self.rar"), archive);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.nds", "save.sav", "self.rar"}));
+}
+
+TEST_F(RarLibrary, NeverReplacesAVolumeOfTheSet) {
+    RarMember big;
+    big.name = "big.nds";
+    for (int i = 0; i < 90000; ++i) {
+        big.data.push_back(static_cast<std::uint8_t>(i * 13 + i / 241));
+    }
+    RarMember named;
+    named.name = "v.part2.rar";
+    named.data = {'n', 'o', 't', ' ', 'a', ' ', 'v', 'o', 'l', 'u', 'm', 'e'};
+    const auto set = RarBuilder::VolumeSet(big, 3, true, {named});
+    for (int i = 0; i < 3; ++i) {
+        test::WriteBytes(dir / ("v.part" + std::to_string(i + 1) + ".rar"), set[i]);
+    }
+    // A later volume, not yet opened when the member of its name comes.
+    auto entries = Run(dir / "v.part1.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir.Path());
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].result, ERAR_ECREATE);
+    EXPECT_EQ(entries[1].result, 0);
+    EXPECT_EQ(test::ReadBytes(dir / "v.part2.rar"), set[1]);
+    EXPECT_EQ(test::ReadBytes(dir / "big.nds"), big.data);
+
+    // A volume the caller names only when asked, while the data of a member
+    // bound for that very file is read.
+    fs::remove(dir / "big.nds");
+    fs::rename(dir / "v.part3.rar", dir / "third");
+    const std::wstring third = std::wstring(dir.Path().begin(), dir.Path().end()) + L"/third";
+    onMessage = [&](unsigned msg, RarLParam p1, RarLParam p2) {
+        if (msg == UCM_CHANGEVOLUMEW && p2 == RAR_VOL_ASK) {
+            std::wcscpy(reinterpret_cast<wchar_t*>(p1), third.c_str());
+        }
+        return 0;
+    };
+    void* h = Open(dir / "v.part1.rar", RAR_OM_EXTRACT);
+    ASSERT_NE(h, nullptr);
+    auto hd = std::make_unique<parevo::RARHeaderDataEx>();
+    ASSERT_EQ(f.RARReadHeaderEx(h, hd.get()), 0);
+    EXPECT_EQ(f.RARProcessFile(h, RAR_SKIP, nullptr, nullptr), 0);
+    ASSERT_EQ(f.RARReadHeaderEx(h, hd.get()), 0);
+    std::string dest = dir / "third";
+    EXPECT_EQ(f.RARProcessFile(h, RAR_EXTRACT, nullptr, dest.data()), ERAR_ECREATE);
+    f.RARCloseArchive(h);
+    EXPECT_EQ(test::ReadBytes(dir / "third"), set[2]);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"third", "v.part1.rar", "v.part2.rar"}));
 }
 
 TEST_F(RarLibrary, WideEntryPointAndChosenDestinationName) {

@@ -145,6 +145,37 @@ TEST_F(ZipLibrary, DamagedMemberIsKeptOnlyWhenTheUserSaysYes) {
     EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
 }
 
+// Data that inflates past the size the headers declare (a "zip bomb") is
+// damage: nothing past that size is written, and the member is kept, cut to
+// that size, only when the user says so.
+TEST_F(ZipLibrary, MemberIsNeverWrittenPastItsDeclaredSize) {
+    ZipMember bomb;
+    bomb.name = "bomb.nds";
+    bomb.data = std::vector<std::uint8_t>(8 << 20, 0);  // deflates to a few KiB
+    bomb.deflate = true;
+    bomb.size = 1000;
+    const std::string archive = InTarget(ZipBuilder().Add(bomb).Stored("good.nds", "g"));
+
+    prompter.messageAnswers = {DialogResult::No};
+    ListAndQueue(archive);
+    EXPECT_EQ(zip.Extract(), 1);
+    EXPECT_EQ(skipped, 1);
+    ASSERT_EQ(prompter.asked.size(), 1u);
+    EXPECT_NE(prompter.asked[0].text.find("\"bomb.nds\" may be corrupted"), std::string::npos);
+    std::vector<std::string> left;
+    for (const auto& item : fs::directory_iterator(target)) {
+        left.push_back(item.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"a.zip", "good.nds"}));
+
+    prompter.messageAnswers = {DialogResult::Yes};
+    fs::remove(target + "/good.nds");
+    ListAndQueue(archive);
+    EXPECT_EQ(zip.Extract(), 2);
+    EXPECT_EQ(test::ReadBytes(target + "/bomb.nds"), std::vector<std::uint8_t>(1000, 0));
+}
+
 ZipBuilder Encrypted() {
     ZipMember one;
     one.name = "one.nds";

@@ -133,8 +133,8 @@ std::vector<std::uint8_t> RarBuilder::Build() const {
 }
 
 std::vector<std::vector<std::uint8_t>> RarBuilder::VolumeSet(const RarMember& member,
-                                                             std::size_t volumes,
-                                                             bool newNumbering) {
+                                                             std::size_t volumes, bool newNumbering,
+                                                             const std::vector<RarMember>& first) {
     std::vector<std::vector<std::uint8_t>> set;
     const std::size_t size = member.data.size();
     for (std::size_t v = 0; v < volumes; ++v) {
@@ -144,6 +144,9 @@ std::vector<std::vector<std::uint8_t>> RarBuilder::VolumeSet(const RarMember& me
         std::vector<std::uint8_t> out = kMarker;
         const unsigned mainFlags = 0x01 | (newNumbering ? 0x10 : 0) | (v == 0 ? 0x100 : 0);
         PutBlock(out, 0x73, mainFlags, std::vector<std::uint8_t>(6, 0));
+        for (const RarMember& m : v == 0 ? first : std::vector<RarMember>()) {
+            PutMember(out, m, 0, m.data.size(), 0, Crc32(m.data.data(), m.data.size()));
+        }
         const std::uint32_t crc =
             last ? Crc32(member.data.data(), size) : Crc32(member.data.data() + begin, end - begin);
         PutMember(out, member, begin, end, (v > 0 ? 0x01 : 0) | (last ? 0 : 0x02), crc);

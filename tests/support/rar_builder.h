@@ -42,9 +42,11 @@ class RarBuilder {
 
     // One member split over `volumes` volumes: each volume's header carries the
     // part's size, the last the whole member's CRC. `newNumbering` marks the set
-    // as named .partN.rar (else .rar, .r00, .r01...).
-    static std::vector<std::vector<std::uint8_t>> VolumeSet(const RarMember& member,
-                                                            std::size_t volumes, bool newNumbering);
+    // as named .partN.rar (else .rar, .r00, .r01...). `first` are whole members
+    // stored in the first volume ahead of the split one.
+    static std::vector<std::vector<std::uint8_t>> VolumeSet(
+        const RarMember& member, std::size_t volumes, bool newNumbering,
+        const std::vector<RarMember>& first = {});
 
   private:
     std::vector<RarMember> m_members;

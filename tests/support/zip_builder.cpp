@@ -163,7 +163,8 @@ std::vector<std::uint8_t> ZipBuilder::Build() const {
         Put16(body, m.dosDate);
         Put32(body, crc);
         Put32(body, static_cast<std::uint32_t>(payload.size()));
-        Put32(body, static_cast<std::uint32_t>(m.data.size()));
+        const std::uint32_t size = m.size.value_or(static_cast<std::uint32_t>(m.data.size()));
+        Put32(body, size);
         Put16(body, static_cast<std::uint32_t>(m.name.size()));
         Put16(body, 0);
         PutText(body, m.name);
@@ -179,7 +180,7 @@ std::vector<std::uint8_t> ZipBuilder::Build() const {
         Put16(directory, m.dosDate);
         Put32(directory, crc);
         Put32(directory, static_cast<std::uint32_t>(payload.size()));
-        Put32(directory, static_cast<std::uint32_t>(m.data.size()));
+        Put32(directory, size);
         Put16(directory, static_cast<std::uint32_t>(m.name.size()));
         Put16(directory, static_cast<std::uint32_t>(m.extra.size()));
         Put16(directory, static_cast<std::uint32_t>(m.comment.size()));

@@ -24,6 +24,8 @@ struct ZipMember {
     std::uint16_t dosTime = 0x6000;    // 12:00:00
     std::uint16_t dosDate = 0x5821;    // 2024-01-01
     std::optional<std::uint32_t> crc;  // stored instead of the real CRC
+    // Declared instead of the real (uncompressed) size.
+    std::optional<std::uint32_t> size;
 };
 
 class ZipBuilder {
