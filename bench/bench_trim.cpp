@@ -65,7 +65,8 @@ const std::string& Image() {
 void FindTrimPointAtJump(benchmark::State& state) {
     const std::string& image = Image();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(FindTrimPoint(image, static_cast<int>(state.range(0)), true, {}, '.'));
+        benchmark::DoNotOptimize(
+            FindTrimPoint(image, static_cast<int>(state.range(0)), true, {}, '.'));
     }
     state.SetBytesProcessed(state.iterations() * (ImageBytes() * 3 / 4));
 }
@@ -79,8 +80,10 @@ void FloorReadPaddingOnce(benchmark::State& state) {
         const InputFile file(image);
         const std::int64_t start = ImageBytes() / 4;
         for (std::int64_t end = file.Size(); end > start;) {
-            const std::int64_t from = std::max<std::int64_t>(start, end - static_cast<std::int64_t>(block.size()));
-            benchmark::DoNotOptimize(file.ReadAt(from, block.data(), static_cast<size_t>(end - from)));
+            const std::int64_t from =
+                std::max<std::int64_t>(start, end - static_cast<std::int64_t>(block.size()));
+            benchmark::DoNotOptimize(
+                file.ReadAt(from, block.data(), static_cast<size_t>(end - from)));
             end = from;
         }
     }
@@ -125,7 +128,9 @@ void FloorCopyKeptBytes(benchmark::State& state) {
         const int in = ::open(image.c_str(), O_RDONLY);
         const int dst = ::open(out.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
         for (std::int64_t left = keep; left > 0;) {
-            const ssize_t got = ::read(in, buffer.data(), static_cast<size_t>(std::min<std::int64_t>(left, buffer.size())));
+            const ssize_t got =
+                ::read(in, buffer.data(),
+                       static_cast<size_t>(std::min<std::int64_t>(left, buffer.size())));
             if (got <= 0 || ::write(dst, buffer.data(), static_cast<size_t>(got)) != got) {
                 std::abort();
             }

@@ -13,9 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int jump = 1 + ((data[0] << 8 | data[1]) % parevo::kMaxByteJump);
     parevo::MemoryByteSource source(data + 2, size - 2, "fuzz.nds");
     try {
-        const parevo::TrimPoint point = parevo::FindTrimPointIn(source, jump, (data[0] & 1) != 0, {}, '.');
-        if (point.KeepLength > point.SourceSize + parevo::kSafeTrimMargin || point.OutputLength() < point.DataEnd ||
-            point.DataEnd > point.SourceSize) {
+        const parevo::TrimPoint point =
+            parevo::FindTrimPointIn(source, jump, (data[0] & 1) != 0, {}, '.');
+        if (point.KeepLength > point.SourceSize + parevo::kSafeTrimMargin ||
+            point.OutputLength() < point.DataEnd || point.DataEnd > point.SourceSize) {
             __builtin_trap();
         }
     } catch (const parevo::IoError&) {

@@ -8,7 +8,7 @@
 namespace parevo {
 
 class DynamicLibrary {
-public:
+  public:
     // Loads `fileName` (a bare name searches the usual places); none on failure.
     static std::unique_ptr<DynamicLibrary> Load(const std::string& fileName);
     ~DynamicLibrary();
@@ -23,7 +23,7 @@ public:
         return reinterpret_cast<F>(Symbol(name));
     }
 
-private:
+  private:
     explicit DynamicLibrary(void* handle) : m_handle(handle) {}
     void* m_handle;
 };

@@ -7,14 +7,14 @@
 namespace parevo {
 
 class Error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A file could not be opened, read, created or written. The text names the file
 // and the system's reason.
 class IoError : public Error {
-public:
+  public:
     using Error::Error;
 };
 

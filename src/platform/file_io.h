@@ -11,7 +11,7 @@
 namespace parevo {
 
 class InputFile {
-public:
+  public:
     // Opens for reading; throws IoError ("Cannot open ...") on failure.
     explicit InputFile(const std::string& path);
     ~InputFile();
@@ -24,7 +24,7 @@ public:
     size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const;
     std::intptr_t NativeHandle() const { return m_handle; }
 
-private:
+  private:
     std::string m_path;
     std::intptr_t m_handle;
 };

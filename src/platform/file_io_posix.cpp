@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <random>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "platform/errors.h"
@@ -21,7 +21,7 @@ namespace parevo {
 namespace {
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : m_fd(fd) {}
     ~Fd() { Reset(); }
     Fd(const Fd&) = delete;
@@ -40,7 +40,7 @@ public:
         return fd >= 0 && ::close(fd) != 0 ? errno : 0;
     }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -109,7 +109,8 @@ void CopyWithBuffer(const InputFile& source, std::int64_t from, std::int64_t cou
 }
 
 // Copies inside the kernel where it can; falls back to a buffer where it cannot.
-void CopyPrefix(const InputFile& source, std::int64_t count, int out, const std::string& outputPath) {
+void CopyPrefix(const InputFile& source, std::int64_t count, int out,
+                const std::string& outputPath) {
 #ifndef __linux__
     CopyWithBuffer(source, 0, count, out, outputPath);
 #else
@@ -195,7 +196,8 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
         return std::nullopt;
     }
-    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
 }
 
 std::optional<FileStamp> StampOf(const std::string& path) {
@@ -219,12 +221,14 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 bool FileExists(const std::string& path) {
     struct stat st {};
-    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
+           !S_ISDIR(st.st_mode);
 }
 
 bool FolderExists(const std::string& path) {
     struct stat st {};
-    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
 }
 
 void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,

@@ -20,9 +20,11 @@ std::string SystemReason(DWORD code) {
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string reason = length > 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
+    std::string reason =
+        length > 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
     LocalFree(text);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
+    while (!reason.empty() &&
+           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
         reason.pop_back();
     }
     return reason;
@@ -33,7 +35,7 @@ std::string SystemReason(DWORD code) {
 }
 
 class Handle {
-public:
+  public:
     explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : m_h(h) {}
     ~Handle() { Reset(); }
     Handle(const Handle&) = delete;
@@ -47,7 +49,7 @@ public:
         m_h = INVALID_HANDLE_VALUE;
     }
 
-private:
+  private:
     HANDLE m_h;
 };
 
@@ -94,7 +96,8 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
         at.OffsetHigh = static_cast<DWORD>(position >> 32);
         DWORD got = 0;
         const DWORD want = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
-        if (!ReadFile(reinterpret_cast<HANDLE>(m_handle), static_cast<char*>(buffer) + done, want, &got, &at)) {
+        if (!ReadFile(reinterpret_cast<HANDLE>(m_handle), static_cast<char*>(buffer) + done, want,
+                      &got, &at)) {
             const DWORD code = GetLastError();
             if (code == ERROR_HANDLE_EOF) {
                 break;
@@ -110,8 +113,8 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
 }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
-    Handle h(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    Handle h(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!h.Valid()) {
         return std::nullopt;
     }
@@ -119,13 +122,15 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     if (!GetFileInformationByHandle(h.Get(), &info)) {
         return std::nullopt;
     }
-    return FileIdentity{info.dwVolumeSerialNumber,
-                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return FileIdentity{
+        info.dwVolumeSerialNumber,
+        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 std::optional<FileStamp> StampOf(const std::string& path) {
-    Handle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    Handle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!h.Valid()) {
         return std::nullopt;
     }
@@ -175,7 +180,8 @@ void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::st
         }
     } guard{tempName};
 
-    Handle out(CreateFileA(tempName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle out(CreateFileA(tempName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out.Valid()) {
         ThrowWin("Cannot create", outputPath, GetLastError());
     }
@@ -183,13 +189,15 @@ void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::st
     std::int64_t copied = 0;
     const std::int64_t available = std::min(length, source.Size());
     while (copied < available) {
-        const size_t chunk = static_cast<size_t>(std::min<std::int64_t>(available - copied, buffer.size()));
+        const size_t chunk =
+            static_cast<size_t>(std::min<std::int64_t>(available - copied, buffer.size()));
         const size_t got = source.ReadAt(copied, buffer.data(), chunk);
         if (got == 0) {
             break;
         }
         DWORD written = 0;
-        if (!WriteFile(out.Get(), buffer.data(), static_cast<DWORD>(got), &written, nullptr) || written != got) {
+        if (!WriteFile(out.Get(), buffer.data(), static_cast<DWORD>(got), &written, nullptr) ||
+            written != got) {
             ThrowWin("Cannot write", outputPath, GetLastError());
         }
         copied += static_cast<std::int64_t>(got);
@@ -199,7 +207,8 @@ void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::st
         ThrowWin("Cannot write", outputPath, GetLastError());
     }
     out.Reset();
-    if (!MoveFileExA(tempName, outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExA(tempName, outputPath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ThrowWin("Cannot create", outputPath, GetLastError());
     }
     guard.keep = true;

@@ -42,8 +42,8 @@ std::string FormatInteger(const FormatArg& arg, const Spec& spec, std::string_vi
     bool negative = false;
     if (spec.type == 'd') {
         negative = *value < 0;
-        const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(*value)
-                                                 : static_cast<std::uint64_t>(*value);
+        const std::uint64_t magnitude =
+            negative ? 0 - static_cast<std::uint64_t>(*value) : static_cast<std::uint64_t>(*value);
         digits = std::to_string(magnitude);
     } else {
         // A negative 32-bit value prints as its two's complement, as the runtime does.
@@ -97,7 +97,7 @@ char UserDecimalSeparator() {
 #else
         try {
             const std::locale user("");
-            return std::use_facet<std::numpunct<char>>(user).decimal_point();
+            return std::use_facet<std::numpunct<char> >(user).decimal_point();
         } catch (const std::exception&) {
             return '.';
         }

@@ -16,7 +16,7 @@
 namespace parevo {
 
 class FormatArg {
-public:
+  public:
     FormatArg(const char* s) : m_value(std::string(s)) {}
     FormatArg(std::string s) : m_value(std::move(s)) {}
     FormatArg(std::string_view s) : m_value(std::string(s)) {}
@@ -29,7 +29,7 @@ public:
 
     const std::variant<std::string, std::int64_t, double>& Value() const { return m_value; }
 
-private:
+  private:
     std::variant<std::string, std::int64_t, double> m_value;
 };
 

@@ -16,7 +16,7 @@ struct InputResult {
 };
 
 class Prompter {
-public:
+  public:
     virtual ~Prompter() = default;
     // defaultButton: 0-based index of the button that Enter presses.
     virtual DialogResult ShowMessage(const std::string& caption, const std::string& text,

@@ -12,7 +12,7 @@ struct RecycleResult {
 };
 
 class Recycler {
-public:
+  public:
     virtual ~Recycler() = default;
     virtual RecycleResult MoveToTrash(const std::string& path) = 0;
 };

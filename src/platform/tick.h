@@ -7,14 +7,14 @@
 namespace parevo {
 
 class TickCounter {
-public:
+  public:
     virtual ~TickCounter() = default;
     virtual std::uint32_t Milliseconds() = 0;
 };
 
 // Milliseconds of the system's monotonic clock, truncated to 32 bits.
 class SteadyTickCounter final : public TickCounter {
-public:
+  public:
     std::uint32_t Milliseconds() override;
 };
 

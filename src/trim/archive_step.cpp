@@ -16,7 +16,8 @@ namespace {
 // same name to be trimmed and recycled in its place. A file the component kept
 // on purpose (not older than the member) stands, as the component decided.
 template <typename Extraction, typename KeptOnPurpose>
-void ExtractRom(const ArchiveStepState& state, Extraction&& extract, KeptOnPurpose&& keptOnPurpose) {
+void ExtractRom(const ArchiveStepState& state, Extraction&& extract,
+                KeptOnPurpose&& keptOnPurpose) {
     const std::optional<FileStamp> before = StampOf(state.romPath);
     extract();
     const std::optional<FileStamp> after = StampOf(state.romPath);
@@ -34,7 +35,8 @@ void ZipBranch(TZip& zip, ArchiveStepState& state, const TrimEnvironment& env) {
     for (int k = 0; k < zip.Count(); ++k) {
         const TFileInfo entry = zip.GetEntry(k);
         // A name that would leave the archive's folder is never taken as the ROM.
-        if (ExtensionOf(entry.FileName, env.style) != ".nds" || !MemberStaysInFolder(entry.FileName, env.style)) {
+        if (ExtensionOf(entry.FileName, env.style) != ".nds" ||
+            !MemberStaysInFolder(entry.FileName, env.style)) {
             continue;
         }
         state.romFound = true;
@@ -47,10 +49,12 @@ void ZipBranch(TZip& zip, ArchiveStepState& state, const TrimEnvironment& env) {
     if (state.romFound) {
         env.Log(env.Text("rom (%s) %d of %d -> extracting .nds file..",
                          {state.shortRomName, state.index + 1, state.count}));
-        ExtractRom(state, [&zip] { zip.Extract(); }, [&zip, &member] {
-            const auto& kept = zip.KeptFiles();
-            return std::find(kept.begin(), kept.end(), member) != kept.end();
-        });
+        ExtractRom(
+            state, [&zip] { zip.Extract(); },
+            [&zip, &member] {
+                const auto& kept = zip.KeptFiles();
+                return std::find(kept.begin(), kept.end(), member) != kept.end();
+            });
     } else {
         env.Log(env.Text("rom (%s) %d of %d -> no nds file found in zip; aborting..",
                          {state.shortRomName, state.index + 1, state.count}));
@@ -80,7 +84,8 @@ void RarBranch(TDFUnRar& rar, ArchiveStepState& state, const TrimEnvironment& en
                          {state.shortRomName, state.index + 1, state.count}));
         rar.FileList().clear();
         rar.SetMode(DFRAR_EXTRACT);
-        ExtractRom(state, [&rar] { rar.Extract(); }, [] { return false; });
+        ExtractRom(
+            state, [&rar] { rar.Extract(); }, [] { return false; });
     } else {
         env.Log(env.Text("rom (%s) %d of %d -> no nds file found in rar; aborting..",
                          {state.shortRomName, state.index + 1, state.count}));
@@ -121,9 +126,8 @@ void ConfigureArchiveComponents(TZip& zip, TDFUnRar& rar, StatusSink status) {
     rar.OnFileProcessing = [](TDFUnRar& sender, TDFRARHeaderData hdrData, std::int32_t) {
         CollectRomMember(hdrData, sender.FileList());
     };
-    rar.OnProgress = [status](TDFUnRar&, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {
-        RarProgress(status);
-    };
+    rar.OnProgress = [status](TDFUnRar&, std::uint32_t, std::uint32_t, std::uint32_t,
+                              std::uint32_t) { RarProgress(status); };
     rar.OnRarStatus = [status](TDFUnRar&, const std::string& message, TRarStatus) {
         RarRarStatus(status, message);
     };
@@ -144,7 +148,8 @@ bool MemberStaysInFolder(const std::string& memberName, PathStyle style) {
     size_t start = 0;
     for (;;) {
         const size_t end = memberName.find_first_of("/\\", start);
-        if (memberName.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) {
+        if (memberName.compare(start, end == std::string::npos ? std::string::npos : end - start,
+                               "..") == 0) {
             return false;
         }
         if (end == std::string::npos) {

@@ -14,12 +14,18 @@ std::uint32_t Le32(const std::uint8_t* p) {
 
 }  // namespace
 
-std::uint32_t NdsHeader::TotalUsedRomSize() const { return Le32(totalUsedRomSize); }
-std::uint32_t NdsHeader::HeaderSize() const { return Le32(romHeaderSize); }
+std::uint32_t NdsHeader::TotalUsedRomSize() const {
+    return Le32(totalUsedRomSize);
+}
+std::uint32_t NdsHeader::HeaderSize() const {
+    return Le32(romHeaderSize);
+}
 std::uint16_t NdsHeader::HeaderCrc() const {
     return static_cast<std::uint16_t>(headerCrc[0] | headerCrc[1] << 8);
 }
-std::uint32_t NdsHeader::DsiTotalUsedRomSize() const { return Le32(dsiTotalUsedRomSize); }
+std::uint32_t NdsHeader::DsiTotalUsedRomSize() const {
+    return Le32(dsiTotalUsedRomSize);
+}
 
 std::uint16_t Crc16(std::span<const std::uint8_t> data) {
     std::uint16_t crc = 0xFFFF;

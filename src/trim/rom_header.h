@@ -11,19 +11,19 @@
 namespace parevo {
 
 struct NdsHeader {
-    char gameTitle[12];                 // 0x000
-    char gameCode[4];                   // 0x00C
-    char makerCode[2];                  // 0x010
-    std::uint8_t unitCode;              // 0x012: bit 1 set = DSi-enhanced or DSi-only
-    std::uint8_t encryptionSeed;        // 0x013
-    std::uint8_t deviceCapacity;        // 0x014
-    std::uint8_t reserved1[0x6B];       // 0x015
-    std::uint8_t totalUsedRomSize[4];   // 0x080
-    std::uint8_t romHeaderSize[4];      // 0x084
-    std::uint8_t reserved2[0xD4];       // 0x088
-    std::uint8_t logoCrc[2];            // 0x15C
-    std::uint8_t headerCrc[2];          // 0x15E: CRC-16 of 0x000-0x15D
-    std::uint8_t reserved3[0xB0];       // 0x160
+    char gameTitle[12];                   // 0x000
+    char gameCode[4];                     // 0x00C
+    char makerCode[2];                    // 0x010
+    std::uint8_t unitCode;                // 0x012: bit 1 set = DSi-enhanced or DSi-only
+    std::uint8_t encryptionSeed;          // 0x013
+    std::uint8_t deviceCapacity;          // 0x014
+    std::uint8_t reserved1[0x6B];         // 0x015
+    std::uint8_t totalUsedRomSize[4];     // 0x080
+    std::uint8_t romHeaderSize[4];        // 0x084
+    std::uint8_t reserved2[0xD4];         // 0x088
+    std::uint8_t logoCrc[2];              // 0x15C
+    std::uint8_t headerCrc[2];            // 0x15E: CRC-16 of 0x000-0x15D
+    std::uint8_t reserved3[0xB0];         // 0x160
     std::uint8_t dsiTotalUsedRomSize[4];  // 0x210
 
     std::uint32_t TotalUsedRomSize() const;

@@ -14,7 +14,9 @@ namespace parevo {
 
 namespace {
 
-bool IsPadding(std::uint8_t b) { return b == 0x00 || b == 0xFF; }
+bool IsPadding(std::uint8_t b) {
+    return b == 0x00 || b == 0xFF;
+}
 
 // Index of the last byte in [data, data + n) that is not padding, or -1.
 std::int64_t LastDataIndex(const std::uint8_t* data, size_t n) {
@@ -48,7 +50,7 @@ std::int64_t LastDataIndex(const std::uint8_t* data, size_t n) {
 // Serves the probes from blocks read backwards through the source, and checks
 // every byte it brings in for the last byte of game data.
 class BackwardReader {
-public:
+  public:
     BackwardReader(const ByteSource& source, std::int64_t size, int byteJump)
         : m_source(source),
           m_size(size),
@@ -66,7 +68,7 @@ public:
     bool DataFound() const { return m_dataEnd > 0; }
     std::int64_t DataEnd() const { return m_dataEnd; }
 
-private:
+  private:
     static constexpr std::int64_t kBlockSize = 256 * 1024;
 
     void Load(std::int64_t offset) {
@@ -82,8 +84,8 @@ private:
         m_start = start;
         m_end = end;
         if (!DataFound() && start < m_scannedFrom) {
-            const std::int64_t last =
-                LastDataIndex(m_buffer.data(), static_cast<size_t>(std::min(end, m_scannedFrom) - start));
+            const std::int64_t last = LastDataIndex(
+                m_buffer.data(), static_cast<size_t>(std::min(end, m_scannedFrom) - start));
             if (last >= 0) {
                 m_dataEnd = start + last + 1;
             }
@@ -129,7 +131,9 @@ size_t FileByteSource::ReadAt(std::int64_t offset, void* buffer, size_t count) c
     return m_file.ReadAt(offset, buffer, count);
 }
 
-const std::string& FileByteSource::Name() const { return m_file.Path(); }
+const std::string& FileByteSource::Name() const {
+    return m_file.Path();
+}
 
 MemoryByteSource::MemoryByteSource(const void* data, size_t size, std::string name)
     : m_data(static_cast<const unsigned char*>(data)), m_size(size), m_name(std::move(name)) {}
@@ -161,10 +165,11 @@ std::string ReadRomTitle(const ByteSource& source) {
                           "\": read beyond the end of the file (no 0x00 or 0xFF byte)");
         }
         const auto end = block.begin() + static_cast<std::ptrdiff_t>(got);
-        const auto stop = std::find_if(block.begin(), end,
-                                       [](char c) { return IsPadding(static_cast<std::uint8_t>(c)); });
+        const auto stop = std::find_if(
+            block.begin(), end, [](char c) { return IsPadding(static_cast<std::uint8_t>(c)); });
         const size_t room = kKeptTitleBytes - title.size();
-        title.append(block.begin(), block.begin() + std::min<std::ptrdiff_t>(stop - block.begin(), room));
+        title.append(block.begin(),
+                     block.begin() + std::min<std::ptrdiff_t>(stop - block.begin(), room));
         if (stop != end) {
             break;
         }
@@ -199,9 +204,10 @@ TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
     BackwardReader reader(source, size, byteJump);
     auto probe = [&](std::int64_t offset) {
         if (offset < 0) {
-            throw IoError(Format("Cannot search \"%s\": a probe at offset %d lies before the start "
-                                 "of the file; no game data was found",
-                                 {source.Name(), static_cast<long long>(offset)}, decimalSeparator));
+            throw IoError(
+                Format("Cannot search \"%s\": a probe at offset %d lies before the start "
+                       "of the file; no game data was found",
+                       {source.Name(), static_cast<long long>(offset)}, decimalSeparator));
         }
         return reader.At(offset);
     };

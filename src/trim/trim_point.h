@@ -12,7 +12,7 @@ class InputFile;
 
 // Random access to the bytes of an image.
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     virtual std::int64_t Size() const = 0;
     // Reads up to `count` bytes at `offset`; fewer only at the end.
@@ -22,25 +22,25 @@ public:
 };
 
 class FileByteSource final : public ByteSource {
-public:
+  public:
     explicit FileByteSource(const InputFile& file);
     std::int64_t Size() const override { return m_size; }
     size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const override;
     const std::string& Name() const override;
 
-private:
+  private:
     const InputFile& m_file;
     std::int64_t m_size;
 };
 
 class MemoryByteSource final : public ByteSource {
-public:
+  public:
     MemoryByteSource(const void* data, size_t size, std::string name = "memory");
     std::int64_t Size() const override { return static_cast<std::int64_t>(m_size); }
     size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const override;
     const std::string& Name() const override { return m_name; }
 
-private:
+  private:
     const unsigned char* m_data;
     size_t m_size;
     std::string m_name;

@@ -10,7 +10,9 @@ namespace parevo {
 
 namespace {
 
-std::uint32_t Now(const TrimEnvironment& env) { return env.tick ? env.tick->Milliseconds() : 0; }
+std::uint32_t Now(const TrimEnvironment& env) {
+    return env.tick ? env.tick->Milliseconds() : 0;
+}
 
 TrimOptions CurrentOptions(const TrimEnvironment& env) {
     TrimOptions options = env.Options ? env.Options() : TrimOptions{};
@@ -38,7 +40,8 @@ void RecycleAndLog(const std::string& path, int index, int count, const TrimEnvi
 }
 
 bool TitleLeavesFolder(const std::string& title, PathStyle style) {
-    return std::any_of(title.begin(), title.end(), [style](char c) { return IsPathDelimiter(c, style); });
+    return std::any_of(title.begin(), title.end(),
+                       [style](char c) { return IsPathDelimiter(c, style); });
 }
 
 }  // namespace
@@ -71,17 +74,19 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     const std::string shortRomName = ShortName(FileNamePart(romPath, env.style), env.style);
 
     TrimOptions options = CurrentOptions(env);
-    const TrimPoint point =
-        FindTrimPoint(romPath, options.byteJump, options.SafeTrim, env.SetStatus, env.decimalSeparator);
-    env.Log(env.Text("rom (%s) %d of %d -> trimming %dkb (%02f%%), searched in %02fs",
-                     {shortRomName, index + 1, count, static_cast<long long>(point.Distance / 1000),
-                      static_cast<double>(point.Distance) / static_cast<double>(point.SourceSize) * 100.0,
-                      ElapsedSeconds(start, Now(env))}));
+    const TrimPoint point = FindTrimPoint(romPath, options.byteJump, options.SafeTrim,
+                                          env.SetStatus, env.decimalSeparator);
+    env.Log(env.Text(
+        "rom (%s) %d of %d -> trimming %dkb (%02f%%), searched in %02fs",
+        {shortRomName, index + 1, count, static_cast<long long>(point.Distance / 1000),
+         static_cast<double>(point.Distance) / static_cast<double>(point.SourceSize) * 100.0,
+         ElapsedSeconds(start, Now(env))}));
 
     start = Now(env);
     env.Status("saving to disk...");
     options = CurrentOptions(env);
-    const std::string outputPath = MakeOutputName(entryPath, romPath, point.Title, options, env.style);
+    const std::string outputPath =
+        MakeOutputName(entryPath, romPath, point.Title, options, env.style);
     // The title comes from the file: it names a file, never a folder to go to.
     if (options.HeaderRomName && TitleLeavesFolder(point.Title, env.style)) {
         throw IoError("Cannot create \"" + outputPath + "\": the title in the ROM header (\"" +
@@ -100,9 +105,9 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
                         options.DeleteSource ? Durability::Synced : Durability::Cached);
     }
     env.Status("trim complete, file saved.");
-    env.Log(env.Text("rom %d of %d -> saved %s to disk in %02fs",
-                     {index + 1, count, FileNamePart(outputPath, env.style),
-                      ElapsedSeconds(start, Now(env))}));
+    env.Log(env.Text(
+        "rom %d of %d -> saved %s to disk in %02fs",
+        {index + 1, count, FileNamePart(outputPath, env.style), ElapsedSeconds(start, Now(env))}));
 
     if (!CurrentOptions(env).DeleteSource) {
         return;

@@ -21,7 +21,9 @@ std::vector<std::uint8_t> RomBytes(const std::string& title) {
     return RomBuilder().Title(title).DataUpTo(8600).PadTo(10000).Build();
 }
 
-std::string AsText(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+std::string AsText(const std::vector<std::uint8_t>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 class CliArchiveTest : public CliTest {};
 
@@ -62,7 +64,10 @@ TEST_F(CliArchiveTest, DeleteSourceRecyclesTheZipThenTheExtractedRom) {
 }
 
 TEST_F(CliArchiveTest, AZipWithoutARomEndsWithItsLineAndTheRunGoesOn) {
-    ZipBuilder().Stored("GAME.NDS", AsText(RomBytes("GAME"))).Stored("a.txt", "x").WriteTo(dir / "caps.zip");
+    ZipBuilder()
+        .Stored("GAME.NDS", AsText(RomBytes("GAME")))
+        .Stored("a.txt", "x")
+        .WriteTo(dir / "caps.zip");
     Rom("a.nds");
     Rom("c.nds");
     const Result r = Run({"a.nds", "caps.zip", "c.nds"});
@@ -109,7 +114,10 @@ TEST_F(CliArchiveTest, ARarWithTwoRomsTrimsTheFirstAndLeavesTheOtherMembers) {
 }
 
 TEST_F(CliArchiveTest, ARarWithoutARom) {
-    RarBuilder().AddText("readme.txt", "hello").AddFile("GAME.NDS", RomBytes("G")).WriteTo(dir / "pack.rar");
+    RarBuilder()
+        .AddText("readme.txt", "hello")
+        .AddFile("GAME.NDS", RomBytes("G"))
+        .WriteTo(dir / "pack.rar");
     const Result r = Run({"pack.rar"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Lines(r.out), std::vector<std::string>{
@@ -131,8 +139,10 @@ TEST_F(CliArchiveTest, ExtractionStatusTexts) {
     const Result r = Run({"--status", "pack.zip", "pack.rar"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto status = Lines(r.err);
-    EXPECT_NE(std::find(status.begin(), status.end(), "extracting .nds file... "), status.end()) << r.err;
-    EXPECT_NE(std::find(status.begin(), status.end(), "extracting .nds file..."), status.end()) << r.err;
+    EXPECT_NE(std::find(status.begin(), status.end(), "extracting .nds file... "), status.end())
+        << r.err;
+    EXPECT_NE(std::find(status.begin(), status.end(), "extracting .nds file..."), status.end())
+        << r.err;
     // Opening and closing the RAR archive blanks the status line.
     EXPECT_NE(std::find(status.begin(), status.end(), ""), status.end()) << r.err;
 }
@@ -182,7 +192,9 @@ TEST_F(CliArchiveTest, AMemberThatWasNotExtractedIsNeverTrimmedInItsPlace) {
 TEST_F(CliArchiveTest, AMemberNameWithANulByteNeverReachesAnotherFile) {
     const std::vector<std::uint8_t> save(5000, 0x42);
     test::WriteBytes(dir / "game.sav", save);
-    ZipBuilder().Stored(std::string("game.sav\0.nds", 13), AsText(RomBytes("G"))).WriteTo(dir / "pack.zip");
+    ZipBuilder()
+        .Stored(std::string("game.sav\0.nds", 13), AsText(RomBytes("G")))
+        .WriteTo(dir / "pack.zip");
     const Result r = Run({"pack.zip"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Lines(r.out), std::vector<std::string>{
@@ -202,7 +214,8 @@ TEST(MemberStaysInFolder, RefusesAbsoluteDriveAndParentNames) {
                             "a/../../x.nds", "a\\..\\x.nds", "a/.."}) {
         EXPECT_FALSE(MemberStaysInFolder(bad)) << bad;
     }
-    for (const char* good : {"x.nds", "a/b/x.nds", "a\\x.nds", "..x.nds", "a/..b/x.nds", "x..nds"}) {
+    for (const char* good :
+         {"x.nds", "a/b/x.nds", "a\\x.nds", "..x.nds", "a/..b/x.nds", "x..nds"}) {
         EXPECT_TRUE(MemberStaysInFolder(good)) << good;
     }
     EXPECT_FALSE(MemberStaysInFolder(std::string("a\0.nds", 6)));
@@ -217,8 +230,8 @@ TEST(StatusHandlers, WriteTheirFixedTexts) {
     RarProgress(sink);
     RarRarStatus(sink, "");
     RarRarStatus(sink, "Le mot de passe utilisé est : x");
-    EXPECT_EQ(seen, (std::vector<std::string>{"extracting .nds file... ", "extracting .nds file...", "",
-                                              "Le mot de passe utilisé est : x"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"extracting .nds file... ", "extracting .nds file...",
+                                              "", "Le mot de passe utilisé est : x"}));
     ZipZEDProgressEvent({});  // an unbound sink is passed over
 }
 

@@ -24,7 +24,7 @@ struct Result {
 };
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     Result Run(std::vector<std::string> args) {
         // A settings file beside the built program must not change these runs.
         if (ignoreSettings) {

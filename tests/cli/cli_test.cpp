@@ -19,7 +19,8 @@ TEST_F(CliTest, TrimsEveryFileInOrderWithTheLogLines) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 4u) << r.out;
-    EXPECT_EQ(lines[0].substr(0, 66), "rom (0123 - Some ...) 1 of 2 -> trimming 2kb (20.00%), searched in");
+    EXPECT_EQ(lines[0].substr(0, 66),
+              "rom (0123 - Some ...) 1 of 2 -> trimming 2kb (20.00%), searched in");
     EXPECT_EQ(lines[1].substr(0, 55), "rom 1 of 2 -> saved 0123 - Some Game (E)_trim.nds to di");
     EXPECT_EQ(lines[2].substr(0, 48), "rom (b.nds) 2 of 2 -> trimming 1kb (10.00%), sea");
     EXPECT_EQ(lines[3].substr(0, 41), "rom 2 of 2 -> saved b_trim.nds to disk in");
@@ -45,7 +46,8 @@ TEST_F(CliTest, EmptyAppendTextOverwritesTheSourceAndKeepsIt) {
     Rom("game.nds");
     const Result r = Run({"--append=", "--delete-source", "game.nds"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Lines(r.out).back(), "rom 1 of 1 -> skipped deleting source; output file overwrote it.");
+    EXPECT_EQ(Lines(r.out).back(),
+              "rom 1 of 1 -> skipped deleting source; output file overwrote it.");
     EXPECT_EQ(test::ReadBytes(dir / "game.nds").size(), 9100u);
 }
 
@@ -60,7 +62,12 @@ TEST_F(CliTest, DeleteSourceMovesTheSourceToTheRecycleBin) {
 }
 
 TEST_F(CliTest, DryRunReportsAndWritesNothing) {
-    RomBuilder().Title("SOMEGAME").DataUpTo(8600).PadTo(10000).DeclaredUsedSize(9300).WriteTo(dir / "g.nds");
+    RomBuilder()
+        .Title("SOMEGAME")
+        .DataUpTo(8600)
+        .PadTo(10000)
+        .DeclaredUsedSize(9300)
+        .WriteTo(dir / "g.nds");
     const Result r = Run({"--dry-run", "--delete-source", "--byte-jump", "0", "g.nds", "x.zip"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("title:        SOMEGAME\n"), std::string::npos) << r.out;
@@ -92,7 +99,8 @@ TEST_F(CliTest, StatusTextsGoToStandardError) {
     const Result r = Run({"--status", "a.nds"});
     ASSERT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err,
-              "500 bytes jumped. sanity check: $FF $FF $FF\nsaving to disk...\ntrim complete, file saved.\n");
+              "500 bytes jumped. sanity check: $FF $FF $FF\nsaving to disk...\ntrim complete, file "
+              "saved.\n");
 }
 
 TEST_F(CliTest, BadUsageExitsWithTwo) {

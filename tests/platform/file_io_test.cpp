@@ -51,7 +51,8 @@ TEST(WriteFilePrefix, CopiesThePrefixAndPadsWithZerosLeavingNoTemporaryFile) {
     InputFile in(dir / "src.bin");
 
     WriteFilePrefix(in, 3000, dir / "cut.bin");
-    EXPECT_EQ(ReadBytes(dir / "cut.bin"), std::vector<std::uint8_t>(source.begin(), source.begin() + 3000));
+    EXPECT_EQ(ReadBytes(dir / "cut.bin"),
+              std::vector<std::uint8_t>(source.begin(), source.begin() + 3000));
 
     WriteFilePrefix(in, 5100, dir / "grown.bin");
     auto expected = source;
@@ -124,7 +125,8 @@ TEST(ResizeFile, CutsAndZeroExtendsInPlace) {
     WriteBytes(dir / "a.bin", bytes);
     const auto before = IdentityOf(dir / "a.bin");
     ResizeFile(dir / "a.bin", 200);
-    EXPECT_EQ(ReadBytes(dir / "a.bin"), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 200));
+    EXPECT_EQ(ReadBytes(dir / "a.bin"),
+              std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 200));
     ResizeFile(dir / "a.bin", 250);
     auto expected = std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 200);
     expected.resize(250, 0);

@@ -11,9 +11,11 @@ TEST(Format, PipelineTemplatesFillExactly) {
               "rom (0123 - Some ...) 1 of 7 -> trimming 2kb (20.00%), searched in 0.02s");
     EXPECT_EQ(Format("rom %d of %d -> saved %s to disk in %02fs", {7, 7, "a_trim.nds", 1.5}, '.'),
               "rom 7 of 7 -> saved a_trim.nds to disk in 1.50s");
-    EXPECT_EQ(Format("rom %d of %d -> deleted %s", {2, 3, "a.nds"}, '.'), "rom 2 of 3 -> deleted a.nds");
-    EXPECT_EQ(Format("rom %d of %d -> skipped deleting source; output file overwrote it.", {1, 1}, '.'),
-              "rom 1 of 1 -> skipped deleting source; output file overwrote it.");
+    EXPECT_EQ(Format("rom %d of %d -> deleted %s", {2, 3, "a.nds"}, '.'),
+              "rom 2 of 3 -> deleted a.nds");
+    EXPECT_EQ(
+        Format("rom %d of %d -> skipped deleting source; output file overwrote it.", {1, 1}, '.'),
+        "rom 1 of 1 -> skipped deleting source; output file overwrote it.");
 }
 
 TEST(Format, HexIsUpperCaseWithoutLeadingZeros) {

@@ -36,7 +36,7 @@ TEST(Paths, ExtensionIsFromTheLastDotOfTheFileName) {
 
 TEST(Paths, ShortNameKeepsTwelveCharacters) {
     EXPECT_EQ(ShortName("abcdefghijkl.nds", W), "abcdefghijkl...");
-    EXPECT_EQ(ShortName("abcdefgh.nds", W), "abcdefgh.nds");  // exactly 12
+    EXPECT_EQ(ShortName("abcdefgh.nds", W), "abcdefgh.nds");      // exactly 12
     EXPECT_EQ(ShortName("abcdefghi.nds", W), "abcdefghi.nd...");  // 13
     EXPECT_EQ(ShortName("abcdefgh.nds", P), "abcdefgh.nds");
     EXPECT_EQ(ShortName("abcdefghi.nds", P), "abcdefghi.nd...");
@@ -50,7 +50,11 @@ TEST(Paths, ShortNameNeverCutsAUtf8Character) {
     }
     EXPECT_EQ(ShortName(twelve, P), twelve);
     EXPECT_EQ(ShortName(twelve + "x", P), twelve + "...");
-    EXPECT_EQ(ShortName("\xE3\x83\x95" "abcdefghijk.nds", P), "\xE3\x83\x95" "abcdefghijk...");
+    EXPECT_EQ(ShortName("\xE3\x83\x95"
+                        "abcdefghijk.nds",
+                        P),
+              "\xE3\x83\x95"
+              "abcdefghijk...");
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ using test::TempDir;
 
 // Points HOME and XDG_DATA_HOME at a test folder for the life of the object.
 class ScopedHome {
-public:
+  public:
     ScopedHome(const std::string& home, const char* dataHome) {
         Save("HOME", m_home);
         Save("XDG_DATA_HOME", m_data);
@@ -32,7 +32,7 @@ public:
         Restore("XDG_DATA_HOME", m_data);
     }
 
-private:
+  private:
     static void Save(const char* name, std::optional<std::string>& slot) {
         if (const char* v = std::getenv(name)) {
             slot = v;

@@ -89,6 +89,8 @@ std::vector<std::uint8_t> RomBuilder::Build() const {
     return rom;
 }
 
-void RomBuilder::WriteTo(const std::string& path) const { WriteBytes(path, Build()); }
+void RomBuilder::WriteTo(const std::string& path) const {
+    WriteBytes(path, Build());
+}
 
 }  // namespace parevo::test

@@ -9,7 +9,7 @@
 namespace parevo::test {
 
 class RomBuilder {
-public:
+  public:
     // Game data up to `dataEnd` (exclusive), then `padTo` bytes in all.
     RomBuilder& Title(const std::string& title);
     RomBuilder& DataUpTo(std::int64_t dataEnd);
@@ -26,7 +26,7 @@ public:
     std::vector<std::uint8_t> Build() const;
     void WriteTo(const std::string& path) const;
 
-private:
+  private:
     std::string m_title = "TESTGAME";
     std::int64_t m_dataEnd = 0x4000;
     std::int64_t m_size = 0x8000;

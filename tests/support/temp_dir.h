@@ -8,7 +8,7 @@
 namespace parevo::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -20,7 +20,7 @@ public:
     // File names in the folder, sorted (hidden files included).
     std::vector<std::string> List() const;
 
-private:
+  private:
     std::string m_path;
 };
 

@@ -5,15 +5,17 @@
 namespace parevo {
 namespace {
 
-NamingOptions Defaults() { return NamingOptions{}; }
+NamingOptions Defaults() {
+    return NamingOptions{};
+}
 
-std::string Win(const std::string& entry, const NamingOptions& options, const std::string& title = "",
-                const std::string& rom = "") {
+std::string Win(const std::string& entry, const NamingOptions& options,
+                const std::string& title = "", const std::string& rom = "") {
     return MakeOutputName(entry, rom.empty() ? entry : rom, title, options, PathStyle::Windows);
 }
 
-std::string Posix(const std::string& entry, const NamingOptions& options, const std::string& title = "",
-                  const std::string& rom = "") {
+std::string Posix(const std::string& entry, const NamingOptions& options,
+                  const std::string& title = "", const std::string& rom = "") {
     return MakeOutputName(entry, rom.empty() ? entry : rom, title, options, PathStyle::Posix);
 }
 
@@ -61,7 +63,8 @@ TEST(MakeOutputName, EmptyAppendTextGivesTheSourcePath) {
     EXPECT_EQ(Win(R"(C:\roms\game.nds)", options), R"(C:\roms\game.nds)");
     EXPECT_EQ(Posix("/roms/game.nds", options), "/roms/game.nds");
     // For an archive the output lands on the extracted member.
-    EXPECT_EQ(Win(R"(C:\roms\pack.zip)", options, "", R"(C:\roms\game.nds)"), R"(C:\roms\game.nds)");
+    EXPECT_EQ(Win(R"(C:\roms\pack.zip)", options, "", R"(C:\roms\game.nds)"),
+              R"(C:\roms\game.nds)");
     EXPECT_EQ(Posix("/roms/pack.rar", options, "", "/roms/sub/game.nds"), "/roms/game.nds");
 }
 

@@ -15,7 +15,8 @@ TEST(Crc16, MatchesTheReflectedPolynomialWithInitialOnes) {
 }
 
 TEST(NdsHeader, ReadsLittleEndianFieldsAtTheirOffsets) {
-    const auto rom = test::RomBuilder().PadTo(0x1000).DataUpTo(0x800).DeclaredUsedSize(0x12345678).Build();
+    const auto rom =
+        test::RomBuilder().PadTo(0x1000).DataUpTo(0x800).DeclaredUsedSize(0x12345678).Build();
     const NdsHeader header = HeaderFromBytes(rom);
     EXPECT_EQ(header.TotalUsedRomSize(), 0x12345678u);
     EXPECT_EQ(header.HeaderCrc(), Crc16({rom.data(), kHeaderCrcSpan}));
@@ -31,7 +32,8 @@ TEST(NdsHeader, CrcCheckFailsOnAChangedByteOrAShortHeader) {
 }
 
 TEST(NdsHeader, DeclaredEndIgnoresZeroAndSizesBeyondTheFile) {
-    NdsHeader header = HeaderFromBytes(test::RomBuilder().PadTo(0x1000).DeclaredUsedSize(0x900).Build());
+    NdsHeader header =
+        HeaderFromBytes(test::RomBuilder().PadTo(0x1000).DeclaredUsedSize(0x900).Build());
     EXPECT_EQ(DeclaredUsedEnd(header, 0x1000), 0x900);
     EXPECT_EQ(DeclaredUsedEnd(header, 0x8FF), 0);
     header = HeaderFromBytes(test::RomBuilder().PadTo(0x1000).DeclaredUsedSize(0).Build());

@@ -23,8 +23,9 @@ SearchResult Search(const std::vector<std::uint8_t>& image, int jump, bool safeT
     TempDir dir;
     test::WriteBytes(dir / "rom.nds", image);
     SearchResult s;
-    s.point = FindTrimPoint(dir / "rom.nds", jump, safeTrim,
-                            [&s](const std::string& text) { s.progress.push_back(text); }, '.');
+    s.point = FindTrimPoint(
+        dir / "rom.nds", jump, safeTrim,
+        [&s](const std::string& text) { s.progress.push_back(text); }, '.');
     return s;
 }
 
@@ -83,10 +84,10 @@ TEST(FindTrimPoint, ProgressTextAtTheFirstStepThenEveryHundredth) {
     const auto image = RomBuilder().DataUpTo(p250 + 1).PadTo(size).Build();
     const SearchResult s = Search(image, 500, false);
     EXPECT_EQ(s.point.Steps, 250);
-    EXPECT_EQ(s.progress, (std::vector<std::string>{
-                              "500 bytes jumped. sanity check: $FF $FF $FF",
-                              "50500 bytes jumped. sanity check: $FF $FF $FF",
-                              "100500 bytes jumped. sanity check: $FF $FF $FF"}));
+    EXPECT_EQ(s.progress,
+              (std::vector<std::string>{"500 bytes jumped. sanity check: $FF $FF $FF",
+                                        "50500 bytes jumped. sanity check: $FF $FF $FF",
+                                        "100500 bytes jumped. sanity check: $FF $FF $FF"}));
 }
 
 TEST(ReadRomTitle, StopsAtPaddingAndTrimsBlanks) {
@@ -96,7 +97,9 @@ TEST(ReadRomTitle, StopsAtPaddingAndTrimsBlanks) {
     };
     EXPECT_EQ(title(std::string("ABC\0DEF", 7)), "ABC");
     EXPECT_EQ(title("  ABC \xFF"), "ABC");
-    EXPECT_EQ(title("\xFF" "ABC\0"), "");
+    EXPECT_EQ(title("\xFF"
+                    "ABC\0"),
+              "");
     EXPECT_EQ(title(std::string("\t\x01G:A/ME\x20\x20\0", 11)), "G:A/ME");
     EXPECT_THROW(title("ABC"), IoError);
     // The title ends only at padding, however far; its first 4 KiB are kept.
@@ -106,7 +109,8 @@ TEST(ReadRomTitle, StopsAtPaddingAndTrimsBlanks) {
 
 TEST(FindTrimPoint, FailuresAreIoErrorsNamingTheFile) {
     TempDir dir;
-    auto expectError = [&](const std::vector<std::uint8_t>& image, int jump, const std::string& part) {
+    auto expectError = [&](const std::vector<std::uint8_t>& image, int jump,
+                           const std::string& part) {
         test::WriteBytes(dir / "bad.nds", image);
         try {
             FindTrimPoint(dir / "bad.nds", jump, true, {}, '.');

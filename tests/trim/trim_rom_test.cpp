@@ -22,7 +22,7 @@ using test::TempDir;
 
 // Moves recycled files into a folder of its own, so tests can see what went.
 class FakeRecycler final : public Recycler {
-public:
+  public:
     explicit FakeRecycler(std::string bin) : m_bin(std::move(bin)) {}
     RecycleResult MoveToTrash(const std::string& path) override {
         recycled.push_back(path);
@@ -35,12 +35,12 @@ public:
     std::vector<std::string> recycled;
     bool fail = false;
 
-private:
+  private:
     std::string m_bin;
 };
 
 class FakeTick final : public TickCounter {
-public:
+  public:
     std::uint32_t Milliseconds() override {
         if (ticks.empty()) {
             return last;
@@ -54,7 +54,7 @@ public:
 };
 
 class TrimRomTest : public ::testing::Test {
-protected:
+  protected:
     TrimRomTest() : recycler(bin.Path()) {
         env.AddLog = [this](const std::string& line) { log.push_back(line); };
         env.SetStatus = [this](const std::string& text) { status.push_back(text); };
@@ -89,8 +89,9 @@ TEST_F(TrimRomTest, TrimsAPlainRomWithTheLogLinesAndStatusTexts) {
     EXPECT_EQ(log, (std::vector<std::string>{
                        "rom (0123 - Some ...) 1 of 1 -> trimming 2kb (20.00%), searched in 0.02s",
                        "rom 1 of 1 -> saved 0123 - Some Game (E)_trim.nds to disk in 1.50s"}));
-    EXPECT_EQ(status, (std::vector<std::string>{"500 bytes jumped. sanity check: $FF $FF $FF",
-                                                "saving to disk...", "trim complete, file saved."}));
+    EXPECT_EQ(status,
+              (std::vector<std::string>{"500 bytes jumped. sanity check: $FF $FF $FF",
+                                        "saving to disk...", "trim complete, file saved."}));
     const auto source = test::ReadBytes(rom);
     const auto output = test::ReadBytes(dir / "0123 - Some Game (E)_trim.nds");
     EXPECT_EQ(output, std::vector<std::uint8_t>(source.begin(), source.begin() + 9000));

@@ -45,7 +45,8 @@ RecycleResult QtRecycler::MoveToTrash(const std::string& path) {
     if (!LooksLikeTrash(pathInTrash)) {
         // The file went somewhere that is no recycle bin: put it back.
         if (!QFile::rename(pathInTrash, source)) {
-            return {false, "no usable recycle bin; the file is now at " + pathInTrash.toLocal8Bit().toStdString()};
+            return {false, "no usable recycle bin; the file is now at " +
+                               pathInTrash.toLocal8Bit().toStdString()};
         }
         return {false, "no usable recycle bin"};
     }

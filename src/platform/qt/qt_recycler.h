@@ -6,7 +6,7 @@
 namespace parevo {
 
 class QtRecycler final : public Recycler {
-public:
+  public:
     RecycleResult MoveToTrash(const std::string& path) override;
 };
 

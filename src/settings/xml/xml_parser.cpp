@@ -412,8 +412,8 @@ bool TXmlParser::Budget(std::size_t bytes) {
 }
 
 std::unique_ptr<TXmlParser> TXmlParser::OpenCharged(const TEntityDef* entity,
-                                                     const std::string& systemId,
-                                                     const std::string& publicId) {
+                                                    const std::string& systemId,
+                                                    const std::string& publicId) {
     // Every open costs part of the budget, so a document cannot have thousands
     // of files read; a file larger than what is left uses the budget up.
     if (m_externalDepth >= kMaxEntityDepth || !Budget(kExternalOpenCost)) {
