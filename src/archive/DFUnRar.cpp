@@ -465,7 +465,7 @@ int TDFUnRar::ProcessEntry(void* handle, int operation) {
     return ProcessFile(handle, op);
 }
 
-int PAREVO_UNRAR_CALL TDFUnRar::CallbackEntry(unsigned msg, RarLParam, RarLParam p1, RarLParam p2) {
+int UNRAR_CALL TDFUnRar::CallbackEntry(unsigned msg, RarLParam, RarLParam p1, RarLParam p2) {
     TDFUnRar* rar = g_currentRar;
     if (rar == nullptr) {
         return -1;

@@ -119,7 +119,7 @@ class TDFUnRar {
     TRarChangeVolEvent OnVolChange;
 
   private:
-    static int PAREVO_UNRAR_CALL CallbackEntry(unsigned msg, RarLParam userData, RarLParam p1,
+    static int UNRAR_CALL CallbackEntry(unsigned msg, RarLParam userData, RarLParam p1,
                                                RarLParam p2);
     int Callback(unsigned msg, RarLParam p1, RarLParam p2);
 
