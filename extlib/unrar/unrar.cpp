@@ -815,15 +815,18 @@ UNRAR_EXPORT int UNRAR_CALL RARReadHeader(void* handle, RARHeaderData* header) {
     return r;
 }
 
-UNRAR_EXPORT int UNRAR_CALL RARProcessFile(void* handle, int operation, char* destPath,
-                                           char* destName) {
+namespace {
+
+// Both name forms end here, with the destination already in narrow form.
+template <typename Char, typename ToNarrow>
+int ProcessFile(void* handle, int operation, Char* destPath, Char* destName, ToNarrow toNarrow) {
     const unrar::Utf8Locale locale;
     if (handle == nullptr) {
         return ERAR_UNKNOWN;
     }
     try {
-        const std::string path = destPath != nullptr ? destPath : "";
-        const std::string name = destName != nullptr ? destName : "";
+        const std::string path = destPath != nullptr ? toNarrow(destPath) : "";
+        const std::string name = destName != nullptr ? toNarrow(destName) : "";
         return static_cast<int>(unrar::ProcessEntry(*static_cast<Handle*>(handle), operation,
                                                     destPath != nullptr ? &path : nullptr,
                                                     destName != nullptr ? &name : nullptr));
@@ -834,23 +837,18 @@ UNRAR_EXPORT int UNRAR_CALL RARProcessFile(void* handle, int operation, char* de
     }
 }
 
+}  // namespace
+
+UNRAR_EXPORT int UNRAR_CALL RARProcessFile(void* handle, int operation, char* destPath,
+                                           char* destName) {
+    return ProcessFile(handle, operation, destPath, destName,
+                       [](const char* text) { return std::string(text); });
+}
+
 UNRAR_EXPORT int UNRAR_CALL RARProcessFileW(void* handle, int operation, wchar_t* destPath,
                                             wchar_t* destName) {
-    const unrar::Utf8Locale locale;
-    if (handle == nullptr) {
-        return ERAR_UNKNOWN;
-    }
-    try {
-        const std::string path = destPath != nullptr ? unrar::WideToNarrow(destPath) : "";
-        const std::string name = destName != nullptr ? unrar::WideToNarrow(destName) : "";
-        return static_cast<int>(unrar::ProcessEntry(*static_cast<Handle*>(handle), operation,
-                                                    destPath != nullptr ? &path : nullptr,
-                                                    destName != nullptr ? &name : nullptr));
-    } catch (const std::bad_alloc&) {
-        return ERAR_NO_MEMORY;
-    } catch (...) {
-        return ERAR_UNKNOWN;
-    }
+    return ProcessFile(handle, operation, destPath, destName,
+                       [](const wchar_t* text) { return unrar::WideToNarrow(text); });
 }
 
 UNRAR_EXPORT void UNRAR_CALL RARSetCallback(void* handle, UNRARCALLBACK callback,
