@@ -120,7 +120,7 @@ class TDFUnRar {
 
   private:
     static int UNRAR_CALL CallbackEntry(unsigned msg, RarLParam userData, RarLParam p1,
-                                               RarLParam p2);
+                                        RarLParam p2);
     int Callback(unsigned msg, RarLParam p1, RarLParam p2);
 
     bool CountingPass();

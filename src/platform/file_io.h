@@ -69,6 +69,16 @@ enum class Durability { Cached, Synced };
 void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
                      Durability durability = Durability::Cached);
 
+// Makes a file written earlier (and its name) last through a crash.
+void SyncFile(const std::string& path);
+
+#ifndef _WIN32
+// Creates a new file under a random name in `folder`, with the mode any new file
+// gets (0666 less the umask, which is never changed), and returns its descriptor,
+// or -1 with errno. `path` receives the file's path.
+int CreateTemporaryFile(const std::string& folder, std::string& path);
+#endif
+
 // Cuts or zero-extends the file at `path` to `length` bytes, in place.
 void ResizeFile(const std::string& path, std::int64_t length);
 

@@ -55,23 +55,6 @@ struct TempFileGuard {
     }
 };
 
-// Creates a new file under a random name in `folder`, with the mode any new
-// file gets (0666 less the umask), and returns its descriptor, or -1 with errno.
-int CreateTemporaryFile(const std::string& folder, std::string& path) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, ".parevo-%08x%08x.tmp", random(), random());
-        path = folder + "/" + name;
-        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    errno = EEXIST;
-    return -1;
-}
-
 // A path holding a NUL byte would name another file at the system boundary.
 void RequireNoNul(const char* action, const std::string& path) {
     if (path.find('\0') != std::string::npos) {
@@ -142,6 +125,23 @@ void CopyPrefix(const InputFile& source, std::int64_t count, int out,
 }
 
 }  // namespace
+
+// Creates a new file under a random name in `folder`, with the mode any new
+// file gets (0666 less the umask), and returns its descriptor, or -1 with errno.
+int CreateTemporaryFile(const std::string& folder, std::string& path) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, ".parevo-%08x%08x.tmp", random(), random());
+        path = folder + "/" + name;
+        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
 
 InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
     RequireNoNul("Cannot open", path);
@@ -264,6 +264,19 @@ void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::st
         if (dir.Get() >= 0) {
             ::fsync(dir.Get());
         }
+    }
+}
+
+void SyncFile(const std::string& path) {
+    RequireNoNul("Cannot write", path);
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0 || ::fsync(fd.Get()) != 0) {
+        ThrowIoError("Cannot write", path, errno);
+    }
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    Fd dir(::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0) {
+        ::fsync(dir.Get());
     }
 }
 

@@ -214,6 +214,14 @@ void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::st
     guard.keep = true;
 }
 
+void SyncFile(const std::string& path) {
+    Handle h(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid() || !FlushFileBuffers(h.Get())) {
+        ThrowWin("Cannot write", path, GetLastError());
+    }
+}
+
 void ResizeFile(const std::string& path, std::int64_t length) {
     Handle h(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -67,9 +67,9 @@ std::string UserConfigFolder(const ConfigEnvironment& env) {
 std::string ChooseDataPath(const std::string& exeFolder, const ConfigEnvironment& env) {
     const char sep = PathSeparator(NativePathStyle());
     const std::string portable = exeFolder + "data" + sep;
-    if (FileExists(portable + "settings.xml")) {
-        return portable;
-    }
+    // The settings file is replaced through a file beside it, so the folder must
+    // take new files; a settings file shipped in a folder the user cannot write
+    // would otherwise fail every save.
     if (FolderExists(portable) ? Writable(portable)
                                : Writable(exeFolder.empty() ? "." : exeFolder)) {
         return portable;

@@ -1,6 +1,8 @@
 #include "settings/settings.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <memory>
 
@@ -83,6 +85,19 @@ long long VariantToInteger(std::string_view text) {
     long long value = 0;
     if (ParseWholeNumber(text, value)) {
         return value;
+    }
+    // A number with a fraction gives the whole number nearest to it.
+    bool zero = false;
+    if (ParseNumber(text, zero)) {
+        // from_chars reads "." whatever the locale; it takes no leading "+".
+        const std::string_view digits = !text.empty() && text[0] == '+' ? text.substr(1) : text;
+        constexpr double kLimit = 9.0e18;
+        double number = 0;
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), number).ec ==
+            std::errc::result_out_of_range) {
+            number = digits[0] == '-' ? -kLimit : kLimit;
+        }
+        return std::llround(std::clamp(number, -kLimit, kLimit));
     }
     return VariantToBoolean(text) ? 1 : 0;
 }

@@ -95,14 +95,15 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     // The output is the very file being trimmed: cut it in place. Otherwise the
     // source stays untouched until the complete output has replaced its target.
     const bool overwritesRom = SameFile(outputPath, romPath);
+    // When the source is about to go to the recycle bin, the output must be on
+    // the disk first.
+    const bool synced = options.DeleteSource;
     if (overwritesRom) {
         ResizeFile(romPath, point.OutputLength());
     } else {
         const InputFile source(romPath);
-        // When the source is about to go to the recycle bin, the output must be on
-        // the disk first.
         WriteFilePrefix(source, point.OutputLength(), outputPath,
-                        options.DeleteSource ? Durability::Synced : Durability::Cached);
+                        synced ? Durability::Synced : Durability::Cached);
     }
     env.Status("trim complete, file saved.");
     env.Log(env.Text(
@@ -116,6 +117,9 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
         env.Log(env.Text("rom %d of %d -> skipped deleting source; output file overwrote it.",
                          {index + 1, count}));
         return;
+    }
+    if (!synced) {
+        SyncFile(outputPath);  // the option was turned on after the write
     }
     const std::optional<FileIdentity> output = IdentityOf(outputPath);
     if (entryPath != romPath) {

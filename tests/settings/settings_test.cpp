@@ -2,6 +2,7 @@
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -121,9 +122,19 @@ TEST_F(SettingsTest, NamesIgnoreLetterCaseButValueMustBeLowerCase) {
 }
 
 TEST_F(SettingsTest, ByteJumpConversions) {
-    const std::pair<std::string, int> cases[] = {
-        {"5000", 2000}, {"0", 1},    {"42", 42},   {"-5", 1},
-        {"+12", 12},    {"True", 1}, {"false", 1}, {"99999999999999999999", 2000}};
+    const std::pair<std::string, int> cases[] = {{"5000", 2000},
+                                                 {"0", 1},
+                                                 {"42", 42},
+                                                 {"-5", 1},
+                                                 {"+12", 12},
+                                                 {"True", 1},
+                                                 {"false", 1},
+                                                 {"99999999999999999999", 2000},
+                                                 // A fraction gives the nearest whole number.
+                                                 {"1500.5", 1501},
+                                                 {"42.4", 42},
+                                                 {"-3.7", 1},
+                                                 {"99999999999999999999.5", 2000}};
     for (const auto& [text, expected] : cases) {
         controls.SetByteJump(300);
         Load(SettingsText(Element("bytejump", text)));
@@ -324,6 +335,16 @@ TEST(AppManager, DataFolderChoice) {
     std::filesystem::create_directory(install / "data");
     test::WriteText(install / "data/settings.xml", "<settings/>");
     EXPECT_EQ(ChooseDataPath(install.Path() + "/", {"", home.Path(), ""}), install / "data/");
+    // A settings file shipped in a folder the user cannot write is no reason to
+    // stay there: every save would fail.
+    if (::geteuid() != 0) {
+        std::filesystem::permissions(install / "data", std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::remove);
+        EXPECT_EQ(ChooseDataPath(install.Path() + "/", {"", home.Path(), ""}),
+                  home / ".config/parevo/");
+        std::filesystem::permissions(install / "data", std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+    }
     // The user's folder is made with its parents at first use.
     CountingControls controls;
     TAppManager manager("/nonexistent-parevo/bin/parevo", controls, {"", home.Path(), ""});

@@ -422,6 +422,46 @@ TEST(XmlParserHostile, SelfReferenceAndExpansionAreBounded) {
     EXPECT_EQ(Scan("<!DOCTYPE a [<!ENTITY % p '%p;%p;'> %p;]><a/>").size(), 2u);
 }
 
+TEST(XmlParserHostile, DeclaredDefaultsShareTheExpansionBound) {
+    // One 100 KB default copied into 50 tags would be 5 MB of field text.
+    std::string doc = "<!DOCTYPE r [<!ATTLIST a x CDATA '" + std::string(100000, 'd') + "'>]><r>";
+    for (int i = 0; i < 50; ++i) {
+        doc += "<a/>";
+    }
+    size_t total = 0;
+    int withDefault = 0;
+    for (const Part& part : Scan(doc)) {
+        for (const auto& [name, value] : part.attrs) {
+            total += value.size();
+            withDefault += name == "x" ? 1 : 0;
+        }
+    }
+    EXPECT_LE(total, kMaxExpansionBytes);
+    EXPECT_GT(withDefault, 0);  // the first tags still get their default
+}
+
+TEST(XmlParserHostile, ListsStopGrowingAtTheirBound) {
+    // Equal names insert at the front of the list; unbounded, this is quadratic.
+    std::string doc = "<a";
+    for (int i = 0; i < 3 * kMaxListEntries; ++i) {
+        doc += " b='1'";
+    }
+    doc += "/>";
+    const auto parts = Scan(doc);
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_EQ(parts[0].attrs.size(), static_cast<size_t>(kMaxListEntries));
+
+    std::string dtd = "<!DOCTYPE a [";
+    for (int i = 3 * kMaxListEntries; i > 0; --i) {
+        dtd += "<!ENTITY e" + std::to_string(i) + " 'x'>";
+    }
+    dtd += "]><a>&e1;&e" + std::to_string(3 * kMaxListEntries) + ";</a>";
+    const auto texts = Scan(dtd);
+    ASSERT_EQ(texts.size(), 4u);
+    // The first declarations are kept; those past the bound are unknown names.
+    EXPECT_EQ(texts[2].text, "e1x");
+}
+
 TEST(XmlParserHostile, PercentWithoutSemicolonIsPassedOver) {
     const std::string doc = "<!DOCTYPE a [" + std::string(200000, '%') + "]><a/>";
     const auto parts = Scan(doc);

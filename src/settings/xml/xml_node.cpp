@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "platform/file_io.h"
 #include "platform/format.h"
 #include "settings/xml/xml_parser.h"
 
@@ -221,16 +222,22 @@ void TXMLNode::WriteToFile(const std::string& fileName) const {
         folder = ".";
     }
     TempFile temp;
-    std::string pattern = (folder / ".settings-XXXXXX").string();
-    temp.fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    temp.fd = CreateTemporaryFile(folder.string(), temp.path);
     if (temp.fd < 0) {
+        temp.path.clear();
         throw FileCreateError(fileName, std::strerror(errno));
     }
-    temp.path = pattern;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    // The replacement keeps the mode, and where allowed the owner, of the file
+    // it replaces.
     struct stat st {};
-    ::fchmod(temp.fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~mask));
+    if (::stat(target.c_str(), &st) == 0) {
+        ::fchmod(temp.fd, st.st_mode & 07777);
+        if (::fchown(temp.fd, st.st_uid, st.st_gid) != 0) {
+            // Only the owner's group may be given away; the file stays ours.
+            [[maybe_unused]] const int ignored =
+                ::fchown(temp.fd, static_cast<uid_t>(-1), st.st_gid);
+        }
+    }
 
     size_t done = 0;
     while (done < text.size()) {

@@ -627,9 +627,14 @@ void TXmlParser::ApplyDefaults() {
     for (int i = 0; i < def->Count(); ++i) {
         const TAttrDef* decl = def->At(i);
         TAttr* attr = m_attributes.Node(decl->Name);
-        if (attr == nullptr && (decl->DefaultType == dtDefault || decl->DefaultType == dtFixed)) {
+        // Declared values copied into tags count against the same budget as
+        // entity text: one declaration must not multiply itself into every tag.
+        if (attr == nullptr && (decl->DefaultType == dtDefault || decl->DefaultType == dtFixed) &&
+            Budget(decl->Value.size())) {
             attr = m_attributes.Add(std::make_unique<TAttr>(decl->Name, decl->Value));
-            attr->ValueType = avDefault;
+            if (attr != nullptr) {
+                attr->ValueType = avDefault;
+            }
         }
         if (attr == nullptr) {
             continue;
@@ -638,7 +643,9 @@ void TXmlParser::ApplyDefaults() {
             attr->ValueType = avImplied;
         } else if (decl->DefaultType == dtFixed) {
             attr->ValueType = avFixed;
-            attr->Value = decl->Value;
+            if (attr->Value != decl->Value && Budget(decl->Value.size())) {
+                attr->Value = decl->Value;
+            }
         }
         attr->AttrType = decl->AttrType;
     }
@@ -987,6 +994,9 @@ const char* TXmlParser::ReadElementDecl(const char* start) {
         auto fresh = std::make_unique<TElemDef>();
         fresh->Name = name;
         def = m_elements.Add(std::move(fresh));
+        if (def == nullptr) {
+            return close != nullptr ? close + 1 : end;  // too many declarations
+        }
     }
     def->Definition = model;
     def->ElemType = type;
@@ -1009,6 +1019,10 @@ const char* TXmlParser::ReadAttListDecl(const char* start) {
         fresh->Definition = "ANY";
         fresh->ElemType = etAny;
         def = m_elements.Add(std::move(fresh));
+        if (def == nullptr) {
+            const char* close = std::strchr(q, '>');  // too many declarations
+            return close != nullptr ? close + 1 : EndOfData(q);
+        }
     }
     for (;;) {
         q = SkipWs(q);
@@ -1062,6 +1076,9 @@ const char* TXmlParser::ReadAttListDecl(const char* start) {
             def->Remove(existing);
         }
         const TAttrDef* added = def->Add(std::move(attr));
+        if (added == nullptr) {
+            continue;
+        }
         TDtdElementRec rec;
         rec.ElementType = deAttList;
         rec.Start = declStart;
@@ -1101,6 +1118,9 @@ const char* TXmlParser::ReadEntityDecl(const char* start) {
         list.Remove(existing);
     }
     const TEntityDef* added = list.Add(std::move(entity));
+    if (added == nullptr) {
+        return end;
+    }
     TDtdElementRec rec;
     rec.ElementType = parameter ? deParEntity : deEntity;
     rec.Start = start;
@@ -1126,6 +1146,9 @@ const char* TXmlParser::ReadNotationDecl(const char* start) {
         m_notations.Remove(existing);
     }
     const TNotationDef* added = m_notations.Add(std::move(notation));
+    if (added == nullptr) {
+        return end;
+    }
     TDtdElementRec rec;
     rec.ElementType = deNotation;
     rec.Start = start;

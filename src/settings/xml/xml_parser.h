@@ -23,7 +23,12 @@ namespace parevo {
 constexpr int kMaxEntityDepth = 16;
 constexpr std::size_t kMaxExpansionBytes = 1 << 20;
 constexpr std::int64_t kMaxExternalFileSize = 1 << 20;
-constexpr std::int64_t kMaxDocumentSize = 64 << 20;
+// A settings file is well under a kilobyte; a document beyond this is not read,
+// which also bounds what deep nesting can cost.
+constexpr std::int64_t kMaxDocumentSize = 1 << 20;
+// Entries of one sorted list (the attributes of a tag, the declarations of a
+// document); more are dropped, so inserting in the worst order stays cheap.
+constexpr int kMaxListEntries = 4096;
 // What opening an external file costs of the expansion budget, besides its size:
 // at most kMaxExpansionBytes / kExternalOpenCost files are opened per scan.
 constexpr std::size_t kExternalOpenCost = 1024;
@@ -61,7 +66,11 @@ class TNvpNode {
 template <typename T>
 class TSortedList {
   public:
+    // None when the list is full.
     T* Add(std::unique_ptr<T> node) {
+        if (Count() >= kMaxListEntries) {
+            return nullptr;
+        }
         const std::size_t at = LowerBound(node->Name);
         T* raw = node.get();
         m_items.insert(m_items.begin() + static_cast<std::ptrdiff_t>(at), std::move(node));
