@@ -1,5 +1,7 @@
 #include "extract_writer.h"
 
+#include "platform/member_path.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
@@ -91,31 +93,10 @@ int OpenFolders(const ExtractTarget& target, std::size_t count) {
 ExtractTarget ExtractTarget::Under(const std::string& destPath, const std::string& memberName) {
     ExtractTarget t;
     t.base = destPath;
-    const std::string_view name(memberName);
-    if (name.empty() || IsSeparator(name[0]) || name[0] == '\\' ||
-        (name.size() >= 2 && name[1] == ':')) {
-        return t;  // absolute, or a drive
+    if (auto parts = parevo::MemberPathParts(memberName)) {
+        t.parts = std::move(*parts);
+        t.valid = true;
     }
-#ifdef _WIN32
-    if (name.find(':') != std::string_view::npos) {
-        return t;
-    }
-#endif
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= name.size(); ++i) {
-        if (i == name.size() || IsSeparator(name[i])) {
-            const std::string_view part = name.substr(start, i - start);
-            start = i + 1;
-            if (part.empty() || part == ".") {
-                continue;
-            }
-            if (part == "..") {
-                return t;
-            }
-            t.parts.emplace_back(part);
-        }
-    }
-    t.valid = !t.parts.empty();
     return t;
 }
 
@@ -140,29 +121,6 @@ ExtractTarget ExtractTarget::Exact(const std::string& path) {
 namespace {
 namespace fs = std::filesystem;
 
-std::optional<FileId> FileIdOfHandle(HANDLE handle) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
-        return std::nullopt;
-    }
-    return FileId{info.dwVolumeSerialNumber,
-                  static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
-}
-
-// `follow`: through a link at `path` to its target; else the link itself.
-std::optional<FileId> FileIdOfPath(const fs::path& path, bool follow) {
-    const HANDLE handle = CreateFileW(
-        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-        nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
-    const std::optional<FileId> id = FileIdOfHandle(handle);
-    CloseHandle(handle);
-    return id;
-}
-
 bool WalkFolders(const ExtractTarget& target, std::size_t count, fs::path& folder) {
     folder = fs::path(target.base.empty() ? "." : target.base);
     std::error_code ec;
@@ -185,11 +143,11 @@ std::optional<FileId> FileIdOf(std::FILE* file) {
     if (file == nullptr) {
         return std::nullopt;
     }
-    return FileIdOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+    return parevo::IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
 }
 
 std::optional<FileId> FileIdOf(const std::string& path) {
-    return FileIdOfPath(fs::path(path), true);
+    return parevo::IdentityOfPath(fs::path(path).wstring(), true);
 }
 
 bool CreateFolders(const ExtractTarget& target, bool includeLast) {
@@ -208,7 +166,8 @@ bool OutputFile::Create(const ExtractTarget& target) {
     }
     const fs::path final = folder / fs::path(target.parts.back());
     std::error_code ec;
-    if (fs::is_symlink(fs::symlink_status(final, ec)) || IsKept(FileIdOfPath(final, false))) {
+    if (fs::is_symlink(fs::symlink_status(final, ec)) ||
+        IsKept(parevo::IdentityOfPath(final.wstring(), false))) {
         return false;
     }
     static std::atomic<unsigned> counter{0};
@@ -251,7 +210,7 @@ CommitResult OutputFile::Commit(std::int64_t, long) {
     }
     const bool closed = _close(m_fd) == 0;
     m_fd = -1;
-    if (closed && IsKept(FileIdOfPath(fs::path(m_final), false))) {
+    if (closed && IsKept(parevo::IdentityOfPath(fs::path(m_final).wstring(), false))) {
         Discard();
         return CommitResult::Refused;
     }
@@ -280,37 +239,12 @@ void OutputFile::Discard() {
 }
 
 #else
-namespace {
-
-FileId IdOf(const struct stat& st) {
-    return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-}
-
-// The entry `name` in `dir` itself: a link there is replaced, not followed.
-std::optional<FileId> FileIdAt(int dir, const std::string& name) {
-    struct stat st;
-    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return std::nullopt;
-    }
-    return IdOf(st);
-}
-
-}  // namespace
-
 std::optional<FileId> FileIdOf(std::FILE* file) {
-    struct stat st;
-    if (file == nullptr || ::fstat(::fileno(file), &st) != 0) {
-        return std::nullopt;
-    }
-    return IdOf(st);
+    return file == nullptr ? std::nullopt : parevo::IdentityOfDescriptor(::fileno(file));
 }
 
 std::optional<FileId> FileIdOf(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return IdOf(st);
+    return parevo::IdentityOf(path);
 }
 
 bool CreateFolders(const ExtractTarget& target, bool includeLast) {
@@ -334,7 +268,7 @@ bool OutputFile::Create(const ExtractTarget& target) {
         return false;
     }
     m_final = target.parts.back();
-    if (IsKept(FileIdAt(m_dir, m_final))) {
+    if (IsKept(parevo::IdentityAt(m_dir, m_final))) {
         ::close(m_dir);
         m_dir = -1;
         return false;
@@ -383,7 +317,7 @@ CommitResult OutputFile::Commit(std::int64_t mtime, long mtimeNsec) {
     ::futimens(m_fd, times);
     const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
-    if (closed && IsKept(FileIdAt(m_dir, m_final))) {
+    if (closed && IsKept(parevo::IdentityAt(m_dir, m_final))) {
         Discard();
         return CommitResult::Refused;
     }

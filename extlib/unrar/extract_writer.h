@@ -12,15 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_identity.h"
+
 namespace unrar {
 
-// Which file a name or handle leads to, whatever the path: device and inode, or
-// on Windows the volume serial number and file index.
-struct FileId {
-    std::uint64_t device = 0;
-    std::uint64_t index = 0;
-    bool operator==(const FileId&) const = default;
-};
+using FileId = parevo::FileIdentity;
 
 std::optional<FileId> FileIdOf(std::FILE* file);
 // The file that opening `path` reads, through symbolic links.

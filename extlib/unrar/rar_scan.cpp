@@ -6,7 +6,7 @@
 #include <ctime>
 #include <memory>
 
-#include "unrar_abi.h"
+#include "unrar_exports.h"
 
 namespace unrar {
 namespace {

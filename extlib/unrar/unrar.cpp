@@ -20,14 +20,18 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "extract_writer.h"
+#include "platform/text_encoding.h"
 #include "rar_scan.h"
-#include "text.h"
-#include "unrar_abi.h"
+#include "unrar_exports.h"
 
 namespace unrar {
+
+using namespace parevo;
+
 namespace {
 
 constexpr std::size_t kReadBuffer = 1 << 20;
@@ -116,12 +120,15 @@ std::string SlashForm(std::string name) {
     return name;
 }
 
-// The name as the system writes paths: '\' on Windows, '/' elsewhere.
+// The name as the system writes paths: '\' on Windows, '/' elsewhere (a '\'
+// that a Windows tool wrote is a separator there too, as for zip members).
 std::string NativeForm(std::string name) {
 #ifdef _WIN32
     std::replace(name.begin(), name.end(), '/', '\\');
-#endif
     return name;
+#else
+    return SlashForm(std::move(name));
+#endif
 }
 
 struct Entry {
@@ -703,7 +710,13 @@ void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback,
 
 using unrar::Handle;
 
-UNRAR_EXPORT void* UNRAR_CALL RAROpenArchive(RAROpenArchiveData* data) {
+namespace {
+
+// Both open records end here; the extended one adds a wide name, the callback,
+// the open flags and a wide comment buffer.
+template <typename Data>
+void* OpenArchive(Data* data) {
+    constexpr bool kEx = std::is_same_v<Data, RAROpenArchiveDataEx>;
     const unrar::Utf8Locale locale;
     if (data == nullptr) {
         return nullptr;
@@ -712,13 +725,35 @@ UNRAR_EXPORT void* UNRAR_CALL RAROpenArchive(RAROpenArchiveData* data) {
     data->CmtState = 0;
     try {
         // The record is packed: its fields are copied, never bound by reference.
-        const std::string name = data->ArcName != nullptr ? data->ArcName : "";
+        std::string name;
+        UNRARCALLBACK callback = nullptr;
+        UNRAR_LPARAM userData = 0;
+        unsigned opFlags = 0;
+        unsigned flags = 0;
+        wchar_t* commentW = nullptr;
+        if constexpr (kEx) {
+            data->Flags = 0;
+            if (data->ArcNameW != nullptr && data->ArcNameW[0] != L'\0') {
+                name = parevo::WideToNarrow(std::wstring(data->ArcNameW));
+            }
+            callback = data->Callback;
+            userData = data->UserData;
+            opFlags = data->OpFlags;
+            commentW = data->CmtBufW;
+        }
+        if (name.empty() && data->ArcName != nullptr) {
+            name = data->ArcName;
+        }
         unsigned result = ERAR_SUCCESS;
         unrar::OpenComment comment;
-        void* handle = unrar::Open(name, data->OpenMode, nullptr, 0, 0, result, nullptr, comment);
+        void* handle = unrar::Open(name, data->OpenMode, callback, userData, opFlags, result,
+                                   kEx ? &flags : nullptr, comment);
         data->OpenResult = result;
+        if constexpr (kEx) {
+            data->Flags = flags;
+        }
         unsigned size = 0, state = 0;
-        unrar::DeliverComment(comment, data->CmtBuf, data->CmtBufSize, nullptr, size, state);
+        unrar::DeliverComment(comment, data->CmtBuf, data->CmtBufSize, commentW, size, state);
         data->CmtSize = size;
         data->CmtState = state;
         return handle;
@@ -730,39 +765,14 @@ UNRAR_EXPORT void* UNRAR_CALL RAROpenArchive(RAROpenArchiveData* data) {
     return nullptr;
 }
 
+}  // namespace
+
+UNRAR_EXPORT void* UNRAR_CALL RAROpenArchive(RAROpenArchiveData* data) {
+    return OpenArchive(data);
+}
+
 UNRAR_EXPORT void* UNRAR_CALL RAROpenArchiveEx(RAROpenArchiveDataEx* data) {
-    const unrar::Utf8Locale locale;
-    if (data == nullptr) {
-        return nullptr;
-    }
-    data->CmtSize = 0;
-    data->CmtState = 0;
-    data->Flags = 0;
-    try {
-        std::string name;
-        if (data->ArcNameW != nullptr && data->ArcNameW[0] != L'\0') {
-            name = unrar::WideToNarrow(data->ArcNameW);
-        } else if (data->ArcName != nullptr) {
-            name = data->ArcName;
-        }
-        unsigned result = ERAR_SUCCESS;
-        unsigned flags = 0;
-        unrar::OpenComment comment;
-        void* handle = unrar::Open(name, data->OpenMode, data->Callback, data->UserData,
-                                   data->OpFlags, result, &flags, comment);
-        data->OpenResult = result;
-        data->Flags = flags;
-        unsigned size = 0, state = 0;
-        unrar::DeliverComment(comment, data->CmtBuf, data->CmtBufSize, data->CmtBufW, size, state);
-        data->CmtSize = size;
-        data->CmtState = state;
-        return handle;
-    } catch (const std::bad_alloc&) {
-        data->OpenResult = ERAR_NO_MEMORY;
-    } catch (...) {
-        data->OpenResult = ERAR_UNKNOWN;
-    }
-    return nullptr;
+    return OpenArchive(data);
 }
 
 UNRAR_EXPORT int UNRAR_CALL RARCloseArchive(void* handle) {
@@ -847,8 +857,9 @@ UNRAR_EXPORT int UNRAR_CALL RARProcessFile(void* handle, int operation, char* de
 
 UNRAR_EXPORT int UNRAR_CALL RARProcessFileW(void* handle, int operation, wchar_t* destPath,
                                             wchar_t* destName) {
-    return ProcessFile(handle, operation, destPath, destName,
-                       [](const wchar_t* text) { return unrar::WideToNarrow(text); });
+    return ProcessFile(handle, operation, destPath, destName, [](const wchar_t* text) {
+        return parevo::WideToNarrow(std::wstring(text));
+    });
 }
 
 UNRAR_EXPORT void UNRAR_CALL RARSetCallback(void* handle, UNRARCALLBACK callback,

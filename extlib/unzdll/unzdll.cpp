@@ -17,9 +17,11 @@
 #include <system_error>
 #include <vector>
 
-#include "archive/Zip.h"
+#include "archive/unzip_interface.h"
+#include "archive/zip_format.h"
 #include "archive/zip_names.h"
-#include "member_path.h"
+#include "platform/member_path.h"
+#include "target_folders.h"
 
 #ifdef _WIN32
 #define UNZDLL_EXPORT extern "C" __declspec(dllexport)
@@ -56,48 +58,39 @@ std::optional<DirectoryFacts> ReadDirectoryFacts(const std::string& path) {
     }
     in.seekg(0, std::ios::end);
     const std::int64_t size = in.tellg();
-    if (size < static_cast<std::int64_t>(kZipEndRecordSize)) {
+    const ZipReadAt read = [&in](std::int64_t offset, void* buffer, size_t count) -> size_t {
+        in.clear();
+        in.seekg(offset);
+        in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(count));
+        return static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0));
+    };
+    const ZipEndRecordHit hit = FindEndRecord(size, read);
+    if (hit.position < 0) {
         return std::nullopt;
     }
-    std::vector<std::uint8_t> tail(
-        static_cast<size_t>(std::min<std::int64_t>(size, kZipEndRecordSearchSpan)));
-    const std::int64_t tailStart = size - static_cast<std::int64_t>(tail.size());
-    in.seekg(tailStart);
-    if (!in.read(reinterpret_cast<char*>(tail.data()), static_cast<std::streamsize>(tail.size()))) {
-        return std::nullopt;
-    }
-    const auto hit = FindEndRecordSignature(tail.data(), tail.size());
-    if (!hit) {
-        return std::nullopt;
-    }
-    const std::uint8_t* end = tail.data() + *hit;
-    const std::int64_t endPosition = tailStart + static_cast<std::int64_t>(*hit);
-    const std::uint16_t total = ReadLe16(end + 10);
-    const std::uint32_t cdSize = ReadLe32(end + 12);
-    const std::uint32_t cdOffset = ReadLe32(end + 16);
-    const std::int64_t cdStart = endPosition - cdSize;
-    if (ReadLe16(end + 4) != 0 || cdStart < 0 || cdStart < static_cast<std::int64_t>(cdOffset)) {
+    TZipEndRecord record;
+    std::memcpy(&record, hit.tail.data() + (hit.position - hit.tailStart), kZipEndRecordSize);
+    const std::int64_t cdStart = hit.position - record.CentralSize;
+    if (record.ThisDiskNo != 0 || cdStart < 0 ||
+        cdStart < static_cast<std::int64_t>(record.CentralOffset)) {
         return std::nullopt;
     }
     DirectoryFacts facts;
-    facts.prefix = cdStart - cdOffset;
-    in.seekg(cdStart);
-    std::uint8_t header[kZipCentralHeaderSize];
-    for (int i = 0; i < total; ++i) {
-        if (!in.read(reinterpret_cast<char*>(header), sizeof header) ||
-            ReadLe32(header) != kZipCentralHeaderSignature) {
+    facts.prefix = cdStart - record.CentralOffset;
+    ZipDirectoryReader reader(read, cdStart);
+    TZipCentralHeader header;
+    std::string name;
+    std::string extra;
+    std::string comment;
+    for (int i = 0; i < record.TotalEntries; ++i) {
+        if (reader.Next(header, name, extra, comment) != ZipDirectoryReader::Result::Entry) {
             return std::nullopt;
         }
         if (i == 0) {
-            facts.oemNames = UsesOemNames(header[5], header[4]);
+            facts.oemNames = UsesOemNames(header.HostSystem, header.FormatVersion);
         }
-        std::string name(ReadLe16(header + 28), '\0');
-        if (!in.read(name.data(), static_cast<std::streamsize>(name.size()))) {
-            return std::nullopt;
-        }
-        in.seekg(ReadLe16(header + 30) + ReadLe16(header + 32), std::ios::cur);
-        facts.rawNames.push_back(std::move(name));
-        facts.flags.push_back(ReadLe16(header + 8));
+        facts.rawNames.push_back(name);
+        facts.flags.push_back(header.Flag);
     }
     return facts;
 }
@@ -261,7 +254,7 @@ std::int32_t Session::Run() {
 }
 
 Session::Outcome Session::Extract(zip_t* archive, zip_uint64_t index, const std::string& name) {
-    const auto parts = unzdll::SafeMemberPath(name);
+    const auto parts = MemberPathParts(name);
     if (!parts) {
         return Outcome::Skipped;
     }

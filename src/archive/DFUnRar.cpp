@@ -4,10 +4,10 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/codepage.h"
 #include "platform/file_io.h"
 #include "platform/format.h"
 #include "platform/paths.h"
+#include "platform/text_encoding.h"
 
 namespace parevo {
 namespace {
@@ -22,32 +22,6 @@ constexpr std::size_t kDestPrefixLimit = 255;
 // A zero-terminated text inside a fixed buffer, never read past its end.
 std::string BoundedText(const char* text, std::size_t size) {
     return std::string(text, strnlen(text, size));
-}
-
-// The first `limit` characters (UTF-8 characters where that is the narrow encoding).
-std::string FirstCharacters(const std::string& text, std::size_t limit) {
-    if (NativePathStyle() == PathStyle::Windows) {
-        return text.substr(0, limit);
-    }
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            if (characters == limit) {
-                return text.substr(0, i);
-            }
-            ++characters;
-        }
-    }
-    return text;
-}
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) {
-                   return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-               };
-               return lower(x) == lower(y);
-           });
 }
 
 const char* ProcessErrorText(int code) {
@@ -164,54 +138,47 @@ void TDFUnRar::Extract() {
     if (m_canProgress && !CountingPass()) {
         return;
     }
-    PrepareOpenRecord(m_mode == DFRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT);
-    if (m_stopProcessing) {
-        return;
-    }
-    void* handle = Open();
-    if (handle == nullptr) {
-        return;
-    }
-    WithClose(handle, [&] {
-        if (m_stopProcessing) {
-            return;
-        }
-        StartReading(handle);
-        int failedInARow = 0;
-        for (;;) {
-            const int r = ReadHeader(handle);
-            if (r == ERAR_END_ARCHIVE) {
-                break;
-            }
-            HeaderEvents(r);
-            // A damaged archive can report the same failure for ever: the
-            // second failing header in a row ends the run.
-            failedInARow = r == ERAR_SUCCESS ? 0 : failedInARow + 1;
-            if (m_stopProcessing || failedInARow == 2) {
-                break;
-            }
-            int pr = 0;
-            if (r == ERAR_SUCCESS) {
-                pr = ProcessEntry(handle, m_operation);
-            }
-            if (const char* text = ProcessErrorText(pr)) {
-                Error(text, pr);
-            }
-            if (m_stopProcessing || pr != 0) {
-                break;
-            }
-        }
-    });
+    Pass(m_mode == DFRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT,
+         [this](void* handle, int r, bool secondFailureInARow) {
+             HeaderEvents(r);
+             if (m_stopProcessing || secondFailureInARow) {
+                 return false;
+             }
+             const int pr = r == ERAR_SUCCESS ? ProcessEntry(handle, m_operation) : 0;
+             if (const char* text = ProcessErrorText(pr)) {
+                 Error(text, pr);
+             }
+             return !m_stopProcessing && pr == 0;
+         });
 }
 
 bool TDFUnRar::CountingPass() {
-    if (!m_dllLoaded) {
-        Error("UnRar.Dll not loaded", 0);
-        return false;
-    }
     m_fileCount = 0;
     m_sizeCount = 0;
-    PrepareOpenRecord(RAR_OM_EXTRACT);
+    return Pass(RAR_OM_EXTRACT, [this](void* handle, int r, bool secondFailureInARow) {
+        if (m_stopProcessing) {
+            return false;
+        }
+        if (r != ERAR_SUCCESS) {
+            return !secondFailureInARow;
+        }
+        const int pr = ProcessFile(handle, RAR_SKIP);
+        if (pr == 0 && (m_header->Flags & RHDF_SPLITBEFORE) == 0) {
+            ++m_fileCount;
+            m_sizeCount += m_header->UnpSize;
+        }
+        return !m_stopProcessing && pr == 0;
+    });
+}
+
+// One pass over the archive: opens it, reads header after header and hands each
+// result to `entry`, which says whether to go on; the archive is closed however
+// the pass ends. A damaged archive can report the same failure for ever, so
+// `entry` is told when a failing header is the second in a row. False when the
+// archive could not be opened.
+template <typename Entry>
+bool TDFUnRar::Pass(unsigned openMode, Entry entry) {
+    PrepareOpenRecord(openMode);
     if (m_stopProcessing) {
         return true;
     }
@@ -227,22 +194,11 @@ bool TDFUnRar::CountingPass() {
         int failedInARow = 0;
         for (;;) {
             const int r = ReadHeader(handle);
-            if (r == ERAR_END_ARCHIVE || m_stopProcessing) {
+            if (r == ERAR_END_ARCHIVE) {
                 break;
             }
-            if (r != ERAR_SUCCESS) {
-                if (++failedInARow == 2) {
-                    break;
-                }
-                continue;
-            }
-            failedInARow = 0;
-            const int pr = ProcessFile(handle, RAR_SKIP);
-            if (pr == 0 && (m_header->Flags & RHDF_SPLITBEFORE) == 0) {
-                ++m_fileCount;
-                m_sizeCount += m_header->UnpSize;
-            }
-            if (m_stopProcessing || pr != 0) {
+            failedInARow = r == ERAR_SUCCESS ? 0 : failedInARow + 1;
+            if (!entry(handle, r, failedInARow == 2)) {
                 break;
             }
         }

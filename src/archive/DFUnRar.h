@@ -124,6 +124,8 @@ class TDFUnRar {
     int Callback(unsigned msg, RarLParam p1, RarLParam p2);
 
     bool CountingPass();
+    template <typename Entry>
+    bool Pass(unsigned openMode, Entry entry);
     void PrepareOpenRecord(unsigned openMode);
     void* Open();
     void OpenReport();

@@ -25,15 +25,11 @@ namespace parevo {
 namespace {
 
 constexpr int kProgressBarMax = 65535;
-constexpr size_t kDirectoryBufferSize = 64 * 1024;
 constexpr std::uint16_t kMaxDiskNumber = 1000;
 
 std::string NotValidZip(const std::string& path) {
     return Format("\"%s\"\nis not a valid Zip file.", {path});
 }
-
-// Thrown inside the entry loop; becomes "Error reading CentralFileHeader.".
-struct BadCentralHeader {};
 
 // The record's text, which the library zero-terminates within its 512 bytes.
 std::string RecordText(const TUnzipCallbackInfo& info) {
@@ -41,49 +37,6 @@ std::string RecordText(const TUnzipCallbackInfo& info) {
 }
 
 }  // namespace
-
-// Reads the directory front to back through one buffer, so a directory of many
-// entries costs a few large reads rather than four small ones per entry.
-class TZip::DirectoryReader {
-  public:
-    DirectoryReader(const InputFile& file, std::int64_t offset) : m_file(&file), m_offset(offset) {}
-
-    void Reopen(const InputFile& file) {
-        m_file = &file;
-        m_offset = 0;
-        m_begin = m_end = 0;
-    }
-
-    // Appends up to `count` bytes to `out`; true when all of them were there.
-    bool Read(size_t count, std::string& out) {
-        while (count > 0) {
-            if (m_begin == m_end && !Fill()) {
-                return false;
-            }
-            const size_t take = std::min(count, m_end - m_begin);
-            out.append(m_buffer.data() + m_begin, take);
-            m_begin += take;
-            count -= take;
-        }
-        return true;
-    }
-
-  private:
-    bool Fill() {
-        m_buffer.resize(kDirectoryBufferSize);
-        const size_t got = m_file->ReadAt(m_offset, m_buffer.data(), m_buffer.size());
-        m_offset += static_cast<std::int64_t>(got);
-        m_begin = 0;
-        m_end = got;
-        return got > 0;
-    }
-
-    const InputFile* m_file;
-    std::int64_t m_offset;
-    std::string m_buffer;
-    size_t m_begin = 0;
-    size_t m_end = 0;
-};
 
 TZip::TZip(Prompter& prompter, DriveInfo& drives)
     : m_prompter(prompter),
@@ -125,57 +78,33 @@ void TZip::SetZipFileName(const std::string& path) {
     }
 }
 
+namespace {
+
+ZipReadAt ReaderOf(const InputFile& file) {
+    return [&file](std::int64_t offset, void* buffer, std::size_t size) {
+        return file.ReadAt(offset, buffer, size);
+    };
+}
+
+}  // namespace
+
 void TZip::ReadDirectory() {
     auto file = std::make_unique<InputFile>(m_zipFileName);
-
-    // The end record: the last 22 bytes, else one read of the last 65,535 bytes
-    // scanned backwards.
-    std::string tail;
-    std::int64_t tailStart = 0;
-    while (true) {
-        const std::int64_t size = file->Size();
-        m_endRecord.EndRecordPosition = -1;
-        if (size >= static_cast<std::int64_t>(kZipEndRecordSize)) {
-            tail.resize(kZipEndRecordSize);
-            tailStart = size - static_cast<std::int64_t>(kZipEndRecordSize);
-            const size_t got = file->ReadAt(tailStart, tail.data(), tail.size());
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(tail.data());
-            if (got == tail.size() && ReadLe32(bytes) == kZipEndRecordSignature) {
-                m_endRecord.EndRecordPosition = tailStart;
-            } else {
-                tail.resize(static_cast<size_t>(std::min<std::int64_t>(
-                    size, static_cast<std::int64_t>(kZipEndRecordSearchSpan))));
-                tailStart = size - static_cast<std::int64_t>(tail.size());
-                tail.resize(file->ReadAt(tailStart, tail.data(), tail.size()));
-                const auto hit = FindEndRecordSignature(
-                    reinterpret_cast<const std::uint8_t*>(tail.data()), tail.size());
-                if (hit) {
-                    m_endRecord.EndRecordPosition = tailStart + static_cast<std::int64_t>(*hit);
-                }
-            }
-        }
-        if (m_endRecord.EndRecordPosition >= 0) {
-            break;
-        }
-        const int disk = GetDiskNumber(m_drives, m_zipFileName);
-        if (disk <= 0) {
-            throw ZipException(NotValidZip(m_zipFileName));
-        }
-        if (!AskForLastDisk(m_prompter, Caption, disk)) {
-            return;
-        }
-        file = std::make_unique<InputFile>(m_zipFileName);
+    ZipEndRecordHit hit;
+    if (!FindEndRecordAskingForDisks(file, hit)) {
+        return;
     }
 
     // The record and the archive comment are inside the tail already read.
-    const size_t at = static_cast<size_t>(m_endRecord.EndRecordPosition - tailStart);
-    std::memcpy(&m_endRecord.Record, tail.data() + at, kZipEndRecordSize);
+    m_endRecord.EndRecordPosition = hit.position;
+    const size_t at = static_cast<size_t>(hit.position - hit.tailStart);
+    std::memcpy(&m_endRecord.Record, hit.tail.data() + at, kZipEndRecordSize);
     const TZipEndRecord& record = m_endRecord.Record;
     if (record.ThisDiskNo > kMaxDiskNumber || record.CentralDiskNo > kMaxDiskNumber) {
         throw ZipException(NotValidZip(m_zipFileName));
     }
-    if (at + kZipEndRecordSize + record.ZipCommentLen <= tail.size()) {
-        m_endRecord.Comment = tail.substr(at + kZipEndRecordSize, record.ZipCommentLen);
+    if (at + kZipEndRecordSize + record.ZipCommentLen <= hit.tail.size()) {
+        m_endRecord.Comment = hit.tail.substr(at + kZipEndRecordSize, record.ZipCommentLen);
     }
     if (record.TotalEntries == 0) {
         return;
@@ -186,61 +115,72 @@ void TZip::ReadDirectory() {
         }
         file = std::make_unique<InputFile>(m_zipFileName);
     }
-
-    // The entries. In a single-file archive the directory ends where the end
-    // record starts, which also finds it behind data put in front of the archive.
-    const std::int64_t start = record.ThisDiskNo != 0
-                                   ? static_cast<std::int64_t>(record.CentralOffset)
-                                   : m_endRecord.EndRecordPosition - record.CentralSize;
     try {
-        if (start < 0) {
-            throw BadCentralHeader{};
-        }
-        DirectoryReader reader(*file, start);
-        m_entries.reserve(record.TotalEntries);
-        // Reused across entries, so only the kept strings allocate.
-        std::string fixed;
-        std::string name;
-        std::string comment;
-        for (int i = 0; i < record.TotalEntries; ++i) {
-            fixed.clear();
-            if (!reader.Read(kZipCentralHeaderSize, fixed)) {
-                const int disk = GetDiskNumber(m_drives, m_zipFileName);
-                if (record.ThisDiskNo == 0 || disk == 0 || record.ThisDiskNo < disk ||
-                    !AskForDisk(m_prompter, m_drives, Caption, m_zipFileName, disk + 1)) {
-                    throw BadCentralHeader{};
-                }
-                file = std::make_unique<InputFile>(m_zipFileName);
-                reader.Reopen(*file);
-                --i;
-                continue;
-            }
-            TFileInfo entry;
-            std::memcpy(&entry.Header, fixed.data(), kZipCentralHeaderSize);
-            if (entry.Header.Signature != kZipCentralHeaderSignature) {
-                throw BadCentralHeader{};
-            }
-            if (i == 0) {
-                m_oemNames = UsesOemNames(entry.Header.HostSystem, entry.Header.FormatVersion);
-            }
-            name.clear();
-            comment.clear();
-            if (!reader.Read(entry.Header.FileNameLen, name) ||
-                !reader.Read(entry.Header.ExtraLen, entry.ExtraField) ||
-                !reader.Read(entry.Header.FileComLen, comment)) {
-                throw BadCentralHeader{};
-            }
-            entry.FileName = ConvertMemberName(name, m_oemNames, entry.Header.Flag);
-            entry.FileComment = ConvertMemberComment(comment, m_oemNames, entry.Header.Flag);
-            entry.Encrypted = (entry.Header.Flag & kZipFlagEncrypted) != 0;
-            m_entries.push_back(std::move(entry));
-        }
-    } catch (const BadCentralHeader&) {
-        m_entries.clear();
-        throw ZipException("Error reading CentralFileHeader.");
+        ReadEntries(file);
     } catch (...) {
         m_entries.clear();
         throw;
+    }
+}
+
+bool TZip::FindEndRecordAskingForDisks(std::unique_ptr<InputFile>& file, ZipEndRecordHit& hit) {
+    while (true) {
+        hit = FindEndRecord(file->Size(), ReaderOf(*file));
+        if (hit.position >= 0) {
+            return true;
+        }
+        m_endRecord.EndRecordPosition = -1;
+        const int disk = GetDiskNumber(m_drives, m_zipFileName);
+        if (disk <= 0) {
+            throw ZipException(NotValidZip(m_zipFileName));
+        }
+        if (!AskForLastDisk(m_prompter, Caption, disk)) {
+            return false;
+        }
+        file = std::make_unique<InputFile>(m_zipFileName);
+    }
+}
+
+void TZip::ReadEntries(std::unique_ptr<InputFile>& file) {
+    const TZipEndRecord& record = m_endRecord.Record;
+    // In a single-file archive the directory ends where the end record starts,
+    // which also finds it behind data put in front of the archive.
+    const std::int64_t start = record.ThisDiskNo != 0
+                                   ? static_cast<std::int64_t>(record.CentralOffset)
+                                   : m_endRecord.EndRecordPosition - record.CentralSize;
+    const ZipException badHeader("Error reading CentralFileHeader.");
+    if (start < 0) {
+        throw badHeader;
+    }
+    ZipDirectoryReader reader(ReaderOf(*file), start);
+    m_entries.reserve(record.TotalEntries);
+    std::string name;
+    std::string comment;
+    for (int i = 0; i < record.TotalEntries;) {
+        TFileInfo entry;
+        const auto result = reader.Next(entry.Header, name, entry.ExtraField, comment);
+        if (result == ZipDirectoryReader::Result::End) {
+            // The directory goes on on the next disk of a spanned set.
+            const int disk = GetDiskNumber(m_drives, m_zipFileName);
+            if (record.ThisDiskNo == 0 || disk == 0 || record.ThisDiskNo < disk ||
+                !AskForDisk(m_prompter, m_drives, Caption, m_zipFileName, disk + 1)) {
+                throw badHeader;
+            }
+            file = std::make_unique<InputFile>(m_zipFileName);
+            reader.Reopen(ReaderOf(*file), 0);
+            continue;
+        }
+        if (result == ZipDirectoryReader::Result::Bad) {
+            throw badHeader;
+        }
+        if (i == 0) {
+            m_oemNames = UsesOemNames(entry.Header.HostSystem, entry.Header.FormatVersion);
+        }
+        entry.FileName = ConvertMemberName(name, m_oemNames, entry.Header.Flag);
+        entry.FileComment = ConvertMemberComment(comment, m_oemNames, entry.Header.Flag);
+        entry.Encrypted = (entry.Header.Flag & kZipFlagEncrypted) != 0;
+        m_entries.push_back(std::move(entry));
+        ++i;
     }
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 // Unit untUnRar: the binding to the RAR extraction library, loaded at run time
 // by its bare name. The records and codes are the vendor's published interface
-// (archive/unrar_abi.h), so the vendor's library of the same name works too.
+// (archive/unrar_interface.h), so the vendor's library of the same name works too.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "archive/unrar_abi.h"
+#include "archive/unrar_interface.h"
 #include "platform/dynlib.h"
 
 namespace parevo {

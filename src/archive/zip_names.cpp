@@ -1,6 +1,7 @@
 #include "archive/zip_names.h"
 
-#include "platform/codepage.h"
+#include "archive/zip_format.h"
+#include "platform/text_encoding.h"
 
 namespace parevo {
 
@@ -35,18 +36,6 @@ std::string ConvertMemberName(std::string_view stored, bool oemNames, std::uint1
 std::string ConvertMemberComment(std::string_view stored, bool oemNames,
                                  std::uint16_t generalFlags) {
     return Decode(stored, oemNames, generalFlags);
-}
-
-std::optional<size_t> FindEndRecordSignature(const std::uint8_t* tail, size_t size) {
-    if (size < kZipEndRecordSize) {
-        return std::nullopt;
-    }
-    for (size_t i = size - kZipEndRecordSize + 1; i > 0; --i) {
-        if (ReadLe32(tail + i - 1) == kZipEndRecordSignature) {
-            return i - 1;
-        }
-    }
-    return std::nullopt;
 }
 
 }  // namespace parevo

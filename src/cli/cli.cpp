@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -123,11 +124,18 @@ void DryRunOne(const std::string& path, const TrimOptions& options, std::ostream
     out << "  output:       " << MakeOutputName(path, path, point.Title, options) << "\n";
 }
 
-}  // namespace
-
-int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-           Recycler& recycler) {
+// The command line's words, and which options it gave.
+struct ParsedCommandLine {
     CliOptions cli;
+    GivenOptions given;
+};
+
+// Parses the arguments; an exit code when the run ends here (help, version, a
+// parse error).
+std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                    std::ostream& err, ParsedCommandLine& parsed) {
+    CliOptions& cli = parsed.cli;
+    GivenOptions& given = parsed.given;
     CLI::App app{"Parevo: trims the 0x00/0xFF padding off the end of Nintendo DS ROM images.",
                  "parevo-cli"};
     app.add_option("FILE", cli.files, ".nds files (and .zip/.rar archives) to trim, in order")
@@ -136,7 +144,6 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                    "step size of the search, 1 to 2000 (default 500); larger is faster, smaller "
                    "cuts closer")
         ->type_name("N");
-    GivenOptions given;
     given.safeTrim = app.add_flag("--safe-trim,!--no-safe-trim", cli.safeTrim,
                                   "keep (or, with --no-safe-trim, do not keep) 100 extra bytes "
                                   "after the end of the game data");
@@ -199,13 +206,19 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         err << "Run with --help for more information.\n";
         return 2;
     }
+    return std::nullopt;
+}
 
+// The options of the run: the settings file's, then the command line's on top.
+// An exit code when the run ends here (a bad number, an unreadable settings file).
+std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& err,
+                               TrimOptions& options) {
+    const CliOptions& cli = parsed.cli;
     int byteJump = kDefaultByteJump;
     if (!cli.byteJump.empty() && !ParseByteJump(cli.byteJump, byteJump)) {
         err << "error: --byte-jump: \"" << cli.byteJump << "\" is not a whole number\n";
         return 2;
     }
-
     PlainOptionControls controls;
     if (!cli.noSettings) {
         const std::string settingsFile =
@@ -221,26 +234,32 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             return 2;
         }
     }
-    ApplyCommandLine(cli, given, byteJump, controls);
-    const TrimOptions options = ToTrimOptions(controls);
+    ApplyCommandLine(cli, parsed.given, byteJump, controls);
+    options = ToTrimOptions(controls);
+    return std::nullopt;
+}
 
-    if (cli.dryRun) {
-        int failed = 0;
-        for (const std::string& path : cli.files) {
-            try {
-                DryRunOne(path, options, out);
-            } catch (const std::exception& e) {
-                out.flush();
-                err << "error: " << e.what() << "\n";
-                ++failed;
-                if (!cli.keepGoing) {
-                    return 1;
-                }
+int DryRun(const CliOptions& cli, const TrimOptions& options, std::ostream& out,
+           std::ostream& err) {
+    int failed = 0;
+    for (const std::string& path : cli.files) {
+        try {
+            DryRunOne(path, options, out);
+        } catch (const std::exception& e) {
+            out.flush();
+            err << "error: " << e.what() << "\n";
+            ++failed;
+            if (!cli.keepGoing) {
+                return 1;
             }
         }
-        return failed == 0 ? 0 : 1;
     }
+    return failed == 0 ? 0 : 1;
+}
 
+// The batch over every file, with the archive components as the window has them.
+int Run(const CliOptions& cli, const TrimOptions& options, std::ostream& out, std::ostream& err,
+        Recycler& recycler) {
     SteadyTickCounter tick;
     TrimEnvironment env;
     env.AddLog = [&out](const std::string& line) { out << line << std::endl; };
@@ -251,9 +270,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     env.recycler = &recycler;
     env.tick = &tick;
 
-    // The archive components, as the window has them. Nobody is there to answer
-    // their questions: the batch prompter answers so that nothing is lost, and
-    // says what it was asked.
+    // Nobody is there to answer the components' questions: the batch prompter
+    // answers so that nothing is lost, and says what it was asked.
     BatchPrompter prompter(cli.password, [&](const std::string& text) {
         out.flush();
         err << "note: " << text << "\n";
@@ -293,6 +311,24 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         err << "error: " << e.what() << "\n";
         return 1;
     }
+}
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+           Recycler& recycler) {
+    ParsedCommandLine parsed;
+    if (const auto exit = ParseCommandLine(argc, argv, out, err, parsed)) {
+        return *exit;
+    }
+    TrimOptions options;
+    if (const auto exit = LoadOptions(parsed, err, options)) {
+        return *exit;
+    }
+    if (parsed.cli.dryRun) {
+        return DryRun(parsed.cli, options, out, err);
+    }
+    return Run(parsed.cli, options, out, err, recycler);
 }
 
 }  // namespace parevo

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_identity.h"
+
 namespace parevo {
 
 class InputFile {
@@ -28,17 +30,6 @@ class InputFile {
     std::string m_path;
     std::intptr_t m_handle;
 };
-
-// Which file a path names: device and inode on POSIX, volume serial and file
-// index on Windows.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t index = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of the file at `path`, or none when nothing can be found there.
-std::optional<FileIdentity> IdentityOf(const std::string& path);
 
 // True when both paths name one existing file (also through "." parts, letter
 // case on a case-insensitive disk, or hard links).

@@ -191,15 +191,6 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
     return done;
 }
 
-std::optional<FileIdentity> IdentityOf(const std::string& path) {
-    struct stat st {};
-    if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
-                        static_cast<std::uint64_t>(st.st_ino)};
-}
-
 std::optional<FileStamp> StampOf(const std::string& path) {
     struct stat st {};
     if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {

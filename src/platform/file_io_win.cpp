@@ -112,21 +112,6 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
     return done;
 }
 
-std::optional<FileIdentity> IdentityOf(const std::string& path) {
-    Handle h(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!h.Valid()) {
-        return std::nullopt;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(h.Get(), &info)) {
-        return std::nullopt;
-    }
-    return FileIdentity{
-        info.dwVolumeSerialNumber,
-        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
-}
-
 std::optional<FileStamp> StampOf(const std::string& path) {
     Handle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

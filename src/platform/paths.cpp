@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/text_encoding.h"
+
 namespace parevo {
 
 bool IsPathDelimiter(char c, PathStyle style) {
@@ -34,23 +36,10 @@ std::string ExtensionOf(std::string_view path, PathStyle style) {
 
 std::string ShortName(std::string_view fileName, PathStyle style) {
     constexpr size_t kLimit = 12;
-    if (style == PathStyle::Windows) {
-        if (fileName.size() <= kLimit) {
-            return std::string(fileName);
-        }
-        return std::string(fileName.substr(0, kLimit)) + "...";
-    }
-    // Count UTF-8 characters: every byte that is not a continuation byte starts one.
-    size_t characters = 0;
-    for (size_t i = 0; i < fileName.size(); ++i) {
-        if ((static_cast<unsigned char>(fileName[i]) & 0xC0) != 0x80) {
-            if (characters == kLimit) {
-                return std::string(fileName.substr(0, i)) + "...";
-            }
-            ++characters;
-        }
-    }
-    return std::string(fileName);
+    // Windows names are ANSI bytes; POSIX names are UTF-8, counted in characters.
+    const std::string first = style == PathStyle::Windows ? std::string(fileName.substr(0, kLimit))
+                                                          : FirstUtf8Characters(fileName, kLimit);
+    return first.size() < fileName.size() ? first + "..." : first;
 }
 
 }  // namespace parevo

@@ -9,31 +9,12 @@
 #include "platform/file_io.h"
 #include "platform/format.h"
 #include "platform/numbers.h"
+#include "platform/text_encoding.h"
 #include "settings/xml/xml_node.h"
 
 namespace parevo {
 
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') {
-            x = static_cast<char>(x - 'A' + 'a');
-        }
-        if (y >= 'A' && y <= 'Z') {
-            y = static_cast<char>(y - 'A' + 'a');
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // A decimal number with an optional fraction ("0", "-2", "1.5"); `zero` tells
 // whether it equals zero.
@@ -68,10 +49,10 @@ ConversionError::ConversionError(const std::string& fromType, const std::string&
     : Error(Format("Could not convert variant of type (%s) into type (%s)", {fromType, toType})) {}
 
 bool VariantToBoolean(std::string_view text) {
-    if (EqualsNoCase(text, "true")) {
+    if (SameTextIgnoringCase(text, "true")) {
         return true;
     }
-    if (EqualsNoCase(text, "false")) {
+    if (SameTextIgnoringCase(text, "false")) {
         return false;
     }
     bool zero = false;

@@ -6,6 +6,7 @@
 #include "archive/Zip.h"
 #include "platform/errors.h"
 #include "platform/file_io.h"
+#include "platform/member_path.h"
 
 namespace parevo {
 
@@ -131,32 +132,6 @@ void ConfigureArchiveComponents(TZip& zip, TDFUnRar& rar, StatusSink status) {
     rar.OnRarStatus = [status](TDFUnRar&, const std::string& message, TRarStatus) {
         RarRarStatus(status, message);
     };
-}
-
-bool MemberStaysInFolder(const std::string& memberName, PathStyle style) {
-    if (memberName.empty() || memberName.front() == '/' || memberName.front() == '\\' ||
-        memberName.find('\0') != std::string::npos) {
-        return false;
-    }
-    if (style == PathStyle::Windows && memberName.find(':') != std::string::npos) {
-        return false;  // a drive, or a stream of another file
-    }
-    if (memberName.size() >= 2 && memberName[1] == ':') {
-        return false;  // a drive letter
-    }
-    // Either separator counts: a name written on one system may be read on another.
-    size_t start = 0;
-    for (;;) {
-        const size_t end = memberName.find_first_of("/\\", start);
-        if (memberName.compare(start, end == std::string::npos ? std::string::npos : end - start,
-                               "..") == 0) {
-            return false;
-        }
-        if (end == std::string::npos) {
-            return true;
-        }
-        start = end + 1;
-    }
 }
 
 ArchiveStep MakeArchiveStep(TZip& zip, TDFUnRar& rar) {

@@ -22,11 +22,6 @@ void RarRarStatus(const StatusSink& status, const std::string& message);
 // progress, status and member events (status texts go to `status`).
 void ConfigureArchiveComponents(TZip& zip, TDFUnRar& rar, StatusSink status);
 
-// True when a member name joined to the archive's folder stays inside it: not
-// empty, not absolute, no drive letter, no ".." part, no NUL byte (which would
-// end the name early at the system boundary), and on Windows no ":" at all.
-bool MemberStaysInFolder(const std::string& memberName, PathStyle style = NativePathStyle());
-
 // The archive step over the window's two components.
 ArchiveStep MakeArchiveStep(TZip& zip, TDFUnRar& rar);
 

@@ -441,7 +441,7 @@ TEST_F(RarComponent, ADamagedHeaderEndsTheRunInsteadOfRepeatingForEver) {
 
 TEST_F(RarComponent, DamagedDataEndsTheRunWithItsError) {
     if (!fs::exists(FixturePath("test_read_format_rar_invalid1.rar"))) {
-        GTEST_SKIP() << "fixtures absent";
+        FAIL() << "fixtures missing (tests/fixtures)";
     }
     rar.SetFileName(FixturePath("test_read_format_rar_invalid1.rar"));
     test::WriteText(dir / "test", "existing");
@@ -492,7 +492,7 @@ class RarVolumes : public RarComponent {
   protected:
     void SetUp() override {
         if (!fs::exists(FixturePath("test_rar_multivolume_single_file.part1.rar"))) {
-            GTEST_SKIP() << "fixtures absent";
+            FAIL() << "fixtures missing (tests/fixtures)";
         }
         for (int i = 1; i <= 3; ++i) {
             const std::string name = "set.part" + std::to_string(i) + ".rar";

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "archive/ZipDlls.h"
+#include "archive/zip_format.h"
 #include "archive/zip_names.h"
-#include "platform/codepage.h"
 
 namespace parevo {
 namespace {
@@ -19,15 +19,6 @@ TEST(ZipNames, OemRuleFollowsHostAndFormatVersion) {
     EXPECT_FALSE(UsesOemNames(11, 20));
     EXPECT_FALSE(UsesOemNames(3, 30));  // Unix
     EXPECT_FALSE(UsesOemNames(10, 50));
-}
-
-TEST(ZipNames, Cp437UpperHalfBecomesUtf8AndAsciiStays) {
-    EXPECT_EQ(OemToNarrow("game.nds"), "game.nds");
-    // 0x80 Ç, 0x81 ü, 0xE1 ß, 0x9E peseta sign, 0xB0 light shade, 0xFF no-break space.
-    EXPECT_EQ(OemToNarrow("\x80\x81\xE1"), "\xC3\x87\xC3\xBC\xC3\x9F");
-    EXPECT_EQ(OemToNarrow("\x9E"), "\xE2\x82\xA7");
-    EXPECT_EQ(OemToNarrow("\xB0"), "\xE2\x96\x91");
-    EXPECT_EQ(OemToNarrow("\xFF"), "\xC2\xA0");
 }
 
 TEST(ZipNames, OemNamesAreConvertedAndSeparatorsFollowTheStyle) {

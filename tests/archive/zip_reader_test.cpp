@@ -309,7 +309,7 @@ class ZipFixtures : public ZipReader {
   protected:
     void SetUp() override {
         if (!std::filesystem::is_directory(folder)) {
-            GTEST_SKIP() << "no fixtures at " << folder;
+            FAIL() << "fixtures missing at " << folder;
         }
     }
     std::string folder = std::string(PAREVO_FIXTURES_DIR) + "/zip/";

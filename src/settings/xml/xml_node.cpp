@@ -1,11 +1,13 @@
 #include "settings/xml/xml_node.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <utility>
 
 #include "platform/file_io.h"
 #include "platform/format.h"
+#include "platform/text_encoding.h"
 #include "settings/xml/xml_parser.h"
 
 #ifndef _WIN32
@@ -38,11 +40,7 @@ std::string Variant::AsText() const {
 }
 
 TXMLNode::TXMLNode(std::string_view name) : m_name(name) {
-    for (char& c : m_name) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
+    std::transform(m_name.begin(), m_name.end(), m_name.begin(), AsciiLower);
 }
 
 TXMLNode::~TXMLNode() {

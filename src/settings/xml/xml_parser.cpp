@@ -1,10 +1,13 @@
 #include "settings/xml/xml_parser.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "platform/paths.h"
+#include "platform/text_encoding.h"
+#include "settings/xml/xml_scan.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -20,94 +23,9 @@
 
 namespace parevo {
 
-struct TXmlParser::StackNode {
-    const char* returnTo = nullptr;
-    std::string encoding;
-    std::string text;                      // an internal entity's replacement text
-    std::unique_ptr<TXmlParser> external;  // or the scanner holding an external one
-    const char* Begin() const { return external ? external->m_buffer.c_str() : text.c_str(); }
-};
+using namespace xml_scan;
 
 namespace {
-
-bool IsWs(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-bool IsNameStart(char ch) {
-    const auto c = static_cast<unsigned char>(ch);
-    return c == ':' || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-           (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || c >= 0xF8;
-}
-
-// Compares with the literal without running past the NUL that ends the data.
-bool StartsWith(const char* p, const char* literal) {
-    for (; *literal != 0; ++p, ++literal) {
-        if (*p != *literal) {
-            return false;
-        }
-    }
-    return true;
-}
-
-const char* SkipWs(const char* p) {
-    while (IsWs(*p)) {
-        ++p;
-    }
-    return p;
-}
-
-const char* EndOfData(const char* p) {
-    return p + std::strlen(p);
-}
-
-// The last byte of a part that runs to the end of the data; never before `start`.
-const char* LastByte(const char* start, const char* from) {
-    const char* end = EndOfData(from);
-    return end > start ? end - 1 : start;
-}
-
-// Bytes up to white space, ">" or the end; at least one byte unless at one of those.
-std::string Token(const char*& p, const char* stops = "") {
-    const char* s = p;
-    while (*p != 0 && !IsWs(*p) && *p != '>' && std::strchr(stops, *p) == nullptr) {
-        ++p;
-    }
-    return std::string(s, p);
-}
-
-// A quoted string at p (either quote); p moves past it. Unterminated: to the end.
-bool ReadQuoted(const char*& p, std::string& out) {
-    const char quote = *p;
-    if (quote != '"' && quote != '\'') {
-        return false;
-    }
-    const char* close = std::strchr(p + 1, quote);
-    if (close == nullptr) {
-        const char* end = EndOfData(p);
-        out.assign(p + 1, end);
-        p = end;
-    } else {
-        out.assign(p + 1, close);
-        p = close + 1;
-    }
-    return true;
-}
-
-TExternalID ReadExternalId(const char* p) {
-    TExternalID id;
-    if (StartsWith(p, "SYSTEM")) {
-        p = SkipWs(p + 6);
-        ReadQuoted(p, id.SystemId);
-    } else if (StartsWith(p, "PUBLIC")) {
-        p = SkipWs(p + 6);
-        ReadQuoted(p, id.PublicId);
-        p = SkipWs(p);
-        ReadQuoted(p, id.SystemId);
-    }
-    id.Final = p;
-    return id;
-}
 
 // A number in the runtime's integer syntax; `fallback` when it is none or too large.
 int ParseNumber(std::string_view text, bool hex, int fallback) {
@@ -161,41 +79,15 @@ bool Predefined(std::string_view name, char& out) {
     return true;
 }
 
-TAttrType AttrTypeOf(std::string_view word) {
-    static const std::pair<const char*, TAttrType> kTypes[] = {
-        {"CDATA", atCData},     {"ID", atID},
-        {"IDREF", atIdRef},     {"IDREFS", atIdRefs},
-        {"ENTITY", atEntity},   {"ENTITIES", atEntities},
-        {"NMTOKEN", atNmToken}, {"NMTOKENS", atNmTokens}};
-    for (const auto& [name, type] : kTypes) {
-        if (word == name) {
-            return type;
-        }
-    }
-    return atUnknown;
-}
-
-unsigned char Windows1252Byte(std::uint32_t codePoint) {
-    // Code points of 80-9F hex; the five undefined positions stand for themselves.
-    static const std::uint16_t kHigh[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    if (codePoint < 0x80) {
-        return static_cast<unsigned char>(codePoint);
-    }
-    for (int i = 0; i < 32; ++i) {
-        if (kHigh[i] == codePoint) {
-            return static_cast<unsigned char>(0x80 + i);
-        }
-    }
-    if (codePoint >= 0xA0 && codePoint <= 0xFF) {
-        return static_cast<unsigned char>(codePoint);
-    }
-    return 0xBF;
-}
-
 }  // namespace
+
+struct TXmlParser::StackNode {
+    const char* returnTo = nullptr;
+    std::string encoding;
+    std::string text;                      // an internal entity's replacement text
+    std::unique_ptr<TXmlParser> external;  // or the scanner holding an external one
+    const char* Begin() const { return external ? external->m_buffer.c_str() : text.c_str(); }
+};
 
 const char* PartKindName(TPartType kind) {
     static const char* const kNames[] = {
@@ -203,71 +95,6 @@ const char* PartKindName(TPartType kind) {
         "Start Tag", "Empty Tag",  "End Tag", "Text", "CDATA"};
     const int index = static_cast<int>(kind);
     return index >= 0 && index <= static_cast<int>(pkCData) ? kNames[index] : "";
-}
-
-std::string Utf8ToWindows1252(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    auto at = [&](std::size_t k) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k]));
-    };
-    while (i < n) {
-        const std::uint32_t b = at(i);
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++i;
-        } else if ((b & 0xE0) == 0xC0 && i + 1 < n) {
-            out += static_cast<char>(Windows1252Byte(((b & 0x1F) << 6) | (at(i + 1) & 0x3F)));
-            i += 2;
-        } else if ((b & 0xF0) == 0xE0 && i + 2 < n) {
-            out += static_cast<char>(Windows1252Byte(
-                ((b & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) | (at(i + 2) & 0x3F)));
-            i += 3;
-        } else {
-            // Not decodable: one 0xBF for the lead byte and the continuation bytes
-            // that follow it (at most three); a stray continuation byte is alone.
-            out += static_cast<char>(0xBF);
-            ++i;
-            if (b >= 0xC0) {
-                for (int k = 0; k < 3 && i < n && (at(i) & 0xC0) == 0x80; ++k) {
-                    ++i;
-                }
-            }
-        }
-    }
-    return out;
-}
-
-std::string TNvpList::Name(int index) const {
-    const TNvpNode* node = At(index);
-    return node ? node->Name : std::string();
-}
-
-std::string TNvpList::Value(int index) const {
-    const TNvpNode* node = At(index);
-    return node ? node->Value : std::string();
-}
-
-std::string TNvpList::Value(std::string_view name) const {
-    const TNvpNode* node = Node(name);
-    return node ? node->Value : std::string();
-}
-
-std::string TAttrList::Name(int index) const {
-    const TAttr* node = At(index);
-    return node ? node->Name : std::string();
-}
-
-std::string TAttrList::Value(int index) const {
-    const TAttr* node = At(index);
-    return node ? node->Value : std::string();
-}
-
-std::string TAttrList::Value(std::string_view name) const {
-    const TAttr* node = Node(name);
-    return node ? node->Value : std::string();
 }
 
 TXmlParser::TXmlParser() {
@@ -493,11 +320,7 @@ void TXmlParser::AnalyzeProlog() {
         m_standalone = m_attributes.Value("standalone") == "yes";
     }
     std::string encoding = m_attributes.Value("encoding");
-    for (char& c : encoding) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
+    std::transform(encoding.begin(), encoding.end(), encoding.begin(), AsciiUpper);
     m_currentEncoding = encoding.empty() ? "UTF-8" : encoding;
     const char* close = std::strstr(p + 5, "?>");
     m_curFinal = close != nullptr ? close + 1 : LastByte(p, p + 5);
@@ -841,321 +664,6 @@ bool TXmlParser::AnalyzeText() {
     m_partText = std::move(text);
     m_partKind = pkText;
     return true;
-}
-
-void TXmlParser::AnalyzeDtd() {
-    const char* p = m_curStart;
-    m_partKind = pkDtd;
-    m_partName.clear();
-    m_partText.clear();
-    if (p == m_dtdStart && m_stack.empty()) {
-        m_curFinal = m_dtdFinal;
-        m_next = m_curFinal + 1;
-        return;
-    }
-    const char* q = SkipWs(p + 9);
-    m_rootName = Token(q, "[");
-    q = SkipWs(q);
-    const TExternalID external = ReadExternalId(q);
-    q = SkipWs(external.Final);
-    // The external subset first, so that the internal one, read later, wins.
-    if (!external.SystemId.empty() || !external.PublicId.empty()) {
-        ReadExternalSubset(external.SystemId, external.PublicId, 0);
-    }
-    if (*q == '[') {
-        q = ReadSubset(q + 1, true, 0);
-        if (*q == ']') {
-            ++q;
-        }
-    }
-    const char* close = std::strchr(q, '>');
-    m_curFinal = close != nullptr ? close : LastByte(p, q);
-    m_next = m_curFinal + 1;
-    if (m_stack.empty()) {
-        m_dtdStart = p;
-        m_dtdFinal = m_curFinal;
-    }
-}
-
-void TXmlParser::ReadExternalSubset(const std::string& systemId, const std::string& publicId,
-                                    int depth) {
-    if (depth >= kMaxEntityDepth) {
-        return;
-    }
-    std::unique_ptr<TXmlParser> scanner = OpenCharged(nullptr, systemId, publicId);
-    if (!scanner) {
-        return;
-    }
-    const char* first = std::strstr(scanner->m_buffer.c_str(), "<!");
-    if (first == nullptr) {
-        return;
-    }
-    ++m_externalDepth;
-    m_semiFrom = m_semiAt = nullptr;
-    ReadSubset(first, false, depth + 1);
-    m_semiFrom = m_semiAt = nullptr;
-    --m_externalDepth;
-}
-
-void TXmlParser::ReadParEntity(const TEntityDef& entity, int depth) {
-    if (depth >= kMaxEntityDepth) {
-        return;
-    }
-    // A copy: the declarations read may replace this very entity.
-    const std::string text = entity.IsExternal() ? ExternalText(entity) : entity.Value;
-    if (!Budget(text.size() + 1)) {
-        return;
-    }
-    m_semiFrom = m_semiAt = nullptr;
-    ReadSubset(text.c_str(), false, depth + 1);
-    m_semiFrom = m_semiAt = nullptr;
-}
-
-const char* TXmlParser::ReadSubset(const char* p, bool internal, int depth) {
-    for (;;) {
-        p = SkipWs(p);
-        const char c = *p;
-        if (c == 0 || (c == ']' && internal)) {
-            return p;
-        }
-        if (StartsWith(p, "<!ELEMENT")) {
-            p = ReadElementDecl(p);
-        } else if (StartsWith(p, "<!ATTLIST")) {
-            p = ReadAttListDecl(p);
-        } else if (StartsWith(p, "<!ENTITY")) {
-            p = ReadEntityDecl(p);
-        } else if (StartsWith(p, "<!NOTATION")) {
-            p = ReadNotationDecl(p);
-        } else if (StartsWith(p, "<!--")) {
-            const char* close = std::strstr(p + 4, "-->");
-            const char* end = close != nullptr ? close + 3 : EndOfData(p);
-            TDtdElementRec rec;
-            rec.ElementType = deComment;
-            rec.Start = p;
-            rec.Final = end - 1;
-            DeclarationFound(rec);
-            p = end;
-        } else if (StartsWith(p, "<?")) {
-            const char* close = std::strstr(p + 2, "?>");
-            const char* end = close != nullptr ? close : EndOfData(p);
-            const char* nameEnd = p + 2;
-            while (nameEnd < end && !IsWs(*nameEnd) && *nameEnd != '?' && *nameEnd != '>') {
-                ++nameEnd;
-            }
-            TDtdElementRec rec;
-            rec.ElementType = dePI;
-            rec.Start = p;
-            rec.Target.assign(p + 2, nameEnd);
-            const char* rest = SkipWs(nameEnd);
-            rec.Content.assign(rest < end ? rest : end, end);
-            p = close != nullptr ? close + 2 : end;
-            rec.Final = p - 1;
-            DeclarationFound(rec);
-        } else if (StartsWith(p, "<![")) {
-            // Conditional sections are passed over whole.
-            const char* close = std::strstr(p + 3, "]]>");
-            p = close != nullptr ? close + 3 : EndOfData(p);
-        } else if (c == '%') {
-            const char* semi = FindSemicolon(p + 1);
-            if (semi == nullptr) {
-                ++p;  // a "%" that starts no reference is passed over alone
-                continue;
-            }
-            const std::string name(p + 1, semi);
-            p = semi + 1;
-            if (const TEntityDef* entity = m_parEntities.Node(name)) {
-                ReadParEntity(*entity, depth + 1);
-            }
-        } else {
-            ++p;
-        }
-    }
-}
-
-const char* TXmlParser::ReadElementDecl(const char* start) {
-    const char* q = SkipWs(start + 9);
-    const std::string name = Token(q, "(");
-    q = SkipWs(q);
-    const char* close = std::strchr(q, '>');
-    const char* end = close != nullptr ? close : EndOfData(q);
-    const char* modelEnd = end;
-    while (modelEnd > q && IsWs(modelEnd[-1])) {
-        --modelEnd;
-    }
-    const std::string model(q, modelEnd);
-    TElemType type = etAny;
-    if (model == "EMPTY") {
-        type = etEmpty;
-    } else if (!model.empty() && model[0] == '(') {
-        type = StartsWith(SkipWs(model.c_str() + 1), "#PCDATA") ? etMixed : etChildsOnly;
-    }
-    TElemDef* def = m_elements.Node(name);
-    if (def == nullptr) {
-        auto fresh = std::make_unique<TElemDef>();
-        fresh->Name = name;
-        def = m_elements.Add(std::move(fresh));
-        if (def == nullptr) {
-            return close != nullptr ? close + 1 : end;  // too many declarations
-        }
-    }
-    def->Definition = model;
-    def->ElemType = type;
-    TDtdElementRec rec;
-    rec.ElementType = deElement;
-    rec.Start = start;
-    rec.Final = close != nullptr ? close : LastByte(start, end);
-    rec.ElemDef = def;
-    DeclarationFound(rec);
-    return close != nullptr ? close + 1 : end;
-}
-
-const char* TXmlParser::ReadAttListDecl(const char* start) {
-    const char* q = SkipWs(start + 9);
-    const std::string elemName = Token(q);
-    TElemDef* def = m_elements.Node(elemName);
-    if (def == nullptr) {
-        auto fresh = std::make_unique<TElemDef>();
-        fresh->Name = elemName;
-        fresh->Definition = "ANY";
-        fresh->ElemType = etAny;
-        def = m_elements.Add(std::move(fresh));
-        if (def == nullptr) {
-            const char* close = std::strchr(q, '>');  // too many declarations
-            return close != nullptr ? close + 1 : EndOfData(q);
-        }
-    }
-    for (;;) {
-        q = SkipWs(q);
-        if (*q == 0 || *q == '>') {
-            break;
-        }
-        if (!IsNameStart(*q)) {
-            ++q;
-            continue;
-        }
-        auto attr = std::make_unique<TAttrDef>();
-        const char* declStart = q;
-        attr->Name = Token(q, "(\"'");
-        q = SkipWs(q);
-        if (*q == '(' || StartsWith(q, "NOTATION")) {
-            attr->AttrType = *q == '(' ? atEnumeration : atNotation;
-            if (*q != '(') {
-                attr->TypeDef = Token(q, "(");
-                q = SkipWs(q);
-            }
-            if (*q == '(') {
-                const char* close = std::strchr(q, ')');
-                const char* end = close != nullptr ? close + 1 : EndOfData(q);
-                attr->Notations.assign(q, end);
-                q = end;
-            }
-            if (attr->TypeDef.empty()) {
-                attr->TypeDef = attr->Notations;
-            }
-        } else {
-            attr->TypeDef = Token(q, "\"'");
-            attr->AttrType = AttrTypeOf(attr->TypeDef);
-        }
-        q = SkipWs(q);
-        if (*q == '#') {
-            const std::string keyword = Token(q, "\"'");
-            if (keyword == "#REQUIRED") {
-                attr->DefaultType = dtRequired;
-            } else if (keyword == "#FIXED") {
-                attr->DefaultType = dtFixed;
-                q = SkipWs(q);
-                ReadQuoted(q, attr->Value);
-            } else {
-                attr->DefaultType = dtImplied;
-            }
-        } else if (ReadQuoted(q, attr->Value)) {
-            attr->DefaultType = dtDefault;
-        }
-        const int existing = def->IndexOf(attr->Name);
-        if (existing >= 0) {
-            def->Remove(existing);
-        }
-        const TAttrDef* added = def->Add(std::move(attr));
-        if (added == nullptr) {
-            continue;
-        }
-        TDtdElementRec rec;
-        rec.ElementType = deAttList;
-        rec.Start = declStart;
-        rec.Final = q > declStart ? q - 1 : declStart;
-        rec.ElemDef = def;
-        rec.AttrDef = added;
-        DeclarationFound(rec);
-    }
-    return *q == '>' ? q + 1 : q;
-}
-
-const char* TXmlParser::ReadEntityDecl(const char* start) {
-    const char* q = SkipWs(start + 8);
-    bool parameter = false;
-    if (*q == '%' && IsWs(q[1])) {
-        parameter = true;
-        q = SkipWs(q + 1);
-    }
-    auto entity = std::make_unique<TEntityDef>();
-    entity->Name = Token(q, "\"'");
-    q = SkipWs(q);
-    if (!ReadQuoted(q, entity->Value)) {
-        const TExternalID id = ReadExternalId(q);
-        entity->SystemId = id.SystemId;
-        entity->PublicId = id.PublicId;
-        q = SkipWs(id.Final);
-        if (StartsWith(q, "NDATA")) {
-            q = SkipWs(q + 5);
-            entity->NotationName = Token(q);
-        }
-    }
-    const char* close = std::strchr(q, '>');
-    const char* end = close != nullptr ? close + 1 : EndOfData(q);
-    TSortedList<TEntityDef>& list = parameter ? m_parEntities : m_entities;
-    const int existing = list.IndexOf(entity->Name);
-    if (existing >= 0) {
-        list.Remove(existing);
-    }
-    const TEntityDef* added = list.Add(std::move(entity));
-    if (added == nullptr) {
-        return end;
-    }
-    TDtdElementRec rec;
-    rec.ElementType = parameter ? deParEntity : deEntity;
-    rec.Start = start;
-    rec.Final = end - 1;
-    rec.EntityDef = added;
-    DeclarationFound(rec);
-    return end;
-}
-
-const char* TXmlParser::ReadNotationDecl(const char* start) {
-    const char* q = SkipWs(start + 10);
-    auto notation = std::make_unique<TNotationDef>();
-    notation->Name = Token(q, "\"'");
-    q = SkipWs(q);
-    const TExternalID id = ReadExternalId(q);
-    notation->SystemId = id.SystemId;
-    notation->PublicId = id.PublicId;
-    q = id.Final;
-    const char* close = std::strchr(q, '>');
-    const char* end = close != nullptr ? close + 1 : EndOfData(q);
-    const int existing = m_notations.IndexOf(notation->Name);
-    if (existing >= 0) {
-        m_notations.Remove(existing);
-    }
-    const TNotationDef* added = m_notations.Add(std::move(notation));
-    if (added == nullptr) {
-        return end;
-    }
-    TDtdElementRec rec;
-    rec.ElementType = deNotation;
-    rec.Start = start;
-    rec.Final = end - 1;
-    rec.NotationDef = added;
-    DeclarationFound(rec);
-    return end;
 }
 
 std::unique_ptr<TXmlParser> TXmlParser::OpenExternal(const std::string& systemId,

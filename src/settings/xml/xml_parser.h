@@ -111,14 +111,27 @@ class TSortedList {
     std::vector<std::unique_ptr<T>> m_items;
 };
 
-class TNvpList : public TSortedList<TNvpNode> {
+// A sorted list of name-value pairs, read by index or by name.
+template <typename T>
+class TNamedValueList : public TSortedList<T> {
   public:
     // By index; outside the list the empty text.
-    std::string Name(int index) const;
-    std::string Value(int index) const;
+    std::string Name(int index) const {
+        const T* node = this->At(index);
+        return node ? node->Name : std::string();
+    }
+    std::string Value(int index) const {
+        const T* node = this->At(index);
+        return node ? node->Value : std::string();
+    }
     // By name; the empty text when absent.
-    std::string Value(std::string_view name) const;
+    std::string Value(std::string_view name) const {
+        const T* node = this->Node(name);
+        return node ? node->Value : std::string();
+    }
 };
+
+using TNvpList = TNamedValueList<TNvpNode>;
 
 enum TAttrValueType { avNormal, avImplied, avFixed, avDefault };
 enum TAttrType {
@@ -142,12 +155,7 @@ class TAttr : public TNvpNode {
     TAttrType AttrType = atUnknown;
 };
 
-class TAttrList : public TSortedList<TAttr> {
-  public:
-    std::string Name(int index) const;
-    std::string Value(int index) const;
-    std::string Value(std::string_view name) const;
-};
+using TAttrList = TNamedValueList<TAttr>;
 
 enum TDefaultType { dtDefault, dtRequired, dtImplied, dtFixed };
 
@@ -331,9 +339,5 @@ class TXmlParser {
     const char* m_semiFrom = nullptr;
     const char* m_semiAt = nullptr;
 };
-
-// The text translated from UTF-8 into Windows-1252; what cannot be decoded or has
-// no place in that code page becomes 0xBF.
-std::string Utf8ToWindows1252(std::string_view text);
 
 }  // namespace parevo
