@@ -13,6 +13,7 @@
 #include "platform/errors.h"
 #include "platform/file_io.h"
 #include "platform/numbers.h"
+#include "platform/program_location.h"
 #include "settings/appmanager.h"
 #include "settings/option_controls.h"
 #include "settings/settings.h"

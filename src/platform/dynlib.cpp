@@ -1,5 +1,7 @@
 #include "platform/dynlib.h"
 
+#include "platform/program_location.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -10,35 +12,20 @@
 
 namespace parevo {
 
-namespace {
-
-#ifndef _WIN32
-// The folder of the running program, with a trailing separator; empty when
-// unknown.
-std::string ExecutableFolder() {
-#if defined(__linux__)
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        return self.parent_path().string() + "/";
-    }
-#endif
-    return {};
-}
-#endif
-
-}  // namespace
-
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& fileName) {
 #ifndef _WIN32
-    // A bare name is looked for beside the program first, as Windows does: the
-    // system's search uses the RUNPATH of whichever object calls dlopen, and under
-    // a sanitizer that is the sanitizer's runtime, not the program.
+    // A bare name is looked for beside the program first, as Windows does, then
+    // in an installed tree's private library folder: the system's search uses the
+    // RUNPATH of whichever object calls dlopen, and under a sanitizer that is the
+    // sanitizer's runtime, not the program.
     if (fileName.find('/') == std::string::npos) {
-        const std::string folder = ExecutableFolder();
-        std::error_code ec;
-        if (!folder.empty() && std::filesystem::is_regular_file(folder + fileName, ec)) {
-            if (void* handle = ::dlopen((folder + fileName).c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        const std::string folder = RunningExecutableFolder();
+        for (const std::string& where : {folder, folder + kPrivateLibraryFolder}) {
+            std::error_code ec;
+            if (folder.empty() || !std::filesystem::is_regular_file(where + fileName, ec)) {
+                continue;
+            }
+            if (void* handle = ::dlopen((where + fileName).c_str(), RTLD_NOW | RTLD_LOCAL)) {
                 return std::unique_ptr<DynamicLibrary>(new DynamicLibrary(handle));
             }
         }

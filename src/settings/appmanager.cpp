@@ -6,14 +6,12 @@
 #include <system_error>
 
 #include "platform/file_io.h"
+#include "platform/program_location.h"
 
 #ifndef _WIN32
 #include <unistd.h>
 #else
 #include <windows.h>
-#endif
-#ifdef __APPLE__
-#include <mach-o/dyld.h>
 #endif
 
 namespace parevo {
@@ -69,29 +67,16 @@ std::string ChooseDataPath(const std::string& exeFolder, const ConfigEnvironment
     const std::string portable = exeFolder + "data" + sep;
     // The settings file is replaced through a file beside it, so the folder must
     // take new files; a settings file shipped in a folder the user cannot write
-    // would otherwise fail every save.
-    if (FolderExists(portable) ? Writable(portable)
-                               : Writable(exeFolder.empty() ? "." : exeFolder)) {
+    // would otherwise fail every save. An installed program is shared by every
+    // user of the machine (and root could write its folder): it never keeps
+    // settings beside itself.
+    if (!IsInstalledTree(exeFolder) &&
+        (FolderExists(portable) ? Writable(portable)
+                                : Writable(exeFolder.empty() ? "." : exeFolder))) {
         return portable;
     }
     const std::string config = UserConfigFolder(env);
     return config.empty() ? portable : config;
-}
-
-std::string RunningExecutablePath() {
-#if defined(_WIN32)
-    char buffer[MAX_PATH * 4];
-    const DWORD n = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-#elif defined(__APPLE__)
-    char buffer[4096];
-    uint32_t size = sizeof buffer;
-    return _NSGetExecutablePath(buffer, &size) == 0 ? std::string(buffer) : std::string();
-#else
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : self.string();
-#endif
 }
 
 TAppManager::TAppManager(const std::string& executablePath, OptionControls& controls,

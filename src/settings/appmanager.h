@@ -28,13 +28,10 @@ ConfigEnvironment CurrentConfigEnvironment();
 std::string UserConfigFolder(const ConfigEnvironment& env);
 
 // The data folder, ending in a separator: "data" beside the executable when that
-// folder is writable (or can be created) or already holds settings.xml (a
-// portable install); otherwise the user's configuration folder, so an install in
-// a system folder still keeps its settings. `exeFolder` ends in a separator.
+// folder can take new files (a build folder, an unpacked portable copy) and the
+// program does not run from an installed tree; otherwise the user's
+// configuration folder. `exeFolder` ends in a separator.
 std::string ChooseDataPath(const std::string& exeFolder, const ConfigEnvironment& env);
-
-// The full path of the running executable; empty when the system cannot tell.
-std::string RunningExecutablePath();
 
 class TAppManager {
   public:

@@ -351,12 +351,16 @@ TEST(AppManager, DataFolderChoice) {
     manager.Init();
     EXPECT_EQ(manager.DataPath(), home / ".config/parevo/");
     EXPECT_TRUE(std::filesystem::is_directory(home / ".config/parevo"));
-}
 
-TEST(AppManager, RunningExecutablePath) {
-    const std::string path = RunningExecutablePath();
-    ASSERT_FALSE(path.empty());
-    EXPECT_EQ(std::filesystem::path(path).filename(), "settings_tests");
+    // An installed tree (its private library folder beside the programs' folder)
+    // keeps its settings in the user's folder even where it could write beside
+    // itself, as root can.
+    TempDir tree;
+    std::filesystem::create_directories(tree / "bin");
+    std::filesystem::create_directories(tree / "lib/parevo");
+    EXPECT_EQ(ChooseDataPath(tree / "bin/", {"", home.Path(), ""}), home / ".config/parevo/");
+    std::filesystem::remove(tree / "lib/parevo");
+    EXPECT_EQ(ChooseDataPath(tree / "bin/", {"", home.Path(), ""}), tree / "bin/data/");
 }
 
 }  // namespace
