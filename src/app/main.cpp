@@ -1,5 +1,5 @@
 #include <QApplication>
-#include <QFileInfo>
+#include <QDir>
 #include <csignal>
 
 #include "app/trimmer.h"
@@ -17,12 +17,9 @@ int main(int argc, char** argv) {
     form.show();
 
     // Files named on the command line ("Open with", a launcher) are added as if
-    // dropped. Qt has taken its own options out of argv by now.
-    QStringList files;
-    for (int i = 1; i < argc; ++i) {
-        files << QFileInfo(QString::fromLocal8Bit(argv[i])).absoluteFilePath();
-    }
-    form.FormDropFiles(files);
+    // dropped. Qt has taken its own options out of the arguments by now.
+    form.FormDropFiles(
+        parevo::CommandLinePaths(QApplication::arguments().mid(1), QDir::currentPath()));
 
     return QApplication::exec();
 }

@@ -142,6 +142,17 @@ QString StartFolder() {
 
 }  // namespace
 
+QStringList CommandLinePaths(const QStringList& arguments, const QString& folder) {
+    QStringList paths;
+    const QDir base(folder);
+    for (const QString& argument : arguments) {
+        if (!argument.isEmpty()) {
+            paths << QDir::cleanPath(base.absoluteFilePath(argument));
+        }
+    }
+    return paths;
+}
+
 QString TForm1::Caption() {
     return QStringLiteral("Parevo v1.3 | NDS Rom Trimmer - 9.10.07");
 }
@@ -613,10 +624,17 @@ void TForm1::AddLog(const std::string& line) {
 // ---- Status line and output folder ----------------------------------------------
 
 void TForm1::SetProgressText(const std::string& text) {
+    const QRect before = m_progressText->geometry();
     m_progressText->setText(FromNarrow(text));
     PlaceProgressText();
-    // The core holds the thread: paint now, not when the run is over.
-    m_progressText->repaint();
+    // The core holds the thread: paint now, not when the run is over. A shorter
+    // text uncovers part of the panel, which must lose the old text at once too.
+    const QRect after = m_progressText->geometry();
+    if (after.contains(before)) {
+        m_progressText->repaint();
+    } else {
+        m_panel->repaint(before.united(after));
+    }
     Breathe();
 }
 
@@ -670,6 +688,7 @@ void TForm1::TrimGamesClick() {
         return;
     }
     SetRunning(true);
+    m_breath.invalidate();  // the first report of a run lets the window paint
     SetMarks(0);
     const int count = m_dropGames->count();
     m_progress->SetMaxValue(count);

@@ -52,6 +52,10 @@ struct TForm1Services {
     Recycler* recycler = nullptr;  // none: the desktop's trash
 };
 
+// The files and folders named on the command line, as full paths in the order
+// given (a drop delivers full paths; a relative name is taken from `folder`).
+QStringList CommandLinePaths(const QStringList& arguments, const QString& folder);
+
 class TForm1 : public QWidget, public OptionControls {
     Q_OBJECT
   public:
