@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -50,6 +51,8 @@ constexpr int kProgressTextMinLeft = 8;  // never past the log's left edge
 // (when the core reports), so it keeps painting and answers the desktop's
 // "are you alive" checks without a second thread.
 constexpr qint64 kBreathInterval = 50;
+// Shortest time between two paints of a running count in the status line.
+constexpr qint64 kStatusFrame = 16;
 
 const char* const kVersion = "1.3";
 
@@ -119,6 +122,23 @@ class TRomEntry final : public QListWidgetItem {
 };
 
 // The local files and folders of a drag, in the order delivered.
+// True when two texts differ only in their figures (decimal or upper-case hex
+// digits), as one progress report differs from the one before.
+bool OnlyNumbersDiffer(const QString& a, const QString& b) {
+    if (a.size() != b.size()) {
+        // Figures may grow by a digit; compare with the figures taken out.
+        static const QRegularExpression figures(QStringLiteral("[0-9A-F]+"));
+        return QString(a).remove(figures) == QString(b).remove(figures);
+    }
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const bool figure = a[i].isDigit() || (a[i] >= QLatin1Char('A') && a[i] <= QLatin1Char('F'));
+        if (a[i] != b[i] && !figure) {
+            return false;
+        }
+    }
+    return true;
+}
+
 QStringList LocalPaths(const QMimeData* mime) {
     QStringList paths;
     if (mime == nullptr || !mime->hasUrls()) {
@@ -624,18 +644,33 @@ void TForm1::AddLog(const std::string& line) {
 // ---- Status line and output folder ----------------------------------------------
 
 void TForm1::SetProgressText(const std::string& text) {
-    const QRect before = m_progressText->geometry();
-    m_progressText->setText(FromNarrow(text));
-    PlaceProgressText();
-    // The core holds the thread: paint now, not when the run is over. A shorter
-    // text uncovers part of the panel, which must lose the old text at once too.
-    const QRect after = m_progressText->geometry();
-    if (after.contains(before)) {
-        m_progressText->repaint();
+    const QString shown = FromNarrow(text);
+    // A count that runs on (the search reports every 100 steps, which can be
+    // tens of thousands of times a second) is shown at most once a frame:
+    // laying out and painting each one would make the search many times
+    // slower. Any other text shows at once.
+    if (OnlyNumbersDiffer(shown, m_progressText->text()) && m_statusPainted.isValid() &&
+        m_statusPainted.elapsed() < kStatusFrame) {
+        m_pendingStatus = shown;
     } else {
-        m_panel->repaint(before.united(after));
+        ShowProgressText(shown);
     }
     Breathe();
+}
+
+void TForm1::ShowProgressText(const QString& text) {
+    m_pendingStatus.reset();
+    m_statusPainted.restart();
+    if (text == m_progressText->text()) {
+        return;
+    }
+    const QRect before = m_progressText->geometry();
+    m_progressText->setText(text);
+    PlaceProgressText();
+    // The core holds the thread: paint now, not when the run is over. A shorter
+    // text uncovers part of the panel, which must lose the old text too.
+    const QRect after = m_progressText->geometry();
+    m_panel->repaint(after.contains(before) ? after : before.united(after));
 }
 
 void TForm1::PlaceProgressText() {
@@ -720,6 +755,9 @@ void TForm1::TrimGamesClick() {
     } catch (...) {
         error = "The run stopped on an unknown error.";
     }
+    if (m_pendingStatus) {
+        ShowProgressText(*m_pendingStatus);
+    }
     SetRunning(false);
     if (error) {
         ShowError(*error);
@@ -763,6 +801,9 @@ void TForm1::Breathe() {
         return;
     }
     if (!m_breath.isValid() || m_breath.elapsed() >= kBreathInterval) {
+        if (m_pendingStatus) {
+            ShowProgressText(*m_pendingStatus);
+        }
         QCoreApplication::processEvents();
         m_breath.restart();
     }

@@ -193,7 +193,7 @@ TEST_F(RunTest, AnEmptyListGivesAGaugeOf0Of0AndNoLogLine) {
     EXPECT_TRUE(prompter.messages.empty());
 }
 
-TEST_F(RunTest, TheStatusLineIsPaintedAtEachTextWithItsRightEdgeFixed) {
+TEST_F(RunTest, TheStatusLineShowsEachTextAtOnceWithItsRightEdgeFixed) {
     auto* status = Find<QLabel>(*window, "ProgressText");
     PaintedTexts painted(status);
     // A long padding and a small jump: the search reports as it goes.
@@ -207,7 +207,8 @@ TEST_F(RunTest, TheStatusLineIsPaintedAtEachTextWithItsRightEdgeFixed) {
     ASSERT_TRUE(prompter.messages.empty()) << prompter.messages[0].text;
 
     const QStringList& t = painted.texts;
-    EXPECT_TRUE(t.contains("1407 bytes jumped. sanity check: $FF $FF $FF")) << t.join('|').toStdString();
+    // The search's count shows as it starts (later counts at most once a frame).
+    EXPECT_TRUE(t.contains("7 bytes jumped. sanity check: $FF $FF $FF")) << t.join('|').toStdString();
     EXPECT_TRUE(t.contains("saving to disk..."));
     EXPECT_TRUE(t.contains("trim complete, file saved."));
     EXPECT_TRUE(t.contains("extracting .nds file... ")) << "the zip's text, one blank at the end";
