@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include <QGuiApplication>
-#include <QPointer>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>

@@ -28,7 +28,8 @@ std::vector<ButtonChoice> ButtonsOf(DialogButtons buttons) {
         case DialogButtons::Ok:
             return {{QMessageBox::Ok, DialogResult::Ok}};
         case DialogButtons::OkCancel:
-            return {{QMessageBox::Ok, DialogResult::Ok}, {QMessageBox::Cancel, DialogResult::Cancel}};
+            return {{QMessageBox::Ok, DialogResult::Ok},
+                    {QMessageBox::Cancel, DialogResult::Cancel}};
         case DialogButtons::YesNo:
             return {{QMessageBox::Yes, DialogResult::Yes}, {QMessageBox::No, DialogResult::No}};
         case DialogButtons::YesNoCancel:

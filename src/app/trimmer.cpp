@@ -121,7 +121,6 @@ class TRomEntry final : public QListWidgetItem {
     TPathObj m_pathObj;
 };
 
-// The local files and folders of a drag, in the order delivered.
 // True when two texts differ only in their figures (decimal or upper-case hex
 // digits), as one progress report differs from the one before.
 bool OnlyNumbersDiffer(const QString& a, const QString& b) {
@@ -131,7 +130,8 @@ bool OnlyNumbersDiffer(const QString& a, const QString& b) {
         return QString(a).remove(figures) == QString(b).remove(figures);
     }
     for (qsizetype i = 0; i < a.size(); ++i) {
-        const bool figure = a[i].isDigit() || (a[i] >= QLatin1Char('A') && a[i] <= QLatin1Char('F'));
+        const bool figure =
+            a[i].isDigit() || (a[i] >= QLatin1Char('A') && a[i] <= QLatin1Char('F'));
         if (a[i] != b[i] && !figure) {
             return false;
         }
@@ -139,6 +139,7 @@ bool OnlyNumbersDiffer(const QString& a, const QString& b) {
     return true;
 }
 
+// The local files and folders of a drag, in the order delivered.
 QStringList LocalPaths(const QMimeData* mime) {
     QStringList paths;
     if (mime == nullptr || !mime->hasUrls()) {
@@ -381,17 +382,17 @@ void TForm1::CreateOptionPages() {
     m_trimGames->setAccessibleName(QStringLiteral("Trim Games"));
     connect(m_trimGames, &QPushButton::clicked, this, &TForm1::TrimGamesClick);
 
-    m_deleteSource = MakeCheckBox(m_pathPage, "DeleteSource",
-                                  QStringLiteral("Delete source after trim"),
-                                  QRect(272, 88, 153, 17), false);
+    m_deleteSource =
+        MakeCheckBox(m_pathPage, "DeleteSource", QStringLiteral("Delete source after trim"),
+                     QRect(272, 88, 153, 17), false);
 
     // "Advanced Options": the search and the naming.
     m_optionsPage = new QWidget();
     m_optionsPage->setObjectName(QStringLiteral("OptionsPage"));
     m_optionPages->addTab(m_optionsPage, QStringLiteral("Advanced Options"));
 
-    m_safeTrim =
-        MakeCheckBox(m_optionsPage, "SafeTrim", QStringLiteral("Safe trim"), QRect(10, 10, 60, 17), true);
+    m_safeTrim = MakeCheckBox(m_optionsPage, "SafeTrim", QStringLiteral("Safe trim"),
+                              QRect(10, 10, 60, 17), true);
     m_safeTrim->setToolTip(Lines({"leave extra space after the end of the rom",
                                   "to make sure overtrimming does not occur.  This",
                                   "acts as a second level of protection in addition",
@@ -417,18 +418,19 @@ void TForm1::CreateOptionPages() {
     PlaceAfter(m_appendText, appendLabel);
     m_appendText->setAcceptDrops(false);  // files dropped here go to the ROM list
     m_appendText->setAccessibleName(QStringLiteral("Append text"));
-    m_appendText->setToolTip(Lines({"specify text to append to the end of the filename.",
-                                    "If blank, the output file will overwrite the source",
-                                    "unless you have specified a different directory to save to."}));
+    m_appendText->setToolTip(
+        Lines({"specify text to append to the end of the filename.",
+               "If blank, the output file will overwrite the source",
+               "unless you have specified a different directory to save to."}));
 
-    m_trimSceneNumber = MakeCheckBox(m_optionsPage, "TrimSceneNumber",
-                                     QStringLiteral("Trim scene number"), QRect(210, 34, 111, 17),
-                                     false);
+    m_trimSceneNumber =
+        MakeCheckBox(m_optionsPage, "TrimSceneNumber", QStringLiteral("Trim scene number"),
+                     QRect(210, 34, 111, 17), false);
     m_trimSceneNumber->setToolTip(
         Lines({"trim scene number from the rom filename before saving."}));
-    m_headerRomName = MakeCheckBox(m_optionsPage, "HeaderRomName",
-                                   QStringLiteral("Use name in rom header"),
-                                   QRect(210, 58, 151, 17), false);
+    m_headerRomName =
+        MakeCheckBox(m_optionsPage, "HeaderRomName", QStringLiteral("Use name in rom header"),
+                     QRect(210, 58, 151, 17), false);
 
     m_optionPages->setCurrentWidget(m_pathPage);
     m_optionPages->hide();
@@ -437,9 +439,9 @@ void TForm1::CreateOptionPages() {
 void TForm1::SetKeyboardOrder() {
     // Within the list area the log comes first; then the option pages, each
     // page in its own order. Qt skips what is hidden or disabled.
-    const QList<QWidget*> order{m_log,       m_dropGames,      m_optionPages,     m_path,
-                                m_trimGames, m_customPath,     m_deleteSource,    m_appendText,
-                                m_trimSceneNumber, m_safeTrim, m_byteJump, m_headerRomName};
+    const QList<QWidget*> order{
+        m_log,          m_dropGames,  m_optionPages,     m_path,     m_trimGames, m_customPath,
+        m_deleteSource, m_appendText, m_trimSceneNumber, m_safeTrim, m_byteJump,  m_headerRomName};
     for (qsizetype i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }
@@ -468,7 +470,7 @@ void TForm1::CreateTrimEnvironment() {
     // The zip component would make an empty archive where the file has gone
     // since it was dropped; that is an error to show, not a file to create.
     m_env.archiveStep = [step = MakeArchiveStep(*m_zip, *m_rar)](ArchiveStepState& state,
-                                                                const TrimEnvironment& env) {
+                                                                 const TrimEnvironment& env) {
         const InputFile archive(state.entryPath);
         step(state, env);
     };
@@ -488,8 +490,8 @@ void TForm1::TimerTimer() {
 }
 
 void TForm1::LoadPreferences() {
-    m_appManager = std::make_unique<TAppManager>(m_services.executablePath, *this,
-                                                 m_services.config);
+    m_appManager =
+        std::make_unique<TAppManager>(m_services.executablePath, *this, m_services.config);
     std::optional<std::string> error;
     try {
         m_appManager->Init();

@@ -154,9 +154,9 @@ class TForm1 : public QWidget, public OptionControls {
     bool m_closeDeferred = false;
     bool m_changingMarks = false;  // the program, not the user, sets check marks
     QElapsedTimer m_breath;
-    QElapsedTimer m_statusPainted;          // when the status line last changed
+    QElapsedTimer m_statusPainted;           // when the status line last changed
     std::optional<QString> m_pendingStatus;  // a count not shown yet
-    QString m_scrollTarget;  // folder to keep in view while the tree loads
+    QString m_scrollTarget;                  // folder to keep in view while the tree loads
 
     QFrame* m_panel = nullptr;
     QListWidget* m_dropGames = nullptr;

@@ -54,40 +54,49 @@ class WhenModal {
     bool m_done = false;
 };
 
-QStringList ButtonTexts(QMessageBox* box) {
-    QStringList texts;
-    for (QAbstractButton* b : box->buttons()) {
-        texts << b->text().remove('&');
+// What a message box showed, read while it was open.
+struct SeenBox {
+    QString caption;
+    QString text;
+    QStringList buttons;  // sorted, without their "&"
+    QString defaultButton;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+
+    explicit SeenBox(QMessageBox* box = nullptr) {
+        if (box == nullptr) {
+            return;
+        }
+        caption = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton* b : box->buttons()) {
+            buttons << b->text().remove('&');
+        }
+        buttons.sort();
+        if (box->defaultButton() != nullptr) {
+            defaultButton = box->defaultButton()->text().remove('&');
+        }
+        icon = box->icon();
     }
-    texts.sort();
-    return texts;
-}
+};
 
 TEST(QtPrompterTest, AMessageBoxHasTheCaptionTextButtonsAndDefaultAsked) {
     QtPrompter prompter;
-    QString caption, text;
-    QStringList buttons;
-    QString defaultButton;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    SeenBox seen;
     WhenModal closer([&](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
         ASSERT_NE(box, nullptr);
-        caption = box->windowTitle();
-        text = box->text();
-        buttons = ButtonTexts(box);
-        icon = box->icon();
-        defaultButton = box->defaultButton()->text().remove('&');
+        seen = SeenBox(box);
         box->button(QMessageBox::No)->click();
     });
     const DialogResult r = prompter.ShowMessage("Parevo", "Extract the damaged file?",
                                                 DialogButtons::YesNoCancel, DialogIcon::Warning, 1);
     EXPECT_TRUE(closer.Handled());
     EXPECT_EQ(r, DialogResult::No);
-    EXPECT_EQ(caption, "Parevo");
-    EXPECT_EQ(text, "Extract the damaged file?");
-    EXPECT_EQ(buttons, (QStringList{"Cancel", "No", "Yes"}));
-    EXPECT_EQ(defaultButton, "No");
-    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_EQ(seen.caption, "Parevo");
+    EXPECT_EQ(seen.text, "Extract the damaged file?");
+    EXPECT_EQ(seen.buttons, (QStringList{"Cancel", "No", "Yes"}));
+    EXPECT_EQ(seen.defaultButton, "No");
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
 }
 
 TEST(QtPrompterTest, AMessageBoxClosedWithoutAButtonBacksOut) {
@@ -130,21 +139,19 @@ TEST_F(ErrorBoxTest, ARunErrorIsARealBoxWithOkCaptionedWithTheTitle) {
     TForm1 window(services);  // its own, real message boxes
     window.show();
     window.FormDropFiles({Q(dir / "missing.nds")});
-    QString caption, text;
-    QStringList buttons;
+    SeenBox seen;
     WhenModal closer([&](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
         ASSERT_NE(box, nullptr);
-        caption = box->windowTitle();
-        text = box->text();
-        buttons = ButtonTexts(box);
+        seen = SeenBox(box);
         box->button(QMessageBox::Ok)->click();
     });
     window.TrimGamesClick();
     EXPECT_TRUE(closer.Handled());
-    EXPECT_EQ(caption, "Parevo");
-    EXPECT_TRUE(text.contains("missing.nds")) << text.toStdString();
-    EXPECT_EQ(buttons, QStringList{"OK"});
+    EXPECT_EQ(seen.caption, "Parevo");
+    EXPECT_TRUE(seen.text.contains("missing.nds")) << seen.text.toStdString();
+    EXPECT_EQ(seen.buttons, QStringList{"OK"});
+    EXPECT_EQ(seen.icon, QMessageBox::Critical);
 }
 
 TEST(ProgressFormTest, TheDialogIsLaidOutCentredAndCancels) {

@@ -199,7 +199,9 @@ TEST_F(RunTest, TheStatusLineShowsEachTextAtOnceWithItsRightEdgeFixed) {
     // A long padding and a small jump: the search reports as it goes.
     RomBuilder().Title("BIG").DataUpTo(4000).PadTo(400000).WriteTo(dir / "big.nds");
     ZipWithRom("pack.zip", "game.nds");
-    RarBuilder().AddText("readme.txt", "hi").AddFile("inner.nds", RomBytes("RARRED"))
+    RarBuilder()
+        .AddText("readme.txt", "hi")
+        .AddFile("inner.nds", RomBytes("RARRED"))
         .WriteTo(dir / "pack.rar");
     window->FormDropFiles({Q(dir / "big.nds"), Q(dir / "pack.zip"), Q(dir / "pack.rar")});
     window->SetByteJump(7);
@@ -208,7 +210,8 @@ TEST_F(RunTest, TheStatusLineShowsEachTextAtOnceWithItsRightEdgeFixed) {
 
     const QStringList& t = painted.texts;
     // The search's count shows as it starts (later counts at most once a frame).
-    EXPECT_TRUE(t.contains("7 bytes jumped. sanity check: $FF $FF $FF")) << t.join('|').toStdString();
+    EXPECT_TRUE(t.contains("7 bytes jumped. sanity check: $FF $FF $FF"))
+        << t.join('|').toStdString();
     EXPECT_TRUE(t.contains("saving to disk..."));
     EXPECT_TRUE(t.contains("trim complete, file saved."));
     EXPECT_TRUE(t.contains("extracting .nds file... ")) << "the zip's text, one blank at the end";
@@ -340,8 +343,9 @@ class AgreementTest : public RunTest {
         ZipBuilder().Stored("readme.txt", "hi").WriteTo(folder + "/empty.zip");
         RarBuilder().AddFile("rarred.nds", RomBytes("RARRED")).WriteTo(folder + "/pack.rar");
         WriteText(folder + "/notes.txt", "not a rom");
-        return {folder + "/plain.nds", folder + "/pack.zip",  folder + "/empty.zip",
-                folder + "/0042 - Scene Game (E).nds", folder + "/notes.txt", folder + "/pack.rar"};
+        return {folder + "/plain.nds", folder + "/pack.zip",
+                folder + "/empty.zip", folder + "/0042 - Scene Game (E).nds",
+                folder + "/notes.txt", folder + "/pack.rar"};
     }
 
     QStringList RunCli(const std::vector<std::string>& files, const QStringList& options) {
@@ -378,7 +382,9 @@ TEST_F(AgreementTest, SameFilesAndLogLinesAsTheCommandLine) {
              w.SetByteJump(7);
              w.SetAppendText("");
          }},
-        {"scene number cut", {"--trim-scene-number", "--append", "_s"}, [](TForm1& w) {
+        {"scene number cut",
+         {"--trim-scene-number", "--append", "_s"},
+         [](TForm1& w) {
              w.SetTrimSceneNumber(true);
              w.SetAppendText("_s");
          }},

@@ -35,7 +35,7 @@ namespace fs = std::filesystem;
 struct ControlRow {
     const char* name;
     const char* parent;
-    QRect rect;      // a width or height of 0: the natural size of the text
+    QRect rect;  // a width or height of 0: the natural size of the text
     const char* text;
     bool growsToText;  // wider when the font standing in for the layout's is wider
 };
@@ -255,10 +255,9 @@ TEST_F(ControlsTest, HintsAreTheLayoutsLinesAndOnlyWhereGiven) {
 
 TEST_F(ControlsTest, KeyboardOrderFollowsTheLayout) {
     auto window = MakeWindow();
-    const QStringList expected{"Log",          "DropGames",  "OptionPages",
-                               "Path",         "TrimGames",  "CustomPath",
-                               "DeleteSource", "AppendText", "TrimSceneNumber",
-                               "SafeTrim",     "byteJump",   "HeaderRomName"};
+    const QStringList expected{
+        "Log",          "DropGames",  "OptionPages",     "Path",     "TrimGames", "CustomPath",
+        "DeleteSource", "AppendText", "TrimSceneNumber", "SafeTrim", "byteJump",  "HeaderRomName"};
     QStringList chain;
     QWidget* w = Find<QWidget>(*window, "Log");
     for (int guard = 0; guard < 200 && w != nullptr; ++guard) {
@@ -293,7 +292,8 @@ TEST_F(ControlsTest, EveryControlHasANameForScreenReaders) {
          {"DropGames", "Log", "ProgressText", "CustomPath", "Path", "Progress", "TrimGames",
           "DeleteSource", "SafeTrim", "byteJump", "AppendText", "TrimSceneNumber", "HeaderRomName",
           "Link", "TntLabel3", "TntLabel2", "TntLabel", "TntLabel5", "OptionPages"}) {
-        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(Find<QWidget>(*window, name));
+        QAccessibleInterface* a =
+            QAccessible::queryAccessibleInterface(Find<QWidget>(*window, name));
         ASSERT_NE(a, nullptr) << name;
         EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << name;
     }
@@ -310,7 +310,8 @@ TEST_F(ControlsTest, EveryControlHasANameForScreenReaders) {
     EXPECT_EQ(entry->text(QAccessible::Name), "a.nds");
     EXPECT_TRUE(entry->state().checkable);
     EXPECT_FALSE(entry->state().checked);
-    QAccessibleInterface* log = QAccessible::queryAccessibleInterface(Find<QWidget>(*window, "Log"));
+    QAccessibleInterface* log =
+        QAccessible::queryAccessibleInterface(Find<QWidget>(*window, "Log"));
     ASSERT_GT(log->childCount(), 0);
     EXPECT_EQ(log->child(0)->text(QAccessible::Name), "a line");
 }
@@ -352,8 +353,8 @@ TEST_F(StartTest, PreferencesLoadOnTheFirstTickThenThePagesShow) {
 
     FirstTick(*window);
     EXPECT_TRUE(pages->isVisible());
-    EXPECT_TRUE(pages->geometry().contains(loading->geometry().translated(
-        loading->parentWidget()->pos())))
+    EXPECT_TRUE(
+        pages->geometry().contains(loading->geometry().translated(loading->parentWidget()->pos())))
         << "the pages cover the loading text";
     EXPECT_TRUE(fs::is_directory(exe / "data")) << "made at the first tick";
     ASSERT_NE(window->AppManager(), nullptr);
@@ -506,8 +507,8 @@ TEST_F(ListTest, DropsAddOneUntickedEntryPerPathInOrder) {
     fs::create_directories(dir / "a folder");
     const std::string longName = std::string(300, 'n') + ".nds";
     const std::string deep = dir / (std::string(120, 'd') + "/" + std::string(120, 'e'));
-    const QStringList paths{Q(dir / "b.nds"), Q(dir / "a.zip"), Q(dir / "notes.txt"),
-                            Q(dir / "a folder"), Q(dir / "b.nds"), Q(deep + "/" + longName),
+    const QStringList paths{Q(dir / "b.nds"),          Q(dir / "a.zip"), Q(dir / "notes.txt"),
+                            Q(dir / "a folder"),       Q(dir / "b.nds"), Q(deep + "/" + longName),
                             Q(dir / "späť ゲーム.nds")};
     // Dropped anywhere: on the window, over the list, over the option pages.
     Drop(*window, paths.mid(0, 3), QPoint(200, 100));
@@ -524,8 +525,8 @@ TEST_F(ListTest, DropsAddOneUntickedEntryPerPathInOrder) {
 
     // A drop on a control is the window's: no control takes drops itself.
     for (QWidget* w : window->findChildren<QWidget*>()) {
-        EXPECT_FALSE(w->acceptDrops()) << w->objectName().toStdString() << " "
-                                       << w->metaObject()->className();
+        EXPECT_FALSE(w->acceptDrops())
+            << w->objectName().toStdString() << " " << w->metaObject()->className();
     }
     // Only local files count.
     Drop(*window, {QStringLiteral("https://example.org/x.nds")});
@@ -600,7 +601,8 @@ TEST_F(ListTest, AnyToggleByTheUserClearsEveryMark) {
     window->TrimGamesClick();
     ASSERT_EQ(Marked(list), 3);
     const QRect row = list->visualItemRect(list->item(2));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 9, row.center().y()));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      QPoint(row.left() + 9, row.center().y()));
     EXPECT_EQ(Marked(list), 0);
 }
 

@@ -46,8 +46,8 @@ class RecordingPrompter final : public Prompter {
         }
         return answer;
     }
-    InputResult AskText(const std::string& caption, const std::string& prompt,
-                        const std::string&, bool masked) override {
+    InputResult AskText(const std::string& caption, const std::string& prompt, const std::string&,
+                        bool masked) override {
         questions.push_back({caption, prompt, masked});
         return textAnswer;
     }
