@@ -285,7 +285,8 @@ void TForm1::CreateControls() {
     m_log->setUniformItemSizes(true);
     m_log->setAccessibleName(QStringLiteral("log"));
 
-    m_loading = MakeLabel(m_panel, "Label10", QStringLiteral("Loading preferences..."), 168, 344);
+    // Covered by the option pages once they show.
+    MakeLabel(m_panel, "Label10", QStringLiteral("Loading preferences..."), 168, 344);
 
     CreateOptionPages();
 

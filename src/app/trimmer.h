@@ -162,7 +162,6 @@ class TForm1 : public QWidget, public OptionControls {
     QListWidget* m_dropGames = nullptr;
     QLabel* m_progressText = nullptr;
     QListWidget* m_log = nullptr;
-    QLabel* m_loading = nullptr;
     QTabWidget* m_optionPages = nullptr;
     QWidget* m_pathPage = nullptr;
     QCheckBox* m_customPath = nullptr;
