@@ -1,0 +1,187 @@
+#pragma once
+// The main window: the ROM list and the log, the status line, the option pages
+// with the output folder tree, the gauge, "Trim Games" and the website link. It
+// turns what the user does into core calls and what the core reports into
+// pixels; the trimming, naming, settings and archive rules live in the core.
+
+#include <QElapsedTimer>
+#include <QWidget>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "archive/DFUnRar.h"
+#include "archive/Zip.h"
+#include "platform/program_location.h"
+#include "settings/appmanager.h"
+#include "settings/option_controls.h"
+#include "trim/trim_rom.h"
+
+class QAction;
+class QCheckBox;
+class QFileSystemModel;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QTreeView;
+
+namespace parevo {
+
+class ByteJumpBox;
+class TGauge;
+
+// What a ROM list entry carries: the full path of the dropped file or folder.
+class TPathObj {
+  public:
+    std::string FullPath;
+};
+
+// What the window plugs into the core. The defaults are the real ones; tests
+// replace them so that no real settings, recycle bin or dialog is touched.
+struct TForm1Services {
+    // The running executable; the settings live beside it (or in the user's
+    // configuration folder, as TAppManager decides).
+    std::string executablePath = RunningExecutablePath();
+    ConfigEnvironment config = CurrentConfigEnvironment();
+    Prompter* prompter = nullptr;  // none: real message and input boxes
+    Recycler* recycler = nullptr;  // none: the desktop's trash
+};
+
+// The files and folders named on the command line, as full paths in the order
+// given (a drop delivers full paths; a relative name is taken from `folder`).
+QStringList CommandLinePaths(const QStringList& arguments, const QString& folder);
+
+class TForm1 : public QWidget, public OptionControls {
+    Q_OBJECT
+  public:
+    explicit TForm1(TForm1Services services = {});
+    ~TForm1() override;
+
+    // Caption of the window, and of every message box the program shows.
+    static QString Caption();
+    static QString ApplicationTitle();
+    // The address the link opens.
+    static QString WebsiteUrl();
+
+    // Appends one line to the log and selects it, so the newest line shows.
+    void AddLog(const std::string& line);
+    // Adds one ROM list entry per path, in order, as a drop does.
+    void FormDropFiles(const QStringList& paths);
+    // The object entry `index` of the ROM list carries.
+    const TPathObj& PathObj(int index) const;
+
+    // The status line: replaces its text and repaints it at once.
+    void SetProgressText(const std::string& text);
+
+    // Handlers.
+    void TimerTimer();
+    void TrimGamesClick();
+    void ClearlistMenuItemClick();
+    void LinkClick();
+
+    bool FirstTick() const { return m_firstTick; }
+    bool Running() const { return m_running; }
+    TAppManager* AppManager() const { return m_appManager.get(); }
+    TZip& Zip() { return *m_zip; }
+    TDFUnRar& Rar() { return *m_rar; }
+
+    // OptionControls, over the widgets.
+    bool CustomPath() const override;
+    void SetCustomPath(bool checked) override;
+    bool SafeTrim() const override;
+    void SetSafeTrim(bool checked) override;
+    bool TrimSceneNumber() const override;
+    void SetTrimSceneNumber(bool checked) override;
+    bool HeaderRomName() const override;
+    void SetHeaderRomName(bool checked) override;
+    bool DeleteSource() const override;
+    void SetDeleteSource(bool checked) override;
+    int ByteJump() const override;
+    void SetByteJump(int value) override;
+    std::string AppendText() const override;
+    void SetAppendText(const std::string& text) override;
+    std::string PathFolder() const override;
+    void SelectFolder(const std::string& path) override;
+    void CustomPathClick() override;
+    void SetHintPause(int milliseconds) override;
+    void SetHintShortPause(int milliseconds) override;
+    // The delay between hints as the preferences set it (Qt itself uses 20 ms).
+    int HintShortPause() const;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void CreateControls();
+    void CreateOptionPages();
+    void SetKeyboardOrder();
+    void FormCreate();
+    void CreateTrimEnvironment();
+    void LoadPreferences();
+    void FormClose(QCloseEvent* event);
+    void DropGamesKeyDown(QKeyEvent* event);
+    void DropGamesClickCheck();
+    void SetMarks(int upTo);
+    void SetRunning(bool running);
+    void UpdatePathText();
+    void ShowProgressText(const QString& text);
+    void PlaceProgressText();
+    void ShowError(const std::string& text);
+    void Breathe();
+
+    TForm1Services m_services;
+    std::unique_ptr<Prompter> m_ownPrompter;
+    Prompter* m_prompter;
+    std::unique_ptr<Recycler> m_ownRecycler;
+    Recycler* m_recycler;
+    SteadyTickCounter m_tick;
+    std::unique_ptr<TZip> m_zip;
+    std::unique_ptr<TDFUnRar> m_rar;
+    TrimEnvironment m_env;
+    std::unique_ptr<TAppManager> m_appManager;
+
+    bool m_firstTick = true;
+    bool m_running = false;
+    bool m_closeDeferred = false;
+    bool m_changingMarks = false;  // the program, not the user, sets check marks
+    QElapsedTimer m_breath;
+    QElapsedTimer m_statusPainted;           // when the status line last changed
+    std::optional<QString> m_pendingStatus;  // a count not shown yet
+    QString m_scrollTarget;                  // folder to keep in view while the tree loads
+
+    QFrame* m_panel = nullptr;
+    QListWidget* m_dropGames = nullptr;
+    QLabel* m_progressText = nullptr;
+    QListWidget* m_log = nullptr;
+    QTabWidget* m_optionPages = nullptr;
+    QWidget* m_pathPage = nullptr;
+    QCheckBox* m_customPath = nullptr;
+    QTreeView* m_path = nullptr;
+    QFileSystemModel* m_folders = nullptr;
+    QLabel* m_pathText = nullptr;
+    TGauge* m_progress = nullptr;
+    QPushButton* m_trimGames = nullptr;
+    QCheckBox* m_deleteSource = nullptr;
+    QWidget* m_optionsPage = nullptr;
+    QCheckBox* m_safeTrim = nullptr;
+    ByteJumpBox* m_byteJump = nullptr;
+    QLineEdit* m_appendText = nullptr;
+    QCheckBox* m_trimSceneNumber = nullptr;
+    QCheckBox* m_headerRomName = nullptr;
+    QLabel* m_link = nullptr;
+    QTimer* m_timer = nullptr;
+    QMenu* m_romsMenu = nullptr;
+    QAction* m_clearlistMenuItem = nullptr;
+};
+
+}  // namespace parevo
