@@ -17,6 +17,19 @@ for lib in libunzdll.so libunrar.so; do
 done
 [ -f "$prefix/share/man/man1/parevo-cli.1.gz" ] || fail "no manual page"
 [ -f "$prefix/share/doc/parevo/LICENSE" ] || fail "no licence"
+# The window comes with its menu entry, icons and AppStream data.
+if [ -x "$prefix/bin/parevo" ]; then
+  desktop=$prefix/share/applications/parevo.desktop
+  [ -f "$desktop" ] || fail "no desktop entry"
+  grep -qx 'Exec=parevo %F' "$desktop" || fail "the desktop entry does not start parevo with files"
+  if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$desktop"; fi
+  [ -f "$prefix/share/icons/hicolor/scalable/apps/parevo.svg" ] || fail "no scalable icon"
+  [ -f "$prefix/share/icons/hicolor/128x128/apps/parevo.png" ] || fail "no 128x128 icon"
+  [ -f "$prefix/share/man/man1/parevo.1.gz" ] || fail "no manual page for the window"
+  metainfo=$prefix/share/metainfo/org.parevo.Parevo.metainfo.xml
+  [ -f "$metainfo" ] || fail "no AppStream data"
+  if command -v appstreamcli >/dev/null; then appstreamcli validate --no-net "$metainfo" >/dev/null; fi
+fi
 
 export HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config
 mkdir -p "$XDG_CONFIG_HOME/parevo" "$tmp/roms"
