@@ -12,7 +12,8 @@ parevo_test(rar_tests SOURCES
 # only to check that both sides lay the records out alike.
 target_include_directories(rar_tests PRIVATE ${PROJECT_SOURCE_DIR}/extlib/unrar)
 # The volume naming rules are checked directly as well.
-target_sources(rar_tests PRIVATE ${PROJECT_SOURCE_DIR}/extlib/unrar/rar_scan.cpp)
+target_sources(rar_tests PRIVATE ${PROJECT_SOURCE_DIR}/extlib/unrar/rar_scan.cpp
+  ${PROJECT_SOURCE_DIR}/extlib/unrar/checksum.cpp)
 if(TARGET unrar)
   add_dependencies(rar_tests unrar)
 endif()
