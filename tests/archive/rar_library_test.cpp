@@ -893,6 +893,24 @@ TEST_F(RarLibraryVolumes, TheFirstPartReportsThatItGoesOnAndTheDataIsStillJoined
     EXPECT_EQ(fs::file_size(dir / "out/LibarchiveAddingTest.html"), 20111u);
 }
 
+TEST_F(RarLibrary, ARar5SetIsJoinedAndCheckedWhole) {
+    test::Rar5Member m;
+    m.name = "big.nds";
+    for (int i = 0; i < 30000; ++i) {
+        m.data.push_back(static_cast<std::uint8_t>(i * 11 + i / 241));
+    }
+    m.blake2 = true;
+    const auto set = test::Rar5Builder::VolumeSet(m, 3);
+    for (int i = 0; i < 3; ++i) {
+        test::WriteBytes(dir / ("r5.part" + std::to_string(i + 1) + ".rar"), set[i]);
+    }
+    auto entries = Run(dir / "r5.part1.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].flags & (RHDF_SPLITBEFORE | RHDF_SPLITAFTER), RHDF_SPLITAFTER);
+    EXPECT_EQ(entries[0].result, 0);
+    EXPECT_EQ(test::ReadBytes(dir / "out/big.nds"), m.data);
+}
+
 // A split member's data is checked against the CRC in its last part's header.
 TEST_F(RarLibrary, ASplitMemberIsCheckedAgainstItsLastPart) {
     RarMember m;

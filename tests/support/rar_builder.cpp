@@ -182,10 +182,11 @@ void PutRecord(std::vector<std::uint8_t>& extra, const std::vector<std::uint8_t>
 // A block: CRC32 of what follows it, the header's size, then type, flags, the
 // extra area's and data's sizes, the fields and the extra area.
 void PutBlock5(std::vector<std::uint8_t>& out, std::uint64_t type, const std::vector<std::uint8_t>& fields,
-               const std::vector<std::uint8_t>& extra, const std::vector<std::uint8_t>* data) {
+               const std::vector<std::uint8_t>& extra, const std::vector<std::uint8_t>* data,
+               unsigned splitFlags = 0) {
     std::vector<std::uint8_t> header;
     PutVint(header, type);
-    PutVint(header, (extra.empty() ? 0 : 0x01) | (data != nullptr ? 0x02 : 0));
+    PutVint(header, (extra.empty() ? 0 : 0x01) | (data != nullptr ? 0x02 : 0) | splitFlags);
     if (!extra.empty()) {
         PutVint(header, extra.size());
     }
@@ -218,56 +219,92 @@ Rar5Builder& Rar5Builder::AddText(const std::string& name, const std::string& te
     return Add(m);
 }
 
+namespace {
+
+// A file header and `data` (the member's, or one part of it); `crc` is what the
+// header says.
+void PutMember5(std::vector<std::uint8_t>& out, const Rar5Member& m,
+                const std::vector<std::uint8_t>& data, std::uint32_t crc, unsigned splitFlags) {
+    std::vector<std::uint8_t> fields;
+    PutVint(fields, (m.folder ? 0x01 : 0) | (m.crc ? 0x04 : 0));
+    PutVint(fields, m.data.size());
+    PutVint(fields, m.folder ? 0x41ED : m.linkTarget.empty() ? 0x81A4 : 0xA1FF);
+    if (m.crc) {
+        Put32(fields, crc);
+    }
+    PutVint(fields, 0);  // stored, format version 0
+    PutVint(fields, 1);  // Unix
+    PutVint(fields, m.name.size());
+    fields.insert(fields.end(), m.name.begin(), m.name.end());
+    std::vector<std::uint8_t> extra;
+    if (m.encrypted) {
+        std::vector<std::uint8_t> rec = {0x01, 0x00, 0x00, 0x0F};
+        rec.resize(rec.size() + 16 + 16, 0x5A);  // salt and initial vector
+        PutRecord(extra, rec);
+    }
+    if (m.blake2) {
+        unrar::Blake2sp hash;
+        hash.Update(m.data.data(), m.data.size());
+        const auto digest = hash.Final();
+        std::vector<std::uint8_t> rec = {0x02, 0x00};
+        rec.insert(rec.end(), digest.begin(), digest.end());
+        PutRecord(extra, rec);
+    }
+    if (m.mtime) {
+        std::vector<std::uint8_t> rec = {0x03, 0x03};  // Unix format, modification time
+        Put32(rec, m.unixTime);
+        PutRecord(extra, rec);
+    }
+    if (m.version != 0) {
+        std::vector<std::uint8_t> rec = {0x04, 0x00};
+        PutVint(rec, m.version);
+        PutRecord(extra, rec);
+    }
+    if (!m.linkTarget.empty()) {
+        std::vector<std::uint8_t> rec = {0x05, 0x01, 0x00};  // a Unix link, to a file
+        PutVint(rec, m.linkTarget.size());
+        rec.insert(rec.end(), m.linkTarget.begin(), m.linkTarget.end());
+        PutRecord(extra, rec);
+    }
+    PutBlock5(out, 2, fields, extra, &data, splitFlags);
+}
+
+const std::vector<std::uint8_t> kMarker5 = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+
+}  // namespace
+
 std::vector<std::uint8_t> Rar5Builder::Build() const {
-    std::vector<std::uint8_t> out = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+    std::vector<std::uint8_t> out = kMarker5;
     PutBlock5(out, 1, {0}, {}, nullptr);  // main header, no archive flags
     for (const Rar5Member& m : m_members) {
-        const std::vector<std::uint8_t>& data = m.data;
-        std::vector<std::uint8_t> fields;
-        PutVint(fields, (m.folder ? 0x01 : 0) | (m.crc ? 0x04 : 0));
-        PutVint(fields, data.size());
-        PutVint(fields, m.folder ? 0x41ED : m.linkTarget.empty() ? 0x81A4 : 0xA1FF);
-        if (m.crc) {
-            Put32(fields, Crc32(data.data(), data.size()));
-        }
-        PutVint(fields, 0);  // stored, format version 0
-        PutVint(fields, 1);  // Unix
-        PutVint(fields, m.name.size());
-        fields.insert(fields.end(), m.name.begin(), m.name.end());
-        std::vector<std::uint8_t> extra;
-        if (m.encrypted) {
-            std::vector<std::uint8_t> rec = {0x01, 0x00, 0x00, 0x0F};
-            rec.resize(rec.size() + 16 + 16, 0x5A);  // salt and initial vector
-            PutRecord(extra, rec);
-        }
-        if (m.blake2) {
-            unrar::Blake2sp hash;
-            hash.Update(data.data(), data.size());
-            const auto digest = hash.Final();
-            std::vector<std::uint8_t> rec = {0x02, 0x00};
-            rec.insert(rec.end(), digest.begin(), digest.end());
-            PutRecord(extra, rec);
-        }
-        if (m.mtime) {
-            std::vector<std::uint8_t> rec = {0x03, 0x03};  // Unix format, modification time
-            Put32(rec, m.unixTime);
-            PutRecord(extra, rec);
-        }
-        if (m.version != 0) {
-            std::vector<std::uint8_t> rec = {0x04, 0x00};
-            PutVint(rec, m.version);
-            PutRecord(extra, rec);
-        }
-        if (!m.linkTarget.empty()) {
-            std::vector<std::uint8_t> rec = {0x05, 0x01, 0x00};  // a Unix link, to a file
-            PutVint(rec, m.linkTarget.size());
-            rec.insert(rec.end(), m.linkTarget.begin(), m.linkTarget.end());
-            PutRecord(extra, rec);
-        }
-        PutBlock5(out, 2, fields, extra, &data);
+        PutMember5(out, m, m.data, Crc32(m.data.data(), m.data.size()), 0);
     }
     PutBlock5(out, 5, {0}, {}, nullptr);
     return out;
+}
+
+std::vector<std::vector<std::uint8_t>> Rar5Builder::VolumeSet(const Rar5Member& member,
+                                                              std::size_t volumes) {
+    std::vector<std::vector<std::uint8_t>> set;
+    const std::size_t size = member.data.size();
+    for (std::size_t v = 0; v < volumes; ++v) {
+        const std::vector<std::uint8_t> part(member.data.begin() + size * v / volumes,
+                                             member.data.begin() + size * (v + 1) / volumes);
+        const bool last = v + 1 == volumes;
+        std::vector<std::uint8_t> out = kMarker5;
+        std::vector<std::uint8_t> main;
+        PutVint(main, v == 0 ? 0x01 : 0x03);  // a volume; later ones give their number
+        if (v > 0) {
+            PutVint(main, v);
+        }
+        PutBlock5(out, 1, main, {}, nullptr);
+        const std::uint32_t crc = last ? Crc32(member.data.data(), size)
+                                       : Crc32(part.data(), part.size());
+        PutMember5(out, member, part, crc, (v > 0 ? 0x08 : 0) | (last ? 0 : 0x10));
+        PutBlock5(out, 5, {static_cast<std::uint8_t>(last ? 0 : 1)}, {}, nullptr);
+        set.push_back(std::move(out));
+    }
+    return set;
 }
 
 void Rar5Builder::WriteTo(const std::string& path) const {

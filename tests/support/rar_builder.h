@@ -81,6 +81,10 @@ class Rar5Builder {
     Rar5Builder& AddText(const std::string& name, const std::string& text);
     std::vector<std::uint8_t> Build() const;
     void WriteTo(const std::string& path) const;
+    // One member split over `volumes` volumes (named .partN.rar); the last part's
+    // header carries the whole member's CRC.
+    static std::vector<std::vector<std::uint8_t>> VolumeSet(const Rar5Member& member,
+                                                            std::size_t volumes);
 
   private:
     std::vector<Rar5Member> m_members;
