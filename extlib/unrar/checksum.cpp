@@ -284,7 +284,9 @@ void Blake2sp::Update(const void* data, std::size_t size) {
             m_leaves[i].Update(p + 64 * i, 64);
         }
     }
-    std::memcpy(m_buffer, p, size);
+    if (size > 0) {
+        std::memcpy(m_buffer, p, size);
+    }
     m_buffered = size;
 }
 

@@ -63,6 +63,10 @@ struct Blake2spCase {
     const char* digest;  // as the reference implementation (libb2) gives it
 };
 
+void PrintTo(const Blake2spCase& c, std::ostream* os) {
+    *os << c.length << " bytes";
+}
+
 class RarBlake2sp : public ::testing::TestWithParam<Blake2spCase> {};
 
 // Lengths around a block (64), a stripe of eight blocks (512) and beyond,
