@@ -4,7 +4,7 @@
 #include <cstring>
 
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
-#define UNRAR_CLMUL 1
+#define UNRAR_X86_SIMD 1
 #include <immintrin.h>
 #endif
 
@@ -46,7 +46,7 @@ std::uint32_t CrcTable(const std::uint8_t* p, std::size_t n, std::uint32_t c) {
     return c;
 }
 
-#ifdef UNRAR_CLMUL
+#ifdef UNRAR_X86_SIMD
 // Folding with carry-less multiplication (Intel's "Fast CRC Computation for
 // Generic Polynomials Using PCLMULQDQ", bit-reflected constants for this
 // polynomial): four 128-bit lanes folded 64 bytes at a time, then into one lane,
@@ -111,7 +111,7 @@ bool HaveClmul() {
 std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t crc) {
     const auto* p = static_cast<const std::uint8_t*>(data);
     std::uint32_t c = ~crc;
-#ifdef UNRAR_CLMUL
+#ifdef UNRAR_X86_SIMD
     if (size >= 64 && HaveClmul()) {
         const std::size_t folded = size & ~static_cast<std::size_t>(15);
         c = CrcClmul(p, folded, c);
@@ -138,6 +138,11 @@ constexpr std::uint8_t kSigma[10][16] = {
     {6, 15, 14, 9, 11, 3, 0, 8, 12, 2, 13, 7, 1, 4, 10, 5},
     {10, 2, 8, 4, 7, 6, 1, 5, 15, 11, 9, 14, 3, 12, 13, 0}};
 
+// The words each of a round's eight mixings works on: the columns, then the
+// diagonals of the 4x4 state.
+constexpr std::uint8_t kMix[8][4] = {{0, 4, 8, 12},  {1, 5, 9, 13},  {2, 6, 10, 14}, {3, 7, 11, 15},
+                                     {0, 5, 10, 15}, {1, 6, 11, 12}, {2, 7, 8, 13},  {3, 4, 9, 14}};
+
 std::uint32_t Rotr(std::uint32_t x, int n) {
     return (x >> n) | (x << (32 - n));
 }
@@ -161,47 +166,121 @@ Blake2s::Blake2s(const Node& node) : m_lastNode(node.lastNode) {
     }
 }
 
-void Blake2s::Compress(const std::uint8_t* block, bool last) {
+namespace {
+
+// One block into the chain value `h`; `count` is the bytes hashed so far, this
+// block included.
+void CompressBlock(std::uint32_t h[8], const std::uint8_t* block, std::uint64_t count, bool last,
+                   bool lastNode) {
     std::uint32_t m[16];
     for (int i = 0; i < 16; ++i) {
         m[i] = Le32At(block + 4 * i);
     }
     std::uint32_t v[16];
     for (int i = 0; i < 8; ++i) {
-        v[i] = m_h[i];
+        v[i] = h[i];
         v[i + 8] = kIv[i];
     }
-    v[12] ^= static_cast<std::uint32_t>(m_count);
-    v[13] ^= static_cast<std::uint32_t>(m_count >> 32);
+    v[12] ^= static_cast<std::uint32_t>(count);
+    v[13] ^= static_cast<std::uint32_t>(count >> 32);
     if (last) {
         v[14] = ~v[14];
-        if (m_lastNode) {
+        if (lastNode) {
             v[15] = ~v[15];
         }
     }
-    const auto g = [&v](int a, int b, int c, int d, std::uint32_t x, std::uint32_t y) {
-        v[a] = v[a] + v[b] + x;
-        v[d] = Rotr(v[d] ^ v[a], 16);
-        v[c] = v[c] + v[d];
-        v[b] = Rotr(v[b] ^ v[c], 12);
-        v[a] = v[a] + v[b] + y;
-        v[d] = Rotr(v[d] ^ v[a], 8);
-        v[c] = v[c] + v[d];
-        v[b] = Rotr(v[b] ^ v[c], 7);
-    };
     for (const auto& s : kSigma) {
-        g(0, 4, 8, 12, m[s[0]], m[s[1]]);
-        g(1, 5, 9, 13, m[s[2]], m[s[3]]);
-        g(2, 6, 10, 14, m[s[4]], m[s[5]]);
-        g(3, 7, 11, 15, m[s[6]], m[s[7]]);
-        g(0, 5, 10, 15, m[s[8]], m[s[9]]);
-        g(1, 6, 11, 12, m[s[10]], m[s[11]]);
-        g(2, 7, 8, 13, m[s[12]], m[s[13]]);
-        g(3, 4, 9, 14, m[s[14]], m[s[15]]);
+        for (int k = 0; k < 8; ++k) {
+            const std::uint8_t* g = kMix[k];
+            std::uint32_t &a = v[g[0]], &b = v[g[1]], &c = v[g[2]], &d = v[g[3]];
+            a = a + b + m[s[2 * k]];
+            d = Rotr(d ^ a, 16);
+            c = c + d;
+            b = Rotr(b ^ c, 12);
+            a = a + b + m[s[2 * k + 1]];
+            d = Rotr(d ^ a, 8);
+            c = c + d;
+            b = Rotr(b ^ c, 7);
+        }
     }
     for (int i = 0; i < 8; ++i) {
-        m_h[i] ^= v[i] ^ v[i + 8];
+        h[i] ^= v[i] ^ v[i + 8];
     }
+}
+
+#ifdef UNRAR_X86_SIMD
+#define UNRAR_AVX2_TARGET __attribute__((target("avx2")))
+
+UNRAR_AVX2_TARGET inline __m256i Rotr16(__m256i x) {
+    const __m256i k = _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13, 2, 3,
+                                       0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+    return _mm256_shuffle_epi8(x, k);
+}
+UNRAR_AVX2_TARGET inline __m256i Rotr8(__m256i x) {
+    const __m256i k = _mm256_setr_epi8(1, 2, 3, 0, 5, 6, 7, 4, 9, 10, 11, 8, 13, 14, 15, 12, 1, 2,
+                                       3, 0, 5, 6, 7, 4, 9, 10, 11, 8, 13, 14, 15, 12);
+    return _mm256_shuffle_epi8(x, k);
+}
+template <int n>
+UNRAR_AVX2_TARGET inline __m256i Rotr(__m256i x) {
+    return _mm256_or_si256(_mm256_srli_epi32(x, n), _mm256_slli_epi32(x, 32 - n));
+}
+
+// Eight leaves at once, one in each 32-bit lane: stripe after stripe, leaf i
+// takes the stripe's block i.
+UNRAR_AVX2_TARGET void StripesAvx2(std::uint32_t h[8][8], std::uint64_t count,
+                                   const std::uint8_t* p, std::size_t stripes) {
+    __m256i hv[8];
+    for (int j = 0; j < 8; ++j) {
+        hv[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h[j]));
+    }
+    const __m256i blockStarts = _mm256_setr_epi32(0, 16, 32, 48, 64, 80, 96, 112);  // in words
+    for (std::size_t n = 0; n < stripes; ++n, p += 512) {
+        count += 64;
+        __m256i m[16];
+        for (int i = 0; i < 16; ++i) {
+            m[i] = _mm256_i32gather_epi32(reinterpret_cast<const int*>(p + 4 * i), blockStarts, 4);
+        }
+        __m256i v[16];
+        for (int i = 0; i < 8; ++i) {
+            v[i] = hv[i];
+            v[i + 8] = _mm256_set1_epi32(static_cast<int>(kIv[i]));
+        }
+        v[12] = _mm256_set1_epi32(static_cast<int>(kIv[4] ^ static_cast<std::uint32_t>(count)));
+        v[13] = _mm256_set1_epi32(static_cast<int>(kIv[5] ^ static_cast<std::uint32_t>(count >> 32)));
+        for (const auto& s : kSigma) {
+            for (int k = 0; k < 8; ++k) {
+                const std::uint8_t* g = kMix[k];
+                __m256i &a = v[g[0]], &b = v[g[1]], &c = v[g[2]], &d = v[g[3]];
+                a = _mm256_add_epi32(_mm256_add_epi32(a, b), m[s[2 * k]]);
+                d = Rotr16(_mm256_xor_si256(d, a));
+                c = _mm256_add_epi32(c, d);
+                b = Rotr<12>(_mm256_xor_si256(b, c));
+                a = _mm256_add_epi32(_mm256_add_epi32(a, b), m[s[2 * k + 1]]);
+                d = Rotr8(_mm256_xor_si256(d, a));
+                c = _mm256_add_epi32(c, d);
+                b = Rotr<7>(_mm256_xor_si256(b, c));
+            }
+        }
+        for (int i = 0; i < 8; ++i) {
+            hv[i] = _mm256_xor_si256(hv[i], _mm256_xor_si256(v[i], v[i + 8]));
+        }
+    }
+    for (int j = 0; j < 8; ++j) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(h[j]), hv[j]);
+    }
+}
+
+bool HaveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
+}  // namespace
+
+void Blake2s::Compress(const std::uint8_t* block, bool last) {
+    CompressBlock(m_h, block, m_count, last, m_lastNode);
 }
 
 // The last block is kept back until more data comes, since it is compressed
@@ -255,48 +334,74 @@ Blake2s::Node TreeNode(std::uint64_t offset, std::uint8_t nodeDepth, bool lastNo
 
 }  // namespace
 
-Blake2sp::Blake2sp()
-    : m_root(TreeNode(0, 1, true)),
-      m_leaves{Blake2s(TreeNode(0, 0, false)), Blake2s(TreeNode(1, 0, false)),
-               Blake2s(TreeNode(2, 0, false)), Blake2s(TreeNode(3, 0, false)),
-               Blake2s(TreeNode(4, 0, false)), Blake2s(TreeNode(5, 0, false)),
-               Blake2s(TreeNode(6, 0, false)), Blake2s(TreeNode(7, 0, true))} {}
+Blake2sp::Blake2sp() : m_root(TreeNode(0, 1, true)) {
+    for (std::size_t i = 0; i < kLeaves; ++i) {
+        const Blake2s leaf(TreeNode(i, 0, i + 1 == kLeaves));
+        for (int j = 0; j < 8; ++j) {
+            m_h[j][i] = leaf.m_h[j];
+        }
+    }
+}
+
+void Blake2sp::Stripes(const std::uint8_t* p, std::size_t count) {
+#ifdef UNRAR_X86_SIMD
+    if (HaveAvx2()) {
+        StripesAvx2(m_h, m_count, p, count);
+        m_count += 64 * count;
+        return;
+    }
+#endif
+    for (std::size_t n = 0; n < count; ++n, p += kStripe) {
+        m_count += 64;
+        for (std::size_t i = 0; i < kLeaves; ++i) {
+            std::uint32_t h[8];
+            for (int j = 0; j < 8; ++j) {
+                h[j] = m_h[j][i];
+            }
+            CompressBlock(h, p + 64 * i, m_count, false, false);
+            for (int j = 0; j < 8; ++j) {
+                m_h[j][i] = h[j];
+            }
+        }
+    }
+}
 
 // Leaf i takes the 64-byte blocks i, i + 8, i + 16... of the data.
 void Blake2sp::Update(const void* data, std::size_t size) {
     const auto* p = static_cast<const std::uint8_t*>(data);
-    if (m_buffered > 0) {
-        const std::size_t n = std::min(size, kStripe - m_buffered);
+    while (size > 0) {
+        if (m_buffered == 0 && size > kHeld) {
+            const std::size_t count = (size - kHeld - 1) / kStripe + 1;
+            Stripes(p, count);
+            p += count * kStripe;
+            size -= count * kStripe;
+            continue;
+        }
+        const std::size_t n = std::min(size, sizeof(m_buffer) - m_buffered);
         std::memcpy(m_buffer + m_buffered, p, n);
         m_buffered += n;
         p += n;
         size -= n;
-        if (m_buffered < kStripe) {
-            return;
-        }
-        for (std::size_t i = 0; i < kLeaves; ++i) {
-            m_leaves[i].Update(m_buffer + 64 * i, 64);
-        }
-        m_buffered = 0;
-    }
-    for (; size >= kStripe; size -= kStripe, p += kStripe) {
-        for (std::size_t i = 0; i < kLeaves; ++i) {
-            m_leaves[i].Update(p + 64 * i, 64);
+        if (m_buffered > kHeld) {
+            Stripes(m_buffer, 1);
+            m_buffered -= kStripe;
+            std::memmove(m_buffer, m_buffer + kStripe, m_buffered);
         }
     }
-    if (size > 0) {
-        std::memcpy(m_buffer, p, size);
-    }
-    m_buffered = size;
 }
 
 Blake2Digest Blake2sp::Final() {
     for (std::size_t i = 0; i < kLeaves; ++i) {
-        if (m_buffered > 64 * i) {
-            m_leaves[i].Update(m_buffer + 64 * i, std::min<std::size_t>(64, m_buffered - 64 * i));
+        Blake2s leaf(TreeNode(i, 0, i + 1 == kLeaves));
+        for (int j = 0; j < 8; ++j) {
+            leaf.m_h[j] = m_h[j][i];
         }
-        const Blake2Digest leaf = m_leaves[i].Final();
-        m_root.Update(leaf.data(), leaf.size());
+        leaf.m_count = m_count;
+        for (std::size_t at = 64 * i; at < m_buffered; at += kStripe) {
+            leaf.Update(m_buffer + at, std::min<std::size_t>(64, m_buffered - at));
+        }
+        const Blake2Digest digest = leaf.Final();
+        m_root.Update(digest.data(), digest.size());
     }
     return m_root.Final();
 }

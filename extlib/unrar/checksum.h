@@ -32,6 +32,7 @@ class Blake2s {
     Blake2Digest Final();
 
   private:
+    friend class Blake2sp;
     void Compress(const std::uint8_t* block, bool last);
 
     std::uint32_t m_h[8];
@@ -50,10 +51,17 @@ class Blake2sp {
   private:
     static constexpr std::size_t kLeaves = 8;
     static constexpr std::size_t kStripe = kLeaves * 64;
+    // A stripe of eight blocks goes into the leaves once every leaf has data
+    // after it: each leaf's last block is the one compressed as final.
+    static constexpr std::size_t kHeld = kStripe + (kLeaves - 1) * 64;
+
+    // Compresses `count` whole stripes into the leaves, none of them final.
+    void Stripes(const std::uint8_t* p, std::size_t count);
 
     Blake2s m_root;
-    Blake2s m_leaves[kLeaves];
-    std::uint8_t m_buffer[kStripe];
+    std::uint32_t m_h[8][kLeaves];  // word j of leaf i's chain value at [j][i]
+    std::uint64_t m_count = 0;      // the bytes each leaf has compressed
+    std::uint8_t m_buffer[2 * kStripe];
     std::size_t m_buffered = 0;
 };
 
