@@ -481,10 +481,13 @@ unsigned NextHeader(Handle& h) {
         h.sticky = h.EncryptedResult();
         return h.sticky;
     }
+    // Set when the next header is in the next volume; `following` when that is
+    // because a member goes on there.
     bool toNextVolume = false;
+    bool following = false;
     if (h.haveEntry) {
         h.haveEntry = false;
-        toNextVolume = (h.entry.info.flags & RHDF_SPLITAFTER) != 0;
+        toNextVolume = following = (h.entry.info.flags & RHDF_SPLITAFTER) != 0;
     }
     for (;;) {
         if (toNextVolume) {
@@ -494,32 +497,37 @@ unsigned NextHeader(Handle& h) {
             }
             ++h.volumeIndex;
             h.fileIndex = 0;
-            h.jumped = true;
-            toNextVolume = false;
+            h.jumped = following;
+            toNextVolume = following = false;
         }
         const VolumeScan& scan = h.volumes[h.volumeIndex].scan;
         if (h.fileIndex == scan.files.size()) {
             // Like the vendor's reader: once the headers are damaged, every later
             // read reports the same.
-            if (!scan.Complete() || !scan.hasNextVolume) {
-                h.sticky = scan.Complete() ? ERAR_END_ARCHIVE : scan.end;
-                return h.sticky;
+            if (scan.Complete() && scan.hasNextVolume) {
+                toNextVolume = true;
+                continue;
             }
-            toNextVolume = true;
-            h.jumped = false;
-            continue;
+            if (scan.Complete()) {
+                h.sticky = ERAR_END_ARCHIVE;
+            } else if (scan.encryptedHeaders) {
+                h.sticky = h.EncryptedResult();  // a later volume whose headers are encrypted
+            } else {
+                h.sticky = scan.end;
+            }
+            return h.sticky;
         }
         const ScannedFile& f = scan.files[h.fileIndex++];
         const bool first = h.fileIndex == 1;
         if ((f.flags & RHDF_SPLITBEFORE) != 0 && h.openMode != RAR_OM_LIST_INCSPLIT) {
             if (first && h.jumped) {
-                toNextVolume = (f.flags & RHDF_SPLITAFTER) != 0;  // the member read on
+                toNextVolume = following = (f.flags & RHDF_SPLITAFTER) != 0;  // it reads on
                 continue;
             }
             // A part whose beginning is in a volume before the one opened: list
             // mode passes over it, as the vendor's does; it cannot be extracted.
             if (h.openMode == RAR_OM_LIST) {
-                toNextVolume = (f.flags & RHDF_SPLITAFTER) != 0;
+                toNextVolume = following = (f.flags & RHDF_SPLITAFTER) != 0;
                 continue;
             }
             h.sticky = ERAR_BAD_DATA;
