@@ -915,6 +915,22 @@ TEST_F(RarLibrary, ARar5SetIsJoinedAndCheckedWhole) {
     EXPECT_EQ(test::ReadBytes(dir / "out/big.nds"), m.data);
 }
 
+// Listing with split parts included gives every part's header, as the vendor's
+// library documents.
+TEST_F(RarLibraryVolumes, ListingWithSplitPartsGivesEachPart) {
+    auto parts = Run(dir / "v.part1.rar", RAR_OM_LIST_INCSPLIT, RAR_SKIP, "");
+    ASSERT_EQ(parts.size(), 3u);
+    const unsigned both = RHDF_SPLITBEFORE | RHDF_SPLITAFTER;
+    EXPECT_EQ(parts[0].flags & both, RHDF_SPLITAFTER);
+    EXPECT_EQ(parts[1].flags & both, both);
+    EXPECT_EQ(parts[2].flags & both, RHDF_SPLITBEFORE);
+    EXPECT_EQ(parts[2].crc, 0x5E05A663u);  // the last part holds the whole member's CRC
+    for (const Entry& e : parts) {
+        EXPECT_EQ(e.name, "LibarchiveAddingTest.html");
+        EXPECT_EQ(e.result, 0);
+    }
+}
+
 // A split member's data is checked against the CRC in its last part's header.
 TEST_F(RarLibrary, ASplitMemberIsCheckedAgainstItsLastPart) {
     RarMember m;
