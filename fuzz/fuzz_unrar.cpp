@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <map>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -89,12 +89,13 @@ std::map<fs::path, Written> Pass(const std::string& archive, unsigned mode, cons
         if (RARReadHeaderEx(h, header.get()) != ERAR_SUCCESS) {
             break;
         }
-        const int r = RARProcessFile(h, mode == RAR_OM_LIST ? RAR_SKIP : RAR_EXTRACT,
-                                     dest.data(), nullptr);
-        if (r == ERAR_SUCCESS && mode == RAR_OM_EXTRACT &&
-            (header->Flags & RHDF_DIRECTORY) == 0 && header->RedirType == 0) {
+        const int r =
+            RARProcessFile(h, mode == RAR_OM_LIST ? RAR_SKIP : RAR_EXTRACT, dest.data(), nullptr);
+        if (r == ERAR_SUCCESS && mode == RAR_OM_EXTRACT && (header->Flags & RHDF_DIRECTORY) == 0 &&
+            header->RedirType == 0) {
             fs::path path = out;
-            for (const std::string& part : unrar::ExtractTarget::Under("", header->FileName).parts) {
+            for (const std::string& part :
+                 unrar::ExtractTarget::Under("", header->FileName).parts) {
                 path /= part;
             }
             written[path] = {path, header->UnpSize | std::uint64_t(header->UnpSizeHigh) << 32,
@@ -141,12 +142,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The folder holds the archive, and under out/ only what was reported
     // written, whole: a failed member leaves no file and no temporary file.
     for (const auto& [path, w] : written) {
-        if (!fs::is_regular_file(fs::symlink_status(path, ec)) || fs::file_size(path, ec) != w.size ||
-            (w.hasCRC && CrcOfFile(path) != w.crc)) {
+        if (!fs::is_regular_file(fs::symlink_status(path, ec)) ||
+            fs::file_size(path, ec) != w.size || (w.hasCRC && CrcOfFile(path) != w.crc)) {
             __builtin_trap();
         }
     }
-    for (auto it = fs::recursive_directory_iterator(work, ec); it != fs::end(it); it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(work, ec); it != fs::end(it);
+         it.increment(ec)) {
         if (it->is_regular_file(ec) && it->path() != fs::path(archive) &&
             written.count(it->path()) == 0) {
             __builtin_trap();

@@ -380,7 +380,8 @@ CommitResult OutputFile::Commit(std::uint64_t fileTime) {
         return CommitResult::Failed;
     }
     if (fileTime != 0) {
-        constexpr std::uint64_t kUnixEpoch = 116444736000000000ULL;  // 1970 in 100 ns units since 1601
+        constexpr std::uint64_t kUnixEpoch =
+            116444736000000000ULL;  // 1970 in 100 ns units since 1601
         const std::int64_t since1970 = static_cast<std::int64_t>(fileTime - kUnixEpoch);
         timespec times[2] = {{0, UTIME_OMIT}, {0, 0}};
         times[1].tv_sec = static_cast<time_t>(since1970 / 10000000);

@@ -78,7 +78,9 @@ class FileSource : public ByteSource {
         }
         return std::fread(buffer, 1, count, m_file.get());
     }
-    std::uint64_t Size() const override { return m_size; }
+    std::uint64_t Size() const override {
+        return m_size;
+    }
 
   private:
     std::unique_ptr<std::FILE, FileCloser> m_file;
@@ -492,9 +494,9 @@ void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             } else if (mainFound) {
                 if (f.redirType != 0 && f.method == 0x30 && f.packSize <= kMaxLinkTarget) {
                     f.redirTarget.resize(static_cast<std::size_t>(f.packSize));
-                    f.redirTarget.resize(
-                        src.ReadAt(f.dataOffset, reinterpret_cast<std::uint8_t*>(f.redirTarget.data()),
-                                   f.redirTarget.size()));
+                    f.redirTarget.resize(src.ReadAt(
+                        f.dataOffset, reinterpret_cast<std::uint8_t*>(f.redirTarget.data()),
+                        f.redirTarget.size()));
                 }
                 scan.files.push_back(std::move(f));
             }
@@ -602,7 +604,8 @@ bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t ex
     }
     if (hasMtime && mtimeFile != 0) {
         f.mtime = mtimeFile;
-        mtimeUnix = mtimeFile / 10000000 - std::min<std::uint64_t>(mtimeFile / 10000000, kUnixToFileTime);
+        mtimeUnix =
+            mtimeFile / 10000000 - std::min<std::uint64_t>(mtimeFile / 10000000, kUnixToFileTime);
     } else if (hasMtime) {
         f.mtime = FileTimeFromUnix(mtimeUnix, mtimeNsec);
     }

@@ -38,7 +38,8 @@ struct ScannedFile {
     unsigned method = 0;
     unsigned attr = 0;
     unsigned dictSizeKiB = 0;
-    unsigned redirType = 0;  // FSREDIR_*: 1 Unix link, 2 Windows link, 3 junction, 4 hard link, 5 copy
+    unsigned redirType =
+        0;  // FSREDIR_*: 1 Unix link, 2 Windows link, 3 junction, 4 hard link, 5 copy
     std::string redirTarget;  // UTF-8 (RAR 5) or the stored bytes (RAR 4 Unix link)
     bool dirTarget = false;
     std::uint64_t dataOffset = 0;  // where the member's data starts in the volume

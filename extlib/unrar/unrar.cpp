@@ -462,7 +462,8 @@ void FillEntry(Handle& h, const ScannedFile& f) {
     entry.narrowName = NativeForm(Utf8ToNarrow(entry.utf8Name));
     entry.wideName = Utf8ToWide(NativeForm(entry.utf8Name));
     if (f.redirType != 0) {
-        entry.linkTarget = Utf8ToWide(f.storedName ? StoredNameToUtf8(f.redirTarget) : f.redirTarget);
+        entry.linkTarget =
+            Utf8ToWide(f.storedName ? StoredNameToUtf8(f.redirTarget) : f.redirTarget);
     }
     entry.volume = h.volumeIndex;
     entry.ordinal = h.reported;
@@ -720,8 +721,8 @@ unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath,
         if (destName != nullptr && !destName->empty()) {
             target = ExtractTarget::Exact(*destName);
         } else {
-            target = ExtractTarget::Under(destPath != nullptr ? *destPath : std::string(),
-                                          e.utf8Name);
+            target =
+                ExtractTarget::Under(destPath != nullptr ? *destPath : std::string(), e.utf8Name);
             if (!target.valid) {
                 return ERAR_ECREATE;  // absolute, a drive, or ".." in the name
             }

@@ -620,7 +620,6 @@ TEST(RarLibraryOldRecords, ListingTheFirstVolumeAloneStopsAtTheSplitMember) {
     lib.Functions().RARCloseArchive(h);
 }
 
-
 // --- Data checks: a member whose data does not match its checksum is refused,
 // leaves no file, and an older file of its name stays as it was.
 
@@ -654,8 +653,8 @@ std::vector<std::uint8_t> Fixture(const std::string& name) {
 struct DamageCase {
     const char* label;
     std::vector<std::uint8_t> (*make)();  // an archive whose member "bad" part is damaged
-    std::string member;                    // that member's name
-    std::size_t goodBefore;                // whole members ahead of it
+    std::string member;                   // that member's name
+    std::size_t goodBefore;               // whole members ahead of it
 };
 
 std::vector<std::uint8_t> Rar4StoredFlipped() {
@@ -789,16 +788,15 @@ TEST_P(RarDamagedData, TestModeRefusesIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RarDamagedData,
-    ::testing::Values(DamageCase{"Rar4Stored", &Rar4StoredFlipped, "game.nds", 1},
-                      DamageCase{"Rar4Solid", &Rar4SolidFlipped, "game.nds", 1},
-                      DamageCase{"Rar4Compressed", &Rar4CompressedWrongCrc,
-                                 "LibarchiveAddingTest.html", 0},
-                      DamageCase{"Rar5Stored", &Rar5StoredFlipped, "game.nds", 1},
-                      DamageCase{"Rar5StoredBlake2", &Rar5Blake2Flipped, "game.nds", 1},
-                      DamageCase{"Rar5CompressedBlake2", &Rar5CompressedWrongBlake2, "cebula.txt",
-                                 0},
-                      DamageCase{"Rar4Truncated", &Rar4Truncated, "game.nds", 1},
-                      DamageCase{"Rar4SizePastTheEnd", &Rar4SizePastTheEnd, "game.nds", 1}),
+    ::testing::Values(
+        DamageCase{"Rar4Stored", &Rar4StoredFlipped, "game.nds", 1},
+        DamageCase{"Rar4Solid", &Rar4SolidFlipped, "game.nds", 1},
+        DamageCase{"Rar4Compressed", &Rar4CompressedWrongCrc, "LibarchiveAddingTest.html", 0},
+        DamageCase{"Rar5Stored", &Rar5StoredFlipped, "game.nds", 1},
+        DamageCase{"Rar5StoredBlake2", &Rar5Blake2Flipped, "game.nds", 1},
+        DamageCase{"Rar5CompressedBlake2", &Rar5CompressedWrongBlake2, "cebula.txt", 0},
+        DamageCase{"Rar4Truncated", &Rar4Truncated, "game.nds", 1},
+        DamageCase{"Rar4SizePastTheEnd", &Rar4SizePastTheEnd, "game.nds", 1}),
     [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.label); });
 
 // The headers that follow a member whose data runs past the end of the archive

@@ -133,8 +133,10 @@ TEST_P(RarVendorResults, PassEndsWhereTheVendorsEnds) {
 }
 
 std::string RowName(const ::testing::TestParamInfo<VendorRow>& info) {
-    std::string name = info.param.file.substr(0, info.param.file.rfind('.')) + "_" + info.param.mode;
-    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+    std::string name =
+        info.param.file.substr(0, info.param.file.rfind('.')) + "_" + info.param.mode;
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
     return name;
 }
 

@@ -181,9 +181,9 @@ void PutRecord(std::vector<std::uint8_t>& extra, const std::vector<std::uint8_t>
 
 // A block: CRC32 of what follows it, the header's size, then type, flags, the
 // extra area's and data's sizes, the fields and the extra area.
-void PutBlock5(std::vector<std::uint8_t>& out, std::uint64_t type, const std::vector<std::uint8_t>& fields,
-               const std::vector<std::uint8_t>& extra, const std::vector<std::uint8_t>* data,
-               unsigned splitFlags = 0) {
+void PutBlock5(std::vector<std::uint8_t>& out, std::uint64_t type,
+               const std::vector<std::uint8_t>& fields, const std::vector<std::uint8_t>& extra,
+               const std::vector<std::uint8_t>* data, unsigned splitFlags = 0) {
     std::vector<std::uint8_t> header;
     PutVint(header, type);
     PutVint(header, (extra.empty() ? 0 : 0x01) | (data != nullptr ? 0x02 : 0) | splitFlags);
@@ -298,8 +298,8 @@ std::vector<std::vector<std::uint8_t>> Rar5Builder::VolumeSet(const Rar5Member& 
             PutVint(main, v);
         }
         PutBlock5(out, 1, main, {}, nullptr);
-        const std::uint32_t crc = last ? Crc32(member.data.data(), size)
-                                       : Crc32(part.data(), part.size());
+        const std::uint32_t crc =
+            last ? Crc32(member.data.data(), size) : Crc32(part.data(), part.size());
         PutMember5(out, member, part, crc, (v > 0 ? 0x08 : 0) | (last ? 0 : 0x10));
         PutBlock5(out, 5, {static_cast<std::uint8_t>(last ? 0 : 1)}, {}, nullptr);
         set.push_back(std::move(out));
@@ -312,8 +312,9 @@ void Rar5Builder::WriteTo(const std::string& path) const {
 }
 
 void FlipFirst(std::vector<std::uint8_t>& bytes, const std::string& needle) {
-    const auto at = std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end(),
-                                [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
+    const auto at =
+        std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end(),
+                    [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
     if (at == bytes.end()) {
         throw std::logic_error("FlipFirst: \"" + needle + "\" not found");
     }

@@ -67,12 +67,12 @@ struct Rar5Member {
     std::vector<std::uint8_t> data;
     bool folder = false;
     bool crc = true;
-    bool blake2 = false;              // a BLAKE2sp hash record
-    bool mtime = true;                // a modification time record (Unix time)
+    bool blake2 = false;                  // a BLAKE2sp hash record
+    bool mtime = true;                    // a modification time record (Unix time)
     std::uint32_t unixTime = 1191918908;  // 2007-10-09 08:35:08 UTC
-    unsigned version = 0;             // a file version record when not 0
-    std::string linkTarget;           // a Unix symbolic link when not empty
-    bool encrypted = false;           // an encryption record; the data stays as given
+    unsigned version = 0;                 // a file version record when not 0
+    std::string linkTarget;               // a Unix symbolic link when not empty
+    bool encrypted = false;               // an encryption record; the data stays as given
 };
 
 class Rar5Builder {
