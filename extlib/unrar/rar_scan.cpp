@@ -16,8 +16,8 @@ constexpr std::uint8_t kSigPrefix[6] = {'R', 'a', 'r', '!', 0x1A, 0x07};
 constexpr std::uint8_t kRar4Marker[7] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
 constexpr std::size_t kSfxSearchLimit = 1 << 20;
 constexpr std::uint64_t kMaxRar5Header = 2 << 20;  // the format's own ceiling
-// No file system holds a file this large; the vendor's library cannot seek to
-// such a position either, and fails with a read error.
+// No file system holds a file this large: a block claiming to reach past it is
+// a read error, as the vendor's library reports it.
 constexpr std::uint64_t kMaxPosition = std::uint64_t(1) << 62;
 constexpr std::uint64_t kUnixToFileTime = 11644473600ULL;  // seconds from 1601 to 1970
 constexpr std::size_t kMaxLinkTarget = 4096;
@@ -600,7 +600,7 @@ bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t ex
         }
     }
     if (version != 0) {
-        f.name += ";" + std::to_string(version);  // as the vendor's library names a file version
+        f.name += ";" + std::to_string(version);  // the name a file version is listed under
     }
     if (hasMtime && mtimeFile != 0) {
         f.mtime = mtimeFile;

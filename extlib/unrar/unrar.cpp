@@ -1,10 +1,12 @@
 // The RAR extraction library's entry points, on libarchive.
 //
-// libarchive reads a volume set as one stream of volumes handed over one after
-// the other; each later volume is looked for by the naming rules when the
-// decoder reaches it, and asked for through the callback when it is missing.
-// What the decoder does not report (packed size, host system, method, DOS time)
-// comes from a light walk over each volume's block headers.
+// The headers come from our own walk over each volume's blocks, which checks
+// them as the vendor's library does; libarchive only decodes the members' data,
+// reading a volume set as one stream of volumes handed over one after the
+// other, and every byte it hands over is checked against the sizes and
+// checksums of the headers. Each later volume is looked for by the naming rules
+// when the headers or the data reach it, and asked for through the callback
+// when it is missing.
 
 #include <archive.h>
 #include <archive_entry.h>
