@@ -204,7 +204,7 @@ bool OutputFile::Write(std::int64_t offset, const void* data, std::size_t size) 
     return true;
 }
 
-CommitResult OutputFile::Commit(std::int64_t, long) {
+CommitResult OutputFile::Commit(std::uint64_t) {
     if (m_fd < 0) {
         return CommitResult::Failed;
     }
@@ -309,12 +309,23 @@ bool OutputFile::Write(std::int64_t offset, const void* data, std::size_t size) 
     return true;
 }
 
-CommitResult OutputFile::Commit(std::int64_t mtime, long mtimeNsec) {
+CommitResult OutputFile::Commit(std::uint64_t fileTime) {
     if (m_fd < 0) {
         return CommitResult::Failed;
     }
-    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(mtime), mtimeNsec}};
-    ::futimens(m_fd, times);
+    if (fileTime != 0) {
+        constexpr std::uint64_t kUnixEpoch =
+            116444736000000000ULL;  // 1970 in 100 ns units since 1601
+        const std::int64_t since1970 = static_cast<std::int64_t>(fileTime - kUnixEpoch);
+        timespec times[2] = {{0, UTIME_OMIT}, {0, 0}};
+        times[1].tv_sec = static_cast<time_t>(since1970 / 10000000);
+        times[1].tv_nsec = static_cast<long>(since1970 % 10000000) * 100;
+        if (times[1].tv_nsec < 0) {
+            times[1].tv_sec -= 1;
+            times[1].tv_nsec += 1000000000L;
+        }
+        ::futimens(m_fd, times);
+    }
     const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
     if (closed && IsKept(parevo::IdentityAt(m_dir, m_final))) {

@@ -59,9 +59,10 @@ class OutputFile : public DataSink {
     // target is one of the files to keep.
     bool Create(const ExtractTarget& target);
     bool Write(std::int64_t offset, const void* data, std::size_t size) override;
-    // Sets the modification time and moves the file into place; Refused (and the
-    // temporary file removed) when the target is one of the files to keep.
-    CommitResult Commit(std::int64_t mtime, long mtimeNsec);
+    // Sets the modification time (100 ns units since 1601; 0 leaves the time of
+    // writing) and moves the file into place; Refused (and the temporary file
+    // removed) when the target is one of the files to keep.
+    CommitResult Commit(std::uint64_t fileTime);
     void Discard();
 
   private:

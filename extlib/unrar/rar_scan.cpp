@@ -6,20 +6,29 @@
 #include <ctime>
 #include <memory>
 
+#include "checksum.h"
+#include "platform/text_encoding.h"
 #include "unrar_exports.h"
 
 namespace unrar {
 namespace {
 
 constexpr std::uint8_t kSigPrefix[6] = {'R', 'a', 'r', '!', 0x1A, 0x07};
+constexpr std::uint8_t kRar4Marker[7] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
 constexpr std::size_t kSfxSearchLimit = 1 << 20;
 constexpr std::uint64_t kMaxRar5Header = 2 << 20;  // the format's own ceiling
+// No file system holds a file this large: a block claiming to reach past it is
+// a read error, as the vendor's library reports it.
+constexpr std::uint64_t kMaxPosition = std::uint64_t(1) << 62;
+constexpr std::uint64_t kUnixToFileTime = 11644473600ULL;  // seconds from 1601 to 1970
+constexpr std::size_t kMaxLinkTarget = 4096;
 
 // Random access to the volume's bytes, from memory or from a file.
 class ByteSource {
   public:
     virtual ~ByteSource() = default;
     virtual std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) = 0;
+    virtual std::uint64_t Size() const = 0;
 };
 
 class MemorySource : public ByteSource {
@@ -33,6 +42,7 @@ class MemorySource : public ByteSource {
         std::memcpy(buffer, m_data + offset, n);
         return n;
     }
+    std::uint64_t Size() const override { return m_size; }
 
   private:
     const std::uint8_t* m_data;
@@ -43,25 +53,39 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+int SeekTo(std::FILE* f, std::uint64_t offset, int whence) {
+#ifdef _WIN32
+    return _fseeki64(f, static_cast<std::int64_t>(offset), whence);
+#else
+    return fseeko(f, static_cast<off_t>(offset), whence);
+#endif
+}
+
 class FileSource : public ByteSource {
   public:
-    explicit FileSource(std::FILE* f) : m_file(f) {}
-    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) override {
-        if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
-            return 0;
-        }
+    explicit FileSource(std::FILE* f) : m_file(f) {
+        if (SeekTo(f, 0, SEEK_END) == 0) {
 #ifdef _WIN32
-        if (_fseeki64(m_file.get(), static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
+            const std::int64_t end = _ftelli64(f);
 #else
-        if (fseeko(m_file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
+            const std::int64_t end = ftello(f);
 #endif
+            m_size = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+        }
+    }
+    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) override {
+        if (offset >= m_size || SeekTo(m_file.get(), offset, SEEK_SET) != 0) {
             return 0;
         }
         return std::fread(buffer, 1, count, m_file.get());
     }
+    std::uint64_t Size() const override {
+        return m_size;
+    }
 
   private:
     std::unique_ptr<std::FILE, FileCloser> m_file;
+    std::uint64_t m_size = 0;
 };
 
 unsigned Le16(const std::uint8_t* p) {
@@ -70,32 +94,145 @@ unsigned Le16(const std::uint8_t* p) {
 unsigned Le32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned>(p[3]) << 24;
 }
-
-unsigned Crc32Of(const std::string& text) {
-    unsigned crc = 0xFFFFFFFFu;
-    for (unsigned char c : text) {
-        crc ^= c;
-        for (int k = 0; k < 8; ++k) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-        }
-    }
-    return ~crc;
+std::uint64_t Le64(const std::uint8_t* p) {
+    return Le32(p) | static_cast<std::uint64_t>(Le32(p + 4)) << 32;
 }
 
-// Reads a RAR 5 variable-length integer; false past the end or beyond 64 bits.
-bool ReadVint(const std::vector<std::uint8_t>& b, std::size_t& pos, std::uint64_t& value) {
-    value = 0;
-    for (int shift = 0; shift < 64; shift += 7) {
-        if (pos >= b.size()) {
+// Reads from a header's bytes, and remembers whether it ever ran past their end.
+class Reader {
+  public:
+    Reader(const std::vector<std::uint8_t>& bytes, std::size_t pos, std::size_t end)
+        : m_b(bytes), m_pos(pos), m_end(end) {}
+    bool Ok() const { return m_ok; }
+    std::size_t Pos() const { return m_pos; }
+    std::size_t Left() const { return m_ok ? m_end - m_pos : 0; }
+    // A RAR 5 variable-length integer: 7 bits a byte, low first.
+    std::uint64_t Vint() {
+        std::uint64_t value = 0;
+        for (int shift = 0; shift < 64 && m_ok; shift += 7) {
+            const std::uint8_t byte = Byte();
+            value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+            if ((byte & 0x80) == 0) {
+                return value;
+            }
+        }
+        m_ok = false;
+        return 0;
+    }
+    std::uint8_t Byte() { return Take(1) ? m_b[m_pos - 1] : 0; }
+    unsigned U16() { return Take(2) ? Le16(&m_b[m_pos - 2]) : 0; }
+    unsigned U32() { return Take(4) ? Le32(&m_b[m_pos - 4]) : 0; }
+    std::uint64_t U64() { return Take(8) ? Le64(&m_b[m_pos - 8]) : 0; }
+    std::string Text(std::uint64_t n) {
+        if (!Take(n)) {
+            return {};
+        }
+        return std::string(reinterpret_cast<const char*>(&m_b[m_pos - n]),
+                           static_cast<std::size_t>(n));
+    }
+    bool Skip(std::uint64_t n) { return Take(n); }
+
+  private:
+    bool Take(std::uint64_t n) {
+        if (!m_ok || n > m_end - m_pos) {
+            m_ok = false;
             return false;
         }
-        const std::uint8_t byte = b[pos++];
-        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-        if ((byte & 0x80) == 0) {
-            return true;
+        m_pos += static_cast<std::size_t>(n);
+        return true;
+    }
+    const std::vector<std::uint8_t>& m_b;
+    std::size_t m_pos;
+    std::size_t m_end;
+    bool m_ok = true;
+};
+
+// A RAR 4 name with its Unicode form: the stored bytes, a zero byte, then the
+// UTF-16 text packed against the stored bytes (a high byte, then two flag bits
+// per unit: a low byte alone, a low byte with the high byte, a whole unit, or a
+// run copied from the stored bytes with an optional correction). Empty when the
+// packed form gives nothing.
+std::string UnpackUnicodeName(const std::string& raw) {
+    const std::size_t zero = raw.find('\0');
+    if (zero == std::string::npos || zero + 1 >= raw.size()) {
+        return {};
+    }
+    const auto* stored = reinterpret_cast<const std::uint8_t*>(raw.data());
+    const auto* enc = stored + zero + 1;
+    const std::size_t n = raw.size() - zero - 1;
+    const std::size_t limit = zero;  // one unit for each stored byte at most
+    std::u16string units;
+    const unsigned high = enc[0];
+    std::size_t pos = 1;
+    unsigned flags = 0;
+    int flagBits = 0;
+    while (pos < n && units.size() < limit) {
+        if (flagBits == 0) {
+            flags = enc[pos++];
+            flagBits = 8;
+            continue;
+        }
+        flagBits -= 2;
+        switch ((flags >> flagBits) & 3) {
+            case 0:
+                units += static_cast<char16_t>(enc[pos++]);
+                break;
+            case 1:
+                units += static_cast<char16_t>(enc[pos++] | high << 8);
+                break;
+            case 2:
+                if (pos + 1 >= n) {
+                    pos = n;
+                    break;
+                }
+                units += static_cast<char16_t>(enc[pos] | enc[pos + 1] << 8);
+                pos += 2;
+                break;
+            default: {
+                const unsigned length = enc[pos++];
+                unsigned correction = 0;
+                unsigned highPart = 0;
+                if ((length & 0x80) != 0) {
+                    if (pos >= n) {
+                        break;
+                    }
+                    correction = enc[pos++];
+                    highPart = high << 8;
+                }
+                for (unsigned k = (length & 0x7F) + 2; k > 0 && units.size() < limit; --k) {
+                    units += static_cast<char16_t>(((stored[units.size()] + correction) & 0xFF) |
+                                                   highPart);
+                }
+                break;
+            }
         }
     }
-    return false;
+    return parevo::Utf16ToUtf8(units.substr(0, units.find(u'\0')));
+}
+
+// 100 ns units since 1601 of a local MS-DOS time; 0 when it is no valid time.
+std::uint64_t FileTimeFromDos(unsigned dos) {
+    std::tm tm{};
+    tm.tm_year = static_cast<int>(dos >> 25) + 80;
+    tm.tm_mon = static_cast<int>((dos >> 21) & 0x0F) - 1;
+    tm.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
+    tm.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
+    tm.tm_min = static_cast<int>((dos >> 5) & 0x3F);
+    tm.tm_sec = static_cast<int>(dos & 0x1F) * 2;
+    tm.tm_isdst = -1;
+    if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday == 0 || tm.tm_hour > 23 || tm.tm_min > 59 ||
+        tm.tm_sec > 59) {
+        return 0;
+    }
+    const std::time_t t = std::mktime(&tm);
+    if (t == static_cast<std::time_t>(-1)) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(t) + kUnixToFileTime) * 10000000ULL;
+}
+
+std::uint64_t FileTimeFromUnix(std::uint64_t seconds, std::uint64_t nsec = 0) {
+    return (seconds + kUnixToFileTime) * 10000000ULL + nsec / 100;
 }
 
 }  // namespace
@@ -118,6 +255,10 @@ unsigned DosTimeFromUnix(std::int64_t unixTime) {
     return static_cast<unsigned>((tm.tm_year - 80) << 25 | (tm.tm_mon + 1) << 21 |
                                  tm.tm_mday << 16 | tm.tm_hour << 11 | tm.tm_min << 5 |
                                  tm.tm_sec / 2);
+}
+
+bool VolumeScan::Complete() const {
+    return end == ERAR_END_ARCHIVE;
 }
 
 namespace {
@@ -173,7 +314,7 @@ void ReadComment(ByteSource& src, std::uint64_t offset, std::uint64_t size, bool
         scan.commentState = ERAR_BAD_DATA;
         return;
     }
-    if (hasCRC && Crc32Of(text) != crc) {
+    if (hasCRC && Crc32(text.data(), text.size()) != crc) {
         scan.commentState = ERAR_BAD_DATA;
         return;
     }
@@ -187,28 +328,115 @@ bool ReadBlock(ByteSource& src, std::uint64_t offset, std::size_t count,
     return src.ReadAt(offset, out.data(), count) == count;
 }
 
+// Where the walk goes after a block whose data ends at `next`: on, or the code
+// the header read there gives.
+unsigned CheckNext(std::uint64_t next, std::uint64_t start, ByteSource& src) {
+    if (next < start || next >= kMaxPosition) {
+        return ERAR_EREAD;
+    }
+    return next > src.Size() ? ERAR_BAD_DATA : 0;
+}
+
+// Ends the walk with `code`. Before the main header nothing is reported, and a
+// read error means the archive cannot be opened.
+void Stop(VolumeScan& scan, unsigned code, bool mainFound) {
+    scan.end = code;
+    if (!mainFound && code == ERAR_EREAD) {
+        scan.openResult = ERAR_EREAD;
+    }
+}
+
+// RAR 4: a file header's fields after the common block header (7 bytes) and the
+// data size. False when they do not fit the header.
+bool ParseRar4File(const std::vector<std::uint8_t>& h, unsigned flags, ScannedFile& f) {
+    Reader r(h, 7, h.size());
+    f.packSize = r.U32();
+    f.unpSize = r.U32();
+    f.hostOS = r.Byte();
+    f.fileCRC = r.U32();
+    f.hasCRC = true;
+    f.dosTime = r.U32();
+    f.unpVer = r.Byte();
+    f.method = r.Byte();
+    const unsigned nameSize = r.U16();
+    f.attr = r.U32();
+    if ((flags & 0x100) != 0) {
+        f.packSize |= static_cast<std::uint64_t>(r.U32()) << 32;
+        f.unpSize |= static_cast<std::uint64_t>(r.U32()) << 32;
+    }
+    const std::string raw = r.Text(nameSize);
+    if (!r.Ok()) {
+        return false;
+    }
+    const std::string unicode = (flags & 0x200) != 0 ? UnpackUnicodeName(raw) : std::string();
+    f.storedName = unicode.empty();
+    f.name = f.storedName ? raw.substr(0, raw.find('\0')) : unicode;
+    f.mtime = FileTimeFromDos(f.dosTime);
+    if ((flags & 0x400) != 0) {
+        r.Skip(8);  // the salt
+    }
+    // Extended times: four bits per time, the modification time first; its
+    // fraction of a second follows in up to three bytes.
+    if ((flags & 0x1000) != 0 && f.mtime != 0) {
+        const unsigned timeFlags = r.U16();
+        const unsigned mode = timeFlags >> 12;
+        if (r.Ok() && (mode & 8) != 0) {
+            std::uint64_t fraction = 0;
+            const unsigned count = mode & 3;
+            for (unsigned k = 0; k < count; ++k) {
+                fraction |= static_cast<std::uint64_t>(r.Byte()) << (8 * (3 - count + k));
+            }
+            if (r.Ok()) {
+                f.mtime += fraction + ((mode & 4) != 0 ? 10000000ULL : 0);
+            }
+        }
+    }
+    const bool dir = (flags & 0xE0) == 0xE0;
+    f.flags = (flags & 0x01 ? RHDF_SPLITBEFORE : 0) | (flags & 0x02 ? RHDF_SPLITAFTER : 0) |
+              (flags & 0x04 ? RHDF_ENCRYPTED : 0) | (flags & 0x10 ? RHDF_SOLID : 0) |
+              (dir ? RHDF_DIRECTORY : 0);
+    f.dictSizeKiB = dir ? 0 : 64u << ((flags >> 5) & 7);
+    if (f.hostOS == 3 && (f.attr & 0xF000) == 0xA000) {
+        f.redirType = 1;  // a Unix symbolic link: its target is the data
+    }
+    return true;
+}
+
 void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
     std::vector<std::uint8_t> h;
+    bool mainFound = false;
     for (;;) {
         std::uint8_t fixed[7];
         const std::size_t got = src.ReadAt(pos, fixed, 7);
-        if (got == 0) {
-            scan.complete = true;  // archives may end without an end block
+        if (got == 0 && pos == src.Size()) {
+            scan.end = ERAR_END_ARCHIVE;  // archives may end without an end block
             return;
         }
         if (got < 7) {
-            return;
+            return Stop(scan, ERAR_BAD_DATA, mainFound);
+        }
+        if (std::memcmp(fixed, kRar4Marker, 7) == 0) {
+            pos += 7;  // a signature where a block would start: archives joined by copying
+            continue;
         }
         const unsigned type = fixed[2];
         const unsigned flags = Le16(fixed + 3);
         const unsigned size = Le16(fixed + 5);
         if (size < 7 || !ReadBlock(src, pos, size, h)) {
-            return;
+            return Stop(scan, ERAR_BAD_DATA, mainFound);
+        }
+        const unsigned crc = Le16(fixed);
+        const bool crcOk =
+            crc == (Crc32(&h[2], size - 2) & 0xFFFF) ||
+            // An old main header with its comment inside: the CRC covers the header alone.
+            (type == 0x73 && size > 13 && crc == (Crc32(&h[2], 11) & 0xFFFF));
+        if (!crcOk) {
+            return Stop(scan, ERAR_BAD_DATA, mainFound);
         }
         std::uint64_t addSize = 0;
         if ((flags & 0x8000) != 0 || type == 0x74 || type == 0x7A) {
             if (size < 11) {
-                return;
+                return Stop(scan, ERAR_BAD_DATA, mainFound);
             }
             addSize = Le32(&h[7]);
         }
@@ -217,102 +445,202 @@ void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             if ((flags & 0x02) != 0 && size > 13) {
                 scan.commentState = ERAR_UNKNOWN_FORMAT;  // an old packed comment inside the header
             }
+            mainFound = true;
             if ((flags & 0x80) != 0) {
                 scan.encryptedHeaders = true;
                 return;
             }
         } else if (type == 0x74 || type == 0x7A) {
-            if (size < 32) {
-                return;
-            }
             ScannedFile f;
-            f.packSize = addSize;
-            f.unpSize = Le32(&h[11]);
-            f.hostOS = h[15];
-            f.fileCRC = Le32(&h[16]);
-            f.hasCRC = true;
-            f.dosTime = Le32(&h[20]);
-            f.hasTime = true;
-            f.unpVer = h[24];
-            f.method = h[25];
-            const unsigned nameSize = Le16(&h[26]);
-            f.attr = Le32(&h[28]);
-            std::size_t off = 32;
-            if ((flags & 0x100) != 0) {
-                if (size < 40) {
-                    return;
-                }
-                f.packSize |= static_cast<std::uint64_t>(Le32(&h[32])) << 32;
-                f.unpSize |= static_cast<std::uint64_t>(Le32(&h[36])) << 32;
-                off = 40;
-                addSize = f.packSize;
+            if (!ParseRar4File(h, flags, f)) {
+                return Stop(scan, ERAR_BAD_DATA, mainFound);
             }
-            if (off + nameSize > size) {
-                return;
-            }
-            std::string raw(reinterpret_cast<const char*>(&h[off]), nameSize);
-            f.unicodeName = (flags & 0x200) != 0;
-            f.name = raw.substr(0, raw.find('\0'));
-            const bool dir = (flags & 0xE0) == 0xE0;
-            f.flags = (flags & 0x01 ? RHDF_SPLITBEFORE : 0) | (flags & 0x02 ? RHDF_SPLITAFTER : 0) |
-                      (flags & 0x04 ? RHDF_ENCRYPTED : 0) | (flags & 0x10 ? RHDF_SOLID : 0) |
-                      (dir ? RHDF_DIRECTORY : 0);
-            f.dictSizeKiB = dir ? 0 : 64u << ((flags >> 5) & 7);
+            addSize = f.packSize;
+            f.dataOffset = pos + size;
             if (type == 0x7A) {
-                if (f.name == "CMT") {
-                    ReadComment(src, pos + size, f.packSize, f.method == 0x30, true, f.fileCRC,
+                if (mainFound && f.name == "CMT") {
+                    ReadComment(src, f.dataOffset, f.packSize, f.method == 0x30, true, f.fileCRC,
                                 scan);
                 }
-            } else if ((flags & 0x01) == 0) {
+            } else if (mainFound) {
+                if (f.redirType != 0 && f.method == 0x30 && f.packSize <= kMaxLinkTarget) {
+                    f.redirTarget.resize(static_cast<std::size_t>(f.packSize));
+                    f.redirTarget.resize(src.ReadAt(
+                        f.dataOffset, reinterpret_cast<std::uint8_t*>(f.redirTarget.data()),
+                        f.redirTarget.size()));
+                }
                 scan.files.push_back(std::move(f));
             }
         } else if (type == 0x7B) {
             scan.hasNextVolume = (flags & 0x0001) != 0;
-            scan.complete = true;
+            scan.end = ERAR_END_ARCHIVE;
             return;
         }
-        pos += size + addSize;
+        const std::uint64_t next = pos + size + addSize;
+        if (const unsigned code = CheckNext(next, pos, src)) {
+            return Stop(scan, code, mainFound);
+        }
+        pos = next;
     }
+}
+
+// RAR 5: a file or service header's fields, from after the header's type, flags
+// and sizes (`r`) to the extra area at the end (`extraStart`).
+bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t extraStart,
+                   std::uint64_t headerFlags, std::uint64_t dataSize, ScannedFile& f) {
+    const std::uint64_t fileFlags = r.Vint();
+    f.unpSize = r.Vint();
+    f.unpSizeKnown = (fileFlags & 0x08) == 0;
+    f.attr = static_cast<unsigned>(r.Vint());
+    std::uint64_t mtimeUnix = 0;
+    bool hasMtime = false;
+    if ((fileFlags & 0x02) != 0) {
+        mtimeUnix = r.U32();
+        hasMtime = true;
+    }
+    if ((fileFlags & 0x04) != 0) {
+        f.fileCRC = r.U32();
+        f.hasCRC = true;
+    }
+    const std::uint64_t comp = r.Vint();
+    const std::uint64_t host = r.Vint();
+    const std::uint64_t nameLength = r.Vint();
+    f.name = r.Text(nameLength);
+    if (!r.Ok() || r.Pos() > extraStart) {
+        return false;
+    }
+    std::uint64_t mtimeNsec = 0;
+    std::uint64_t mtimeFile = 0;  // a Windows FILETIME, when the time record holds one
+    std::uint64_t version = 0;
+    // Extra records: size (of type and body), type, body. A record that does not
+    // fit ends the list; the header's CRC vouches for the rest.
+    for (Reader e(h, extraStart, h.size()); e.Left() > 0;) {
+        const std::uint64_t recordSize = e.Vint();
+        if (!e.Ok() || recordSize == 0 || recordSize > e.Left()) {
+            break;
+        }
+        const std::size_t recordEnd = e.Pos() + static_cast<std::size_t>(recordSize);
+        Reader rec(h, e.Pos(), recordEnd);
+        e.Skip(recordSize);
+        switch (rec.Vint()) {
+            case 1:
+                f.flags |= RHDF_ENCRYPTED;
+                break;
+            case 2:
+                if (rec.Vint() == 0) {
+                    const std::string digest = rec.Text(32);
+                    if (rec.Ok()) {
+                        std::memcpy(f.blake2.data(), digest.data(), 32);
+                        f.hasBlake2 = true;
+                    }
+                }
+                break;
+            case 3: {
+                const std::uint64_t timeFlags = rec.Vint();
+                const bool unixFormat = (timeFlags & 0x01) != 0;
+                if ((timeFlags & 0x02) != 0) {
+                    if (unixFormat) {
+                        mtimeUnix = rec.U32();
+                    } else {
+                        mtimeFile = rec.U64();
+                    }
+                    hasMtime = rec.Ok();
+                    const unsigned others = ((timeFlags & 0x04) != 0) + ((timeFlags & 0x08) != 0);
+                    rec.Skip(others * (unixFormat ? 4 : 8));
+                    if (unixFormat && (timeFlags & 0x10) != 0) {
+                        mtimeNsec = rec.U32() & 0x3FFFFFFF;
+                    }
+                }
+                break;
+            }
+            case 4:
+                rec.Vint();  // flags
+                version = rec.Vint();
+                break;
+            case 5:
+                f.redirType = static_cast<unsigned>(rec.Vint());
+                f.dirTarget = (rec.Vint() & 1) != 0;
+                f.redirTarget = rec.Text(rec.Vint());
+                if (!rec.Ok() || f.redirType == 0) {
+                    f.redirType = 0;
+                    f.redirTarget.clear();
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    if (version != 0) {
+        f.name += ";" + std::to_string(version);  // the name a file version is listed under
+    }
+    if (hasMtime && mtimeFile != 0) {
+        f.mtime = mtimeFile;
+        mtimeUnix =
+            mtimeFile / 10000000 - std::min<std::uint64_t>(mtimeFile / 10000000, kUnixToFileTime);
+    } else if (hasMtime) {
+        f.mtime = FileTimeFromUnix(mtimeUnix, mtimeNsec);
+    }
+    f.dosTime = hasMtime ? DosTimeFromUnix(static_cast<std::int64_t>(mtimeUnix)) : 0;
+    const bool dir = (fileFlags & 0x01) != 0;
+    f.packSize = dataSize;
+    f.hostOS = host == 0 ? 2 : host == 1 ? 3 : static_cast<unsigned>(host);
+    f.unpVer = (comp & 0x3F) == 0 ? 50 : 70;
+    f.method = 0x30 + static_cast<unsigned>((comp >> 7) & 7);
+    f.dictSizeKiB = dir ? 0 : 128u << ((comp >> 10) & 0xF);
+    f.flags |= (headerFlags & 0x08 ? RHDF_SPLITBEFORE : 0) |
+               (headerFlags & 0x10 ? RHDF_SPLITAFTER : 0) | (comp & 0x40 ? RHDF_SOLID : 0) |
+               (dir ? RHDF_DIRECTORY : 0);
+    // A link keeps no data: its size is its target's.
+    if (f.redirType != 0 && f.unpSize == 0) {
+        f.unpSize = f.redirTarget.size();
+    }
+    return true;
 }
 
 void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
     std::vector<std::uint8_t> h;
+    bool mainFound = false;
     for (;;) {
         std::vector<std::uint8_t> fixed(7);
         const std::size_t got = src.ReadAt(pos, fixed.data(), fixed.size());
-        if (got == 0) {
-            scan.complete = true;
+        if (got == 0 && pos == src.Size()) {
+            scan.end = ERAR_END_ARCHIVE;
             return;
         }
-        fixed.resize(got);
-        std::size_t p = 4;
+        // The header's size: a variable-length integer of at most three bytes.
+        std::size_t sizeLength = 0;
         std::uint64_t headSize = 0;
-        if (got < 5 || !ReadVint(fixed, p, headSize) || headSize == 0 ||
+        while (sizeLength < 3 && 4 + sizeLength < got) {
+            const std::uint8_t byte = fixed[4 + sizeLength];
+            headSize |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * sizeLength);
+            ++sizeLength;
+            if ((byte & 0x80) == 0) {
+                break;
+            }
+        }
+        if (sizeLength == 0 || (fixed[4 + sizeLength - 1] & 0x80) != 0 || headSize == 0 ||
             headSize > kMaxRar5Header) {
-            return;
+            return Stop(scan, ERAR_BAD_DATA, mainFound);
         }
-        const std::uint64_t headStart = pos + p;
-        if (!ReadBlock(src, headStart, static_cast<std::size_t>(headSize), h)) {
-            return;
+        const std::uint64_t headStart = pos + 4 + sizeLength;
+        // The CRC covers the size field and the header.
+        if (!ReadBlock(src, pos + 4, sizeLength + static_cast<std::size_t>(headSize), h) ||
+            Crc32(h.data(), h.size()) != Le32(fixed.data())) {
+            return Stop(scan, ERAR_BAD_DATA, mainFound);
         }
-        std::size_t q = 0;
-        std::uint64_t type = 0, hflags = 0, extraSize = 0, dataSize = 0;
-        if (!ReadVint(h, q, type) || !ReadVint(h, q, hflags)) {
-            return;
+        Reader r(h, sizeLength, h.size());
+        const std::uint64_t type = r.Vint();
+        const std::uint64_t hflags = r.Vint();
+        const std::uint64_t extraSize = (hflags & 1) != 0 ? r.Vint() : 0;
+        const std::uint64_t dataSize = (hflags & 2) != 0 ? r.Vint() : 0;
+        if (!r.Ok() || extraSize > r.Left()) {
+            return Stop(scan, ERAR_BAD_DATA, mainFound);
         }
-        if ((hflags & 1) != 0 && !ReadVint(h, q, extraSize)) {
-            return;
-        }
-        if ((hflags & 2) != 0 && !ReadVint(h, q, dataSize)) {
-            return;
-        }
-        if (extraSize > h.size()) {
-            return;
-        }
+        const std::size_t extraStart = h.size() - static_cast<std::size_t>(extraSize);
         if (type == 1) {
-            std::uint64_t aflags = 0;
-            if (!ReadVint(h, q, aflags)) {
-                return;
+            const std::uint64_t aflags = r.Vint();
+            if (!r.Ok()) {
+                return Stop(scan, ERAR_BAD_DATA, mainFound);
             }
             unsigned f = ROADF_NEWNUMBERING;
             if (aflags & 0x1) {
@@ -324,84 +652,43 @@ void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             f |= (aflags & 0x4 ? ROADF_SOLID : 0) | (aflags & 0x8 ? ROADF_RECOVERY : 0) |
                  (aflags & 0x10 ? ROADF_LOCK : 0);
             scan.archiveFlags = f;
+            mainFound = true;
         } else if (type == 4) {
             scan.encryptedHeaders = true;
             scan.archiveFlags |= ROADF_ENCHEADERS;
             return;
         } else if (type == 2 || type == 3) {
-            std::uint64_t ff = 0, unp = 0, attr = 0, comp = 0, host = 0, nameLen = 0;
             ScannedFile f;
-            if (!ReadVint(h, q, ff) || !ReadVint(h, q, unp) || !ReadVint(h, q, attr)) {
-                return;
+            if (!ParseRar5File(h, r, extraStart, hflags, dataSize, f)) {
+                return Stop(scan, ERAR_BAD_DATA, mainFound);
             }
-            if (ff & 2) {
-                if (q + 4 > h.size()) {
-                    return;
-                }
-                f.dosTime = DosTimeFromUnix(Le32(&h[q]));
-                f.hasTime = true;
-                q += 4;
-            }
-            if (ff & 4) {
-                if (q + 4 > h.size()) {
-                    return;
-                }
-                f.fileCRC = Le32(&h[q]);
-                f.hasCRC = true;
-                q += 4;
-            }
-            if (!ReadVint(h, q, comp) || !ReadVint(h, q, host) || !ReadVint(h, q, nameLen) ||
-                nameLen > h.size() - q) {
-                return;
-            }
-            f.name.assign(reinterpret_cast<const char*>(&h[q]), static_cast<std::size_t>(nameLen));
-            bool encrypted = false;
-            // Extra records sit at the end of the header: size, type, body.
-            std::size_t e = h.size() - static_cast<std::size_t>(extraSize);
-            while (e < h.size()) {
-                std::uint64_t recSize = 0, recType = 0;
-                std::size_t r = e;
-                if (!ReadVint(h, r, recSize) || recSize == 0 || recSize > h.size() - r) {
-                    break;
-                }
-                const std::size_t next = r + static_cast<std::size_t>(recSize);
-                if (ReadVint(h, r, recType) && recType == 1) {
-                    encrypted = true;
-                }
-                e = next;
-            }
-            const bool dir = (ff & 1) != 0;
-            f.packSize = dataSize;
-            f.unpSize = unp;
-            f.attr = static_cast<unsigned>(attr);
-            f.hostOS = host == 0 ? 2 : host == 1 ? 3 : static_cast<unsigned>(host);
-            f.unpVer = (comp & 0x3F) == 0 ? 50 : 70;
-            f.method = 0x30 + static_cast<unsigned>((comp >> 7) & 7);
-            f.dictSizeKiB = dir ? 0 : 128u << ((comp >> 10) & 0xF);
-            f.flags = (hflags & 0x08 ? RHDF_SPLITBEFORE : 0) |
-                      (hflags & 0x10 ? RHDF_SPLITAFTER : 0) | (encrypted ? RHDF_ENCRYPTED : 0) |
-                      (comp & 0x40 ? RHDF_SOLID : 0) | (dir ? RHDF_DIRECTORY : 0);
+            f.dataOffset = headStart + headSize;
             if (type == 3) {
-                if (f.name == "CMT") {
-                    ReadComment(src, headStart + headSize, dataSize,
-                                ((comp >> 7) & 7) == 0 && !encrypted, f.hasCRC, f.fileCRC, scan);
+                if (mainFound && f.name == "CMT") {
+                    ReadComment(src, f.dataOffset, dataSize,
+                                f.method == 0x30 && (f.flags & RHDF_ENCRYPTED) == 0, f.hasCRC,
+                                f.fileCRC, scan);
                 }
-            } else if ((hflags & 0x08) == 0) {
+            } else if (mainFound) {
                 scan.files.push_back(std::move(f));
             }
         } else if (type == 5) {
-            std::uint64_t endFlags = 0;
-            if (!ReadVint(h, q, endFlags)) {
-                return;
+            const std::uint64_t endFlags = r.Vint();
+            if (!r.Ok()) {
+                return Stop(scan, ERAR_BAD_DATA, mainFound);
             }
             scan.hasNextVolume = (endFlags & 1) != 0;
-            scan.complete = true;
+            scan.end = ERAR_END_ARCHIVE;
             return;
         }
-        pos = headStart + headSize + dataSize;
-        if (pos < headStart) {
-            return;  // wrapped: a size no real volume has
+        const std::uint64_t next = headStart + headSize + dataSize;
+        if (dataSize >= kMaxPosition) {
+            return Stop(scan, ERAR_EREAD, mainFound);
         }
+        if (const unsigned code = CheckNext(next, pos, src)) {
+            return Stop(scan, code, mainFound);
+        }
+        pos = next;
     }
 }
 

@@ -1,9 +1,17 @@
 #pragma once
-// A light walk over one RAR volume's block headers (RAR 4 and RAR 5). It reads
-// only what the decoder does not tell: the archive flags, whether another volume
-// follows, whether the headers are encrypted, and the per-file header fields
-// (packed size, host system, method, DOS time...) that the interface reports.
+// A walk over one RAR volume's block headers (RAR 4 and RAR 5), checking each
+// header's CRC and sizes as the vendor's library does. It gives the sequence of
+// file headers that the header reads report, where that sequence ends (the end
+// of the archive, or the code of the damage met), and every field the interface
+// reports; the decoder (libarchive) only supplies the members' data.
+//
+// Like the vendor's library, the walk looks for the main header first: blocks
+// before it are passed over, and the header reads start after it. A header whose
+// CRC does not match, whose fields run past its end, or that starts past the end
+// of the volume ends the sequence with ERAR_BAD_DATA; a header that claims a
+// size no file system can hold ends it with ERAR_EREAD.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,20 +19,30 @@
 namespace unrar {
 
 struct ScannedFile {
-    std::string name;          // as stored, '/' or '\' separators; empty when not plain text
-    bool unicodeName = false;  // RAR 4 names with the packed Unicode form: not decoded here
-    unsigned flags = 0;        // RHDF_* bits
+    // UTF-8 for RAR 5 names and RAR 4 names with their Unicode form; the stored
+    // bytes otherwise (`storedName`), whose code page the caller decides.
+    std::string name;
+    bool storedName = false;
+    unsigned flags = 0;  // RHDF_* as the header says
     std::uint64_t packSize = 0;
     std::uint64_t unpSize = 0;
+    bool unpSizeKnown = true;
     unsigned hostOS = 0;
     unsigned fileCRC = 0;
     bool hasCRC = false;
-    unsigned dosTime = 0;
-    bool hasTime = false;
+    bool hasBlake2 = false;
+    std::array<std::uint8_t, 32> blake2{};
+    unsigned dosTime = 0;     // as the header holds it (RAR 5: from the modification time)
+    std::uint64_t mtime = 0;  // 100 ns units since 1601 (Windows FILETIME), 0 when unknown
     unsigned unpVer = 0;
     unsigned method = 0;
     unsigned attr = 0;
     unsigned dictSizeKiB = 0;
+    unsigned redirType =
+        0;  // FSREDIR_*: 1 Unix link, 2 Windows link, 3 junction, 4 hard link, 5 copy
+    std::string redirTarget;  // UTF-8 (RAR 5) or the stored bytes (RAR 4 Unix link)
+    bool dirTarget = false;
+    std::uint64_t dataOffset = 0;  // where the member's data starts in the volume
 };
 
 struct VolumeScan {
@@ -32,14 +50,23 @@ struct VolumeScan {
     bool rar5 = false;
     unsigned archiveFlags = 0;  // ROADF_* bits
     bool encryptedHeaders = false;
-    bool hasNextVolume = false;      // the end block says another volume follows
-    bool complete = false;           // walked to the end block without a fault
-    std::vector<ScannedFile> files;  // file headers that start in this volume
+    bool hasNextVolume = false;  // the end block says another volume follows
+    // The file headers the header reads report, in order; parts continued from
+    // an earlier volume are among them, with RHDF_SPLITBEFORE.
+    std::vector<ScannedFile> files;
+    // What the header read after the last of `files` returns: ERAR_END_ARCHIVE,
+    // or the code of the damage that ended the walk.
+    unsigned end = 0;
+    // ERAR_EREAD when a block before the main header claims an impossible size:
+    // the archive cannot be opened.
+    unsigned openResult = 0;
     // The archive comment: 0 none, 1 read into `comment`, ERAR_UNKNOWN_FORMAT when
     // it is packed (this walk reads stored comments only), ERAR_BAD_DATA when its
     // CRC does not match.
     unsigned commentState = 0;
     std::string comment;
+
+    bool Complete() const;  // walked to the end without damage
 };
 
 // The MS-DOS date (high half) and time (low half) of a Unix time, in local time.

@@ -1,10 +1,12 @@
 // The RAR extraction library's entry points, on libarchive.
 //
-// libarchive reads a volume set as one stream of volumes handed over one after
-// the other; each later volume is looked for by the naming rules when the
-// decoder reaches it, and asked for through the callback when it is missing.
-// What the decoder does not report (packed size, host system, method, DOS time)
-// comes from a light walk over each volume's block headers.
+// The headers come from our own walk over each volume's blocks, which checks
+// them as the vendor's library does; libarchive only decodes the members' data,
+// reading a volume set as one stream of volumes handed over one after the
+// other, and every byte it hands over is checked against the sizes and
+// checksums of the headers. Each later volume is looked for by the naming rules
+// when the headers or the data reach it, and asked for through the callback
+// when it is missing.
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -23,6 +25,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "checksum.h"
 #include "extract_writer.h"
 #include "platform/text_encoding.h"
 #include "rar_scan.h"
@@ -132,17 +135,18 @@ std::string NativeForm(std::string name) {
 }
 
 struct Entry {
-    std::string utf8Name;  // '/' separators, as libarchive gives it
+    ScannedFile info;
+    std::string utf8Name;  // '/' separators
     std::string narrowName;
     std::wstring wideName;
-    ScannedFile info;
-    bool fromScan = false;
-    bool symlink = false;
-    bool hardlink = false;
-    bool directory = false;
     std::wstring linkTarget;
-    std::int64_t mtime = 0;
-    long mtimeNsec = 0;
+    std::size_t volume = 0;   // the volume its header is in
+    std::size_t ordinal = 0;  // its place among the members the decoder reports
+};
+
+struct Volume {
+    std::string name;
+    VolumeScan scan;
 };
 
 struct Handle {
@@ -154,40 +158,48 @@ struct Handle {
     PROCESSDATAPROC processDataProc = nullptr;
     std::string password;
 
-    std::vector<std::string> volumes;  // narrow names, in order
+    // The volumes found so far, in order, with their headers; the first is the
+    // one opened. A later one is looked for (and asked for) when the headers or
+    // the data reach it.
+    std::vector<Volume> volumes;
     // Every volume opened, and those the naming rules will find next: no
     // extracted file may replace one of them.
     std::vector<FileId> volumeIds;
     // The name the naming rules gave the newest volume; a volume the caller
     // named otherwise does not change how the following ones are named.
     std::string lastRuleName;
-    VolumeScan lastScan;  // of the newest volume
-    VolumeScan firstScan;
-    std::vector<ScannedFile> files;  // file headers of every volume seen, in order
+
+    // The header reads walk the volumes' file headers.
+    std::size_t volumeIndex = 0;
+    std::size_t fileIndex = 0;
+    bool jumped = false;  // this volume was reached by following a split member
+    Entry entry;
+    bool haveEntry = false;
+    std::size_t reported = 0;  // members reported that the decoder reports too
+    unsigned sticky = 0;       // returned by every later header read once set
+
+    // The volume the decoder reads, through the callbacks below.
     std::size_t opens = 0;
     std::unique_ptr<std::FILE, FileClose> file;
     std::int64_t fileSize = 0;
     std::vector<char> buffer = std::vector<char>(kReadBuffer);
-
-    std::unique_ptr<archive, ArchiveFree> reader;
-    archive_entry* current = nullptr;
-    Entry entry;
-    bool haveEntry = false;
-    std::size_t entryIndex = 0;
-    unsigned sticky = 0;       // returned by every later read once set
-    unsigned volumeError = 0;  // why the next volume could not be had
+    unsigned volumeError = 0;  // why a volume could not be had
     bool readError = false;
+    // The decoder, opened when the first member's data is wanted; it reads the
+    // volumes one after the other as one stream. Freed first: closing it calls
+    // back into the members above.
+    std::unique_ptr<archive, ArchiveFree> reader;
+    std::size_t decoded = 0;  // headers the decoder has read
+    unsigned decoderError = 0;
 
     int Call(unsigned msg, UNRAR_LPARAM p1, UNRAR_LPARAM p2) {
         return callback != nullptr ? callback(msg, userData, p1, p2) : 0;
     }
 
-    const std::string& CurrentVolume() const {
-        return volumes[std::min(opens, volumes.size()) - 1];
-    }
+    const VolumeScan& FirstScan() const { return volumes.front().scan; }
 
     bool NewNumbering() const {
-        return firstScan.rar5 || (firstScan.archiveFlags & ROADF_NEWNUMBERING) != 0;
+        return FirstScan().rar5 || (FirstScan().archiveFlags & ROADF_NEWNUMBERING) != 0;
     }
 
     // Asks for a volume that is not where the naming rules say. Wide question
@@ -252,8 +264,8 @@ struct Handle {
     }
 
     // The later volumes where the naming rules put them; they are opened only
-    // once the decoder reaches them, which may be after a member of the same
-    // name was extracted.
+    // once the headers or the data reach them, which may be after a member of
+    // the same name was extracted.
     void KeepFollowingVolumes() {
         std::string name = lastRuleName;
         for (std::size_t i = volumes.size(); i < kMaxVolumes; ++i) {
@@ -264,6 +276,77 @@ struct Handle {
             }
             KeepVolume(id);
         }
+    }
+
+    // Finds the volume after the newest one, by the naming rules or by asking;
+    // false (and volumeError set) when there is none to be had.
+    bool FindNextVolume() {
+        if (volumes.size() >= kMaxVolumes) {
+            volumeError = ERAR_EOPEN;
+            return false;
+        }
+        const std::string ruleName = NextVolumeName(lastRuleName, NewNumbering());
+        std::string name = ruleName;
+        for (int asked = 0; name == lastRuleName || !FileExists(name); ++asked) {
+            if (asked == kMaxVolumeQuestions || !AskVolume(name)) {
+                volumeError = ERAR_EOPEN;
+                return false;
+            }
+        }
+        Volume next;
+        next.name = name;
+        if (!ScanVolumeFile(name, next.scan) || !next.scan.isRar) {
+            volumeError = ERAR_EOPEN;
+            return false;
+        }
+        KeepVolume(FileIdOf(name));
+        volumes.push_back(std::move(next));
+        lastRuleName = ruleName;
+        if (!NotifyVolume(name)) {
+            volumeError = ERAR_EOPEN;
+            return false;
+        }
+        return true;
+    }
+
+    bool HaveVolume(std::size_t index) {
+        while (volumes.size() <= index) {
+            if (!FindNextVolume()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The volumes a member split over volumes continues into, up to its last
+    // part; 0 or the code of the volume that cannot be had.
+    unsigned FindParts(const Entry& e) {
+        unsigned flags = e.info.flags;
+        for (std::size_t v = e.volume; (flags & RHDF_SPLITAFTER) != 0; ++v) {
+            if (!HaveVolume(v + 1)) {
+                return volumeError != 0 ? volumeError : ERAR_EOPEN;
+            }
+            const auto& files = volumes[v + 1].scan.files;
+            if (files.empty() || (files.front().flags & RHDF_SPLITBEFORE) == 0) {
+                break;
+            }
+            flags = files.front().flags;
+        }
+        return 0;
+    }
+
+    // The header of a member's last part, which holds the checksums of the whole
+    // member; null when the volumes do not lead to it.
+    const ScannedFile* LastPart(const Entry& e) const {
+        const ScannedFile* part = &e.info;
+        for (std::size_t v = e.volume + 1; (part->flags & RHDF_SPLITAFTER) != 0; ++v) {
+            if (v >= volumes.size() || volumes[v].scan.files.empty() ||
+                (volumes[v].scan.files.front().flags & RHDF_SPLITBEFORE) == 0) {
+                return nullptr;
+            }
+            part = &volumes[v].scan.files.front();
+        }
+        return part;
     }
 
     bool OpenFile(const std::string& name) {
@@ -280,35 +363,17 @@ struct Handle {
         return true;
     }
 
-    // The decoder wants the next volume.
-    bool OpenNextVolume() {
-        if (!lastScan.hasNextVolume && lastScan.complete) {
-            return false;  // the set ends here: nothing to ask for
-        }
-        if (volumes.size() >= kMaxVolumes) {
-            volumeError = ERAR_EOPEN;
-            return false;
-        }
-        const std::string ruleName = NextVolumeName(lastRuleName, NewNumbering());
-        std::string name = ruleName;
-        for (int asked = 0; name == lastRuleName || !FileExists(name); ++asked) {
-            if (asked == kMaxVolumeQuestions || !AskVolume(name)) {
-                volumeError = ERAR_EOPEN;
+    // The decoder wants volume `index`. One the headers say does not exist is not
+    // asked for.
+    bool OpenVolume(std::size_t index) {
+        if (index >= volumes.size()) {
+            const VolumeScan& last = volumes.back().scan;
+            if ((!last.hasNextVolume && last.Complete()) || !HaveVolume(index)) {
                 return false;
             }
         }
-        VolumeScan scan;
-        if (!ScanVolumeFile(name, scan) || !scan.isRar || !OpenFile(name)) {
+        if (!OpenFile(volumes[index].name)) {
             volumeError = ERAR_EOPEN;
-            return false;
-        }
-        volumes.push_back(name);
-        lastRuleName = ruleName;
-        files.insert(files.end(), scan.files.begin(), scan.files.end());
-        lastScan = std::move(scan);
-        if (!NotifyVolume(name)) {
-            volumeError = ERAR_EOPEN;
-            file.reset();
             return false;
         }
         return true;
@@ -356,14 +421,10 @@ struct Handle {
 };
 
 // libarchive's client callbacks. Every node of the volume list carries the
-// handle; the first open is the first volume, every later one the next volume.
+// handle; the n-th open is the n-th volume.
 int OpenCallback(archive*, void* data) {
     Handle& h = *static_cast<Handle*>(data);
-    ++h.opens;
-    if (h.opens == 1) {
-        return h.OpenFile(h.volumes.front()) ? ARCHIVE_OK : ARCHIVE_FATAL;
-    }
-    return h.OpenNextVolume() ? ARCHIVE_OK : ARCHIVE_FATAL;
+    return h.OpenVolume(h.opens++) ? ARCHIVE_OK : ARCHIVE_FATAL;
 }
 
 la_ssize_t ReadCallback(archive* a, void* data, const void** buffer) {
@@ -401,107 +462,99 @@ int CloseCallback(archive*, void* data) {
     return ARCHIVE_OK;
 }
 
-void FillEntry(Handle& h) {
-    archive_entry* e = h.current;
+void FillEntry(Handle& h, const ScannedFile& f) {
     Entry entry;
-    // libarchive gives no UTF-8 form for a stored name that is not UTF-8; its
-    // bytes are then read as the OEM code page, so that the name listed and the
-    // name written agree.
-    if (const char* utf8 = archive_entry_pathname_utf8(e)) {
-        entry.utf8Name = utf8;
-    } else if (const char* raw = archive_entry_pathname(e)) {
-        entry.utf8Name = StoredNameToUtf8(raw);
-    }
+    entry.info = f;
+    // A stored RAR 4 name is read as the OEM code page unless it is UTF-8
+    // already, so that the name listed and the name written agree.
+    entry.utf8Name = SlashForm(f.storedName ? StoredNameToUtf8(f.name) : f.name);
     entry.narrowName = NativeForm(Utf8ToNarrow(entry.utf8Name));
     entry.wideName = Utf8ToWide(NativeForm(entry.utf8Name));
-    entry.directory = archive_entry_filetype(e) == AE_IFDIR;
-    entry.symlink = archive_entry_filetype(e) == AE_IFLNK;
-    entry.hardlink = archive_entry_hardlink(e) != nullptr;
-    if (entry.symlink || entry.hardlink) {
-        const char* target =
-            entry.symlink ? archive_entry_symlink_utf8(e) : archive_entry_hardlink_utf8(e);
-        const char* raw = entry.symlink ? archive_entry_symlink(e) : archive_entry_hardlink(e);
-        if (target != nullptr) {
-            entry.linkTarget = Utf8ToWide(target);
-        } else if (raw != nullptr) {
-            entry.linkTarget = Utf8ToWide(StoredNameToUtf8(raw));
-        }
+    if (f.redirType != 0) {
+        entry.linkTarget =
+            Utf8ToWide(f.storedName ? StoredNameToUtf8(f.redirTarget) : f.redirTarget);
     }
-    entry.mtime = archive_entry_mtime(e);
-    entry.mtimeNsec = archive_entry_mtime_nsec(e);
-
-    // The walk's record of the same header, when the two agree on the name.
-    if (h.entryIndex < h.files.size()) {
-        const ScannedFile& f = h.files[h.entryIndex];
-        if (f.unicodeName || SlashForm(StoredNameToUtf8(f.name)) == SlashForm(entry.utf8Name)) {
-            entry.info = f;
-            entry.fromScan = true;
-        }
-    }
-    if (!entry.fromScan) {
-        ScannedFile& f = entry.info;
-        f.hostOS = 3;
-        f.attr = archive_entry_mode(e);
-        f.unpVer = h.firstScan.rar5 ? 50 : 29;
-        f.method = 0;  // not known
-        f.flags =
-            (entry.directory ? RHDF_DIRECTORY : 0) |
-            (archive_entry_is_data_encrypted(e) ? RHDF_ENCRYPTED : 0) |
-            ((h.firstScan.archiveFlags & ROADF_SOLID) != 0 && h.entryIndex > 0 ? RHDF_SOLID : 0);
-    }
-    if (!entry.info.hasTime) {
-        entry.info.dosTime = DosTimeFromUnix(entry.mtime);  // RAR 5 keeps times in extra records
-    }
-    // The decoder knows the whole size of an entry split over volumes.
-    if (archive_entry_size_is_set(e)) {
-        entry.info.unpSize = static_cast<std::uint64_t>(archive_entry_size(e));
-    }
-    if (archive_entry_is_data_encrypted(e) > 0) {
-        entry.info.flags |= RHDF_ENCRYPTED;
-    }
-    // Parts of a split entry are handed over as one entry.
-    entry.info.flags &= ~static_cast<unsigned>(RHDF_SPLITBEFORE | RHDF_SPLITAFTER);
+    entry.volume = h.volumeIndex;
+    entry.ordinal = h.reported;
     h.entry = std::move(entry);
+    h.haveEntry = true;
 }
 
-// Reads the next header into h.entry; 0 or an error code.
+// Reads the next header into h.entry; 0 or an error code. Parts of a member
+// split over volumes are one entry: after a part that goes on, the next header
+// is read in the next volume, where the part that continues it is passed over.
 unsigned NextHeader(Handle& h) {
     if (h.sticky != 0) {
         return h.sticky;
     }
-    if (h.firstScan.encryptedHeaders) {
+    if (h.FirstScan().encryptedHeaders) {
         h.sticky = h.EncryptedResult();
         return h.sticky;
     }
+    // Set when the next header is in the next volume; `following` when that is
+    // because a member goes on there.
+    bool toNextVolume = false;
+    bool following = false;
     if (h.haveEntry) {
-        ++h.entryIndex;
         h.haveEntry = false;
+        toNextVolume = following = (h.entry.info.flags & RHDF_SPLITAFTER) != 0;
     }
-    const int r = archive_read_next_header(h.reader.get(), &h.current);
-    if (r == ARCHIVE_EOF) {
-        h.sticky = ERAR_END_ARCHIVE;
-        return h.sticky;
+    for (;;) {
+        if (toNextVolume) {
+            if (!h.HaveVolume(h.volumeIndex + 1)) {
+                h.sticky = h.volumeError != 0 ? h.volumeError : ERAR_EOPEN;
+                return h.sticky;
+            }
+            ++h.volumeIndex;
+            h.fileIndex = 0;
+            h.jumped = following;
+            toNextVolume = following = false;
+        }
+        const VolumeScan& scan = h.volumes[h.volumeIndex].scan;
+        if (h.fileIndex == scan.files.size()) {
+            // Like the vendor's reader: once the headers are damaged, every later
+            // read reports the same.
+            if (scan.Complete() && scan.hasNextVolume) {
+                toNextVolume = true;
+                continue;
+            }
+            if (scan.Complete()) {
+                h.sticky = ERAR_END_ARCHIVE;
+            } else if (scan.encryptedHeaders) {
+                h.sticky = h.EncryptedResult();  // a later volume whose headers are encrypted
+            } else {
+                h.sticky = scan.end;
+            }
+            return h.sticky;
+        }
+        const ScannedFile& f = scan.files[h.fileIndex++];
+        const bool first = h.fileIndex == 1;
+        if ((f.flags & RHDF_SPLITBEFORE) != 0 && h.openMode != RAR_OM_LIST_INCSPLIT) {
+            if (first && h.jumped) {
+                toNextVolume = following = (f.flags & RHDF_SPLITAFTER) != 0;  // it reads on
+                continue;
+            }
+            // A part whose beginning is in a volume before the one opened: list
+            // mode passes over it, as the vendor's does; it cannot be extracted.
+            if (h.openMode == RAR_OM_LIST) {
+                toNextVolume = following = (f.flags & RHDF_SPLITAFTER) != 0;
+                continue;
+            }
+            h.sticky = ERAR_BAD_DATA;
+            return h.sticky;
+        }
+        FillEntry(h, f);
+        if ((f.flags & RHDF_SPLITBEFORE) == 0) {
+            ++h.reported;
+        }
+        return ERAR_SUCCESS;
     }
-    if (r < ARCHIVE_WARN) {
-        // Like the vendor's reader: once the headers are damaged, every later
-        // read reports the same.
-        h.sticky = h.FailureCode();
-        return h.sticky;
-    }
-    FillEntry(h);
-    h.haveEntry = true;
-    return ERAR_SUCCESS;
-}
-
-std::uint64_t FileTimeOf(std::int64_t unixTime, long nsec) {
-    return static_cast<std::uint64_t>(unixTime + 11644473600LL) * 10000000ULL +
-           static_cast<std::uint64_t>(nsec / 100);
 }
 
 void FillHeaderEx(Handle& h, RARHeaderDataEx* d) {
     const Entry& e = h.entry;
     const ScannedFile& f = e.info;
-    const std::string volume = NativeForm(h.CurrentVolume());
+    const std::string volume = NativeForm(h.volumes[e.volume].name);
     CopyNarrow(d->ArcName, sizeof(d->ArcName), volume);
     CopyWide(d->ArcNameW, 1024, NarrowToWide(volume));
     CopyNarrow(d->FileName, sizeof(d->FileName), e.narrowName);
@@ -520,39 +573,108 @@ void FillHeaderEx(Handle& h, RARHeaderDataEx* d) {
     d->CmtSize = 0;
     d->CmtState = 0;
     d->DictSize = f.dictSizeKiB;
-    d->HashType = f.hasCRC ? RAR_HASH_CRC32 : RAR_HASH_NONE;
+    d->HashType = f.hasBlake2 ? RAR_HASH_BLAKE2 : f.hasCRC ? RAR_HASH_CRC32 : RAR_HASH_NONE;
     std::memset(d->Hash, 0, sizeof(d->Hash));
-    d->RedirType = e.symlink ? (f.hostOS == 3 ? 1 : 2) : e.hardlink ? 4 : 0;
-    if (d->RedirName != nullptr && d->RedirNameSize > 0) {
-        CopyWide(d->RedirName, d->RedirNameSize, d->RedirType != 0 ? e.linkTarget : std::wstring());
+    if (f.hasBlake2) {
+        std::memcpy(d->Hash, f.blake2.data(), sizeof(d->Hash));
     }
-    d->DirTarget = 0;
-    const std::uint64_t mtime = FileTimeOf(e.mtime, e.mtimeNsec);
-    d->MtimeLow = static_cast<unsigned>(mtime);
-    d->MtimeHigh = static_cast<unsigned>(mtime >> 32);
+    d->RedirType = f.redirType;
+    if (d->RedirName != nullptr && d->RedirNameSize > 0) {
+        CopyWide(d->RedirName, d->RedirNameSize, e.linkTarget);
+    }
+    d->DirTarget = f.dirTarget ? 1 : 0;
+    d->MtimeLow = static_cast<unsigned>(f.mtime);
+    d->MtimeHigh = static_cast<unsigned>(f.mtime >> 32);
     d->CtimeLow = d->CtimeHigh = d->AtimeLow = d->AtimeHigh = 0;
     CopyWide(d->ArcNameEx, d->ArcNameExSize, NarrowToWide(volume));
     CopyWide(d->FileNameEx, d->FileNameExSize, e.wideName);
 }
 
+// Opens the decoder on the first volume; the later ones it reads through the
+// same callbacks.
+unsigned OpenDecoder(Handle& h) {
+    h.reader.reset(archive_read_new());
+    archive* a = h.reader.get();
+    if (a == nullptr) {
+        return ERAR_NO_MEMORY;
+    }
+    archive_read_support_format_rar(a);
+    archive_read_support_format_rar5(a);
+    archive_read_set_open_callback(a, OpenCallback);
+    archive_read_set_read_callback(a, ReadCallback);
+    archive_read_set_skip_callback(a, SkipCallback);
+    archive_read_set_close_callback(a, CloseCallback);
+    archive_read_set_callback_data(a, &h);
+    if ((h.FirstScan().archiveFlags & ROADF_VOLUME) != 0) {
+        // One node per volume the set may have; later ones are found on demand.
+        for (std::size_t i = 1; i < kMaxVolumes; ++i) {
+            archive_read_append_callback_data(a, &h);
+        }
+    }
+    return archive_read_open1(a) == ARCHIVE_OK ? 0 : h.FailureCode();
+}
+
+// Brings the decoder to the current entry's header. The decoder reads the same
+// members in the same order; whatever it hands over is checked against the
+// headers' sizes and checksums, so a decoder that strays gives damaged data,
+// never another member's.
+unsigned SyncDecoder(Handle& h) {
+    if (h.decoderError != 0) {
+        return h.decoderError;
+    }
+    if (h.reader == nullptr) {
+        h.decoderError = OpenDecoder(h);
+    }
+    while (h.decoderError == 0 && h.decoded <= h.entry.ordinal) {
+        archive_entry* current = nullptr;
+        const int r = archive_read_next_header(h.reader.get(), &current);
+        if (r == ARCHIVE_EOF) {
+            h.decoderError = ERAR_BAD_DATA;
+        } else if (r < ARCHIVE_WARN) {
+            h.decoderError = h.FailureCode();
+        } else {
+            ++h.decoded;
+        }
+    }
+    return h.decoderError;
+}
+
 // Streams the entry's data to `sink` (may be null for a test), with the
-// processed-data callback after every block.
+// processed-data callback after every block, and checks it against the sizes
+// and checksums of the member's headers: no byte past the size they give, and
+// nothing short of it.
 unsigned ReadData(Handle& h, DataSink* sink) {
+    const ScannedFile& f = h.entry.info;
+    std::uint32_t crc = 0;
+    std::optional<Blake2sp> blake2;
+    if (f.hasBlake2 || ((f.flags & RHDF_SPLITAFTER) != 0 && h.FirstScan().rar5)) {
+        blake2.emplace();  // a split member's last part tells which checksum it keeps
+    }
+    std::uint64_t done = 0;
     const void* block = nullptr;
     size_t size = 0;
     la_int64_t offset = 0;
     for (;;) {
         const int r = archive_read_data_block(h.reader.get(), &block, &size, &offset);
         if (r == ARCHIVE_EOF) {
-            return ERAR_SUCCESS;
+            break;
         }
         if (r < ARCHIVE_WARN) {
-            h.sticky = h.FailureCode();
-            return h.sticky;
+            h.decoderError = h.FailureCode();
+            return h.decoderError;
         }
         if (size == 0) {
             continue;
         }
+        if (offset < 0 || static_cast<std::uint64_t>(offset) != done ||
+            (f.unpSizeKnown && size > f.unpSize - done)) {
+            return ERAR_BAD_DATA;
+        }
+        crc = Crc32(block, size, crc);
+        if (blake2) {
+            blake2->Update(block, size);
+        }
+        done += size;
         if (sink != nullptr && !sink->Write(offset, block, size)) {
             return ERAR_EWRITE;
         }
@@ -565,6 +687,16 @@ unsigned ReadData(Handle& h, DataSink* sink) {
             return ERAR_UNKNOWN;
         }
     }
+    if (f.unpSizeKnown && done != f.unpSize) {
+        h.decoderError = h.FailureCode();  // a volume, a read or the data failed
+        return h.decoderError;
+    }
+    const ScannedFile* last = h.LastPart(h.entry);
+    if (last == nullptr || (last->hasCRC && last->fileCRC != crc) ||
+        (last->hasBlake2 && (!blake2 || blake2->Final() != last->blake2))) {
+        return ERAR_BAD_DATA;
+    }
+    return ERAR_SUCCESS;
 }
 
 unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath,
@@ -572,33 +704,47 @@ unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath,
     if (!h.haveEntry) {
         return h.sticky != 0 ? h.sticky : ERAR_UNKNOWN;
     }
-    // The next header read moves past whatever of this entry was not read.
+    const Entry& e = h.entry;
+    // Moving past a member that goes on in later volumes needs those volumes,
+    // whatever is done with it.
+    if (const unsigned code = h.FindParts(e)) {
+        return code;
+    }
     if (h.openMode != RAR_OM_EXTRACT || operation == RAR_SKIP) {
         return ERAR_SUCCESS;
     }
     if (operation != RAR_TEST && operation != RAR_EXTRACT) {
         return ERAR_UNKNOWN;
     }
-    const Entry& e = h.entry;
-    if ((e.info.flags & RHDF_ENCRYPTED) != 0 && !e.directory) {
+    const bool directory = (e.info.flags & RHDF_DIRECTORY) != 0;
+    if ((e.info.flags & RHDF_ENCRYPTED) != 0 && !directory) {
         return h.EncryptedResult();
     }
-    if (operation == RAR_TEST || e.symlink || e.hardlink) {
-        // Links are never written: one could point out of the destination.
-        return ReadData(h, nullptr);
+    // Links are never written (one could point out of the destination), and
+    // folders have no data.
+    if (e.info.redirType != 0 || (directory && operation == RAR_TEST)) {
+        return ERAR_SUCCESS;
     }
     ExtractTarget target;
-    if (destName != nullptr && !destName->empty()) {
-        target = ExtractTarget::Exact(*destName);
-    } else {
-        target = ExtractTarget::Under(destPath != nullptr ? *destPath : std::string(),
-                                      SlashForm(e.utf8Name));
-        if (!target.valid) {
-            return ERAR_ECREATE;  // absolute, a drive, or ".." in the name
+    if (operation == RAR_EXTRACT) {
+        if (destName != nullptr && !destName->empty()) {
+            target = ExtractTarget::Exact(*destName);
+        } else {
+            target =
+                ExtractTarget::Under(destPath != nullptr ? *destPath : std::string(), e.utf8Name);
+            if (!target.valid) {
+                return ERAR_ECREATE;  // absolute, a drive, or ".." in the name
+            }
+        }
+        if (directory) {
+            return CreateFolders(target, true) ? ERAR_SUCCESS : ERAR_ECREATE;
         }
     }
-    if (e.directory) {
-        return CreateFolders(target, true) ? ERAR_SUCCESS : ERAR_ECREATE;
+    if (const unsigned code = SyncDecoder(h)) {
+        return code;
+    }
+    if (operation == RAR_TEST) {
+        return ReadData(h, nullptr);
     }
     OutputFile out(h.volumeIds);
     if (!out.Create(target)) {
@@ -609,7 +755,7 @@ unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath,
         out.Discard();
         return r;
     }
-    switch (out.Commit(e.mtime, e.mtimeNsec)) {
+    switch (out.Commit(e.info.mtime)) {
         case CommitResult::Done:
             return r;
         case CommitResult::Refused:
@@ -650,13 +796,18 @@ void DeliverComment(const OpenComment& comment, char* buffer, unsigned bufferSiz
 void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback,
            UNRAR_LPARAM userData, unsigned opFlags, unsigned& openResult, unsigned* archiveFlags,
            OpenComment& comment) {
-    VolumeScan scan;
-    if (name.empty() || !ScanVolumeFile(name, scan)) {
+    Volume first;
+    first.name = name;
+    if (name.empty() || !ScanVolumeFile(name, first.scan)) {
         openResult = ERAR_EOPEN;
         return nullptr;
     }
-    if (!scan.isRar) {
+    if (!first.scan.isRar) {
         openResult = ERAR_BAD_ARCHIVE;
+        return nullptr;
+    }
+    if (first.scan.openResult != 0) {
+        openResult = first.scan.openResult;
         return nullptr;
     }
     auto h = std::make_unique<Handle>();
@@ -664,43 +815,18 @@ void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback,
     h->opFlags = opFlags;
     h->callback = callback;
     h->userData = userData;
-    h->volumes.push_back(name);
     h->lastRuleName = name;
-    h->files = scan.files;
-    h->firstScan = scan;
-    h->lastScan = std::move(scan);
-    if ((h->firstScan.archiveFlags & ROADF_VOLUME) != 0) {
+    h->KeepVolume(FileIdOf(name));
+    h->volumes.push_back(std::move(first));
+    const VolumeScan& scan = h->FirstScan();
+    if ((scan.archiveFlags & ROADF_VOLUME) != 0) {
         h->KeepFollowingVolumes();
     }
-    h->reader.reset(archive_read_new());
-    archive* a = h->reader.get();
-    if (a == nullptr) {
-        openResult = ERAR_NO_MEMORY;
-        return nullptr;
-    }
-    archive_read_support_format_rar(a);
-    archive_read_support_format_rar5(a);
-    archive_read_set_open_callback(a, OpenCallback);
-    archive_read_set_read_callback(a, ReadCallback);
-    archive_read_set_skip_callback(a, SkipCallback);
-    archive_read_set_close_callback(a, CloseCallback);
-    archive_read_set_callback_data(a, h.get());
-    if ((h->firstScan.archiveFlags & ROADF_VOLUME) != 0) {
-        // One node per volume the set may have; later ones are found on demand.
-        for (std::size_t i = 1; i < kMaxVolumes; ++i) {
-            archive_read_append_callback_data(a, h.get());
-        }
-    }
-    if (archive_read_open1(a) != ARCHIVE_OK) {
-        openResult = h->file == nullptr && h->opens > 0 ? ERAR_EOPEN : ERAR_BAD_ARCHIVE;
-        return nullptr;
-    }
     if (archiveFlags != nullptr) {
-        *archiveFlags =
-            h->firstScan.archiveFlags | (h->firstScan.commentState != 0 ? ROADF_COMMENT : 0);
+        *archiveFlags = scan.archiveFlags | (scan.commentState != 0 ? ROADF_COMMENT : 0);
     }
-    comment.state = h->firstScan.commentState;
-    comment.text = h->firstScan.comment;
+    comment.state = scan.commentState;
+    comment.text = scan.comment;
     openResult = ERAR_SUCCESS;
     return h.release();
 }

@@ -166,12 +166,16 @@ std::wstring Utf8ToWide(std::string_view utf8) {
     return out;
 }
 
-std::string WideToUtf8(const std::wstring& text) {
+namespace {
+
+// Code units of 16 bits (UTF-16) or of 32 bits to UTF-8.
+template <typename Unit>
+std::string UnitsToUtf8(const Unit* text, std::size_t size) {
     std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < size; ++i) {
         auto c = static_cast<char32_t>(text[i]);
-        if constexpr (sizeof(wchar_t) == 2) {
-            if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+        if constexpr (sizeof(Unit) == 2) {
+            if (c >= 0xD800 && c < 0xDC00 && i + 1 < size) {
                 const auto low = static_cast<char32_t>(text[i + 1]);
                 if (low >= 0xDC00 && low < 0xE000) {
                     c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
@@ -182,6 +186,16 @@ std::string WideToUtf8(const std::wstring& text) {
         AppendUtf8(out, Scalar(c));
     }
     return out;
+}
+
+}  // namespace
+
+std::string WideToUtf8(const std::wstring& text) {
+    return UnitsToUtf8(text.data(), text.size());
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    return UnitsToUtf8(text.data(), text.size());
 }
 
 bool IsUtf8(std::string_view text) {

@@ -27,6 +27,8 @@ std::wstring NarrowToWide(std::string_view text);
 std::wstring Utf8ToWide(std::string_view utf8);
 // Wide characters to UTF-8 (surrogate pairs joined where wchar_t is 16 bits).
 std::string WideToUtf8(const std::wstring& text);
+// UTF-16 to UTF-8, surrogate pairs joined; a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // values past U+10FFFF).

@@ -488,6 +488,64 @@ TEST_F(RarComponent, AnExceptionFromAHandlerClosesTheArchiveAndTravelsOn) {
     EXPECT_EQ(statuses, (std::vector<int>{RAR_ONBEFOREOPEN, RAR_ONOPEN, RAR_AFTERCLOSE}));
 }
 
+TEST_F(RarComponent, ADamagedMemberEndsTheRunWithItsErrorAndLeavesNoFile) {
+    RarBuilder b;
+    b.AddText("readme.txt", "hello").AddFile("game.nds", Bytes("ROM BYTES, ONE OF THEM FLIPPED"));
+    auto bytes = b.Build();
+    test::FlipFirst(bytes, "FLIPPED");
+    test::WriteBytes(dir / "a.rar", bytes);
+    rar.SetFileName(dir / "a.rar");
+    test::WriteText(dir / "game.nds", "an older file");
+    rec.Attach(rar);
+    // Listing reads no data: the member is listed.
+    rar.SetMode(DFRAR_LIST);
+    rar.Extract();
+    EXPECT_TRUE(rec.errors.empty());
+    EXPECT_EQ(rec.Count("file game.nds 0"), 1u);
+    rar.SetMode(DFRAR_EXTRACT);
+    rar.Extract();
+    EXPECT_EQ(rec.errors, std::vector<std::string>{"données corrompues"});
+    EXPECT_EQ(test::ReadText(dir / "game.nds"), "an older file");
+    EXPECT_EQ(test::ReadText(dir / "readme.txt"), "hello");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.rar", "game.nds", "readme.txt"}));
+}
+
+TEST_F(RarComponent, AMemberGoingOnInAMissingVolumeIsAVolumeError) {
+    if (!fs::exists(FixturePath("test_read_format_rar5_multiarchive.part01.rar"))) {
+        GTEST_SKIP() << "fixtures absent";
+    }
+    fs::copy_file(FixturePath("test_read_format_rar5_multiarchive.part01.rar"),
+                  dir / "set.part01.rar");
+    rar.SetFileName(dir / "set.part01.rar");
+    rec.Attach(rar);
+    rar.SetMode(DFRAR_LIST);
+    rar.Extract();
+    EXPECT_EQ(rec.errors, std::vector<std::string>{"Volumn-Error"});
+    ASSERT_EQ(rec.headers.size(), 1u);
+    EXPECT_TRUE(rec.headers[0].ContinuedOnNext);
+    EXPECT_FALSE(rec.headers[0].ContinuedFromPrev);
+    EXPECT_EQ(rec.headers[0].UnpSize, 144608u);
+    rec.errors.clear();
+    rar.SetMode(DFRAR_EXTRACT);
+    rar.Extract();
+    EXPECT_EQ(rec.errors, std::vector<std::string>{"Volumn-Error"});
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"set.part01.rar"});
+}
+
+TEST_F(RarComponent, ASolidEncryptedRar5ArchiveIsListedWhole) {
+    if (!fs::exists(FixturePath("test_read_format_rar5_solid_encrypted.rar"))) {
+        GTEST_SKIP() << "fixtures absent";
+    }
+    rar.SetFileName(FixturePath("test_read_format_rar5_solid_encrypted.rar"));
+    rar.SetMode(DFRAR_LIST);
+    rec.Attach(rar);
+    rar.Extract();
+    EXPECT_TRUE(rec.errors.empty());
+    ASSERT_EQ(rec.headers.size(), 4u);
+    EXPECT_EQ(rec.headers[3].FileName, "d.txt");
+    EXPECT_TRUE(rec.headers[3].Encrypted);
+}
+
 class RarVolumes : public RarComponent {
   protected:
     void SetUp() override {

@@ -2,6 +2,7 @@
 // and their run-time-loaded libraries, on archives written in the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -15,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::RarBuilder;
+using test::RarMember;
 using test::ZipBuilder;
 
 std::vector<std::uint8_t> RomBytes(const std::string& title) {
@@ -153,6 +155,44 @@ TEST_F(CliArchiveTest, ADamagedRarReportsItsErrorAndEnds) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("rar: "), std::string::npos) << r.err;
     EXPECT_EQ(dir.List(), std::vector<std::string>{"bad.rar"});
+}
+
+// A RAR whose ROM no longer matches its checksum: nothing is trimmed, the older
+// file of the ROM's name stays, and the run says why.
+TEST_F(CliArchiveTest, ARarWithADamagedRomEndsWithItsErrorAndNoOutput) {
+    const std::vector<std::uint8_t> stale = RomBytes("STALE");
+    test::WriteBytes(dir / "game.nds", stale);
+    const auto rom = RomBytes("GAME");
+    RarBuilder b;
+    b.AddText("readme.txt", "hello").AddFile("game.nds", rom);
+    auto bytes = b.Build();
+    const auto at = std::search(bytes.begin(), bytes.end(), rom.begin(), rom.end());
+    ASSERT_NE(at, bytes.end());
+    at[5000] ^= 0x01;  // in the game data, after its CRC was taken
+    test::WriteBytes(dir / "pack.rar", bytes);
+    const Result r = Run({"--delete-source", "pack.rar"});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("rar: données corrompues (12)"), std::string::npos) << r.err;
+    EXPECT_EQ(test::ReadBytes(dir / "game.nds"), stale);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.nds", "pack.rar", "readme.txt"}));
+}
+
+// A ROM split over two volumes, the second missing, in both formats.
+TEST_F(CliArchiveTest, ARarRomGoingOnInAMissingVolumeEndsWithItsErrorAndNoOutput) {
+    RarMember rom4;
+    rom4.name = "game.nds";
+    rom4.data = RomBytes("GAME");
+    test::Rar5Member rom5;
+    rom5.name = rom4.name;
+    rom5.data = rom4.data;
+    for (const auto& first :
+         {RarBuilder::VolumeSet(rom4, 2, true)[0], test::Rar5Builder::VolumeSet(rom5, 2)[0]}) {
+        test::WriteBytes(dir / "game.part1.rar", first);
+        const Result r = Run({"game.part1.rar"});
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find("rar: Volumn-Error (15)"), std::string::npos) << r.err;
+        EXPECT_EQ(dir.List(), std::vector<std::string>{"game.part1.rar"});
+    }
 }
 
 TEST_F(CliArchiveTest, AMemberThatWasNotExtractedIsNeverTrimmedInItsPlace) {

@@ -59,6 +59,13 @@ TEST(TextEncoding, Utf8AndWideRoundTrip) {
     EXPECT_EQ(WideToUtf8(std::wstring{static_cast<wchar_t>(0xD800)}), "\xEF\xBF\xBD");
 }
 
+TEST(TextEncoding, Utf16PairsAreJoinedAndLoneSurrogatesReplaced) {
+    EXPECT_EQ(Utf16ToUtf8(u"Pok\u00e9"), "Pok\xC3\xA9");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD83D, u'x'}), "\xEF\xBF\xBDx");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDE00}), "\xEF\xBF\xBD");
+}
+
 TEST(TextEncoding, IsUtf8RefusesMalformedSequences) {
     struct Case {
         std::string text;

@@ -1,5 +1,9 @@
 #include "support/rar_builder.h"
 
+#include <algorithm>
+#include <stdexcept>
+
+#include "checksum.h"
 #include "support/temp_dir.h"
 
 namespace parevo::test {
@@ -85,7 +89,7 @@ const std::vector<std::uint8_t> kMarker = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0
 void PutMember(std::vector<std::uint8_t>& out, const RarMember& m, std::size_t begin,
                std::size_t end, unsigned splitFlags, std::uint32_t crc, std::uint8_t type = 0x74) {
     std::vector<std::uint8_t> body;
-    Put32(body, static_cast<std::uint32_t>(end - begin));    // packed size
+    Put32(body, m.declaredPackSize.value_or(static_cast<std::uint32_t>(end - begin)));
     Put32(body, static_cast<std::uint32_t>(m.data.size()));  // unpacked size
     body.push_back(m.hostOS);
     Put32(body, crc);
@@ -95,7 +99,8 @@ void PutMember(std::vector<std::uint8_t>& out, const RarMember& m, std::size_t b
     Put16(body, static_cast<unsigned>(m.name.size()));
     Put32(body, m.attributes);
     body.insert(body.end(), m.name.begin(), m.name.end());
-    const unsigned flags = 0x8000 | splitFlags | (m.folder ? 0xE0 : 0) | (m.encrypted ? 0x04 : 0);
+    const unsigned flags = 0x8000 | splitFlags | (m.folder ? 0xE0 : 0) | (m.encrypted ? 0x04 : 0) |
+                           (m.solid ? 0x10 : 0);
     PutBlock(out, type, flags, body, m.brokenHeaderCrc);
     out.insert(out.end(), m.data.begin() + begin, m.data.begin() + end);
 }
@@ -158,6 +163,162 @@ std::vector<std::vector<std::uint8_t>> RarBuilder::VolumeSet(const RarMember& me
 
 void RarBuilder::WriteTo(const std::string& path) const {
     WriteBytes(path, Build());
+}
+
+namespace {
+
+void PutVint(std::vector<std::uint8_t>& out, std::uint64_t v) {
+    do {
+        out.push_back(static_cast<std::uint8_t>((v & 0x7F) | (v > 0x7F ? 0x80 : 0)));
+        v >>= 7;
+    } while (v != 0);
+}
+
+void PutRecord(std::vector<std::uint8_t>& extra, const std::vector<std::uint8_t>& record) {
+    PutVint(extra, record.size());
+    extra.insert(extra.end(), record.begin(), record.end());
+}
+
+// A block: CRC32 of what follows it, the header's size, then type, flags, the
+// extra area's and data's sizes, the fields and the extra area.
+void PutBlock5(std::vector<std::uint8_t>& out, std::uint64_t type,
+               const std::vector<std::uint8_t>& fields, const std::vector<std::uint8_t>& extra,
+               const std::vector<std::uint8_t>* data, unsigned splitFlags = 0) {
+    std::vector<std::uint8_t> header;
+    PutVint(header, type);
+    PutVint(header, (extra.empty() ? 0 : 0x01) | (data != nullptr ? 0x02 : 0) | splitFlags);
+    if (!extra.empty()) {
+        PutVint(header, extra.size());
+    }
+    if (data != nullptr) {
+        PutVint(header, data->size());
+    }
+    header.insert(header.end(), fields.begin(), fields.end());
+    header.insert(header.end(), extra.begin(), extra.end());
+    std::vector<std::uint8_t> sized;
+    PutVint(sized, header.size());
+    sized.insert(sized.end(), header.begin(), header.end());
+    Put32(out, Crc32(sized.data(), sized.size()));
+    out.insert(out.end(), sized.begin(), sized.end());
+    if (data != nullptr) {
+        out.insert(out.end(), data->begin(), data->end());
+    }
+}
+
+}  // namespace
+
+Rar5Builder& Rar5Builder::Add(const Rar5Member& member) {
+    m_members.push_back(member);
+    return *this;
+}
+
+Rar5Builder& Rar5Builder::AddText(const std::string& name, const std::string& text) {
+    Rar5Member m;
+    m.name = name;
+    m.data.assign(text.begin(), text.end());
+    return Add(m);
+}
+
+namespace {
+
+// A file header and `data` (the member's, or one part of it); `crc` is what the
+// header says.
+void PutMember5(std::vector<std::uint8_t>& out, const Rar5Member& m,
+                const std::vector<std::uint8_t>& data, std::uint32_t crc, unsigned splitFlags) {
+    std::vector<std::uint8_t> fields;
+    PutVint(fields, (m.folder ? 0x01 : 0) | (m.crc ? 0x04 : 0));
+    PutVint(fields, m.data.size());
+    PutVint(fields, m.folder ? 0x41ED : m.linkTarget.empty() ? 0x81A4 : 0xA1FF);
+    if (m.crc) {
+        Put32(fields, crc);
+    }
+    PutVint(fields, 0);  // stored, format version 0
+    PutVint(fields, 1);  // Unix
+    PutVint(fields, m.name.size());
+    fields.insert(fields.end(), m.name.begin(), m.name.end());
+    std::vector<std::uint8_t> extra;
+    if (m.encrypted) {
+        std::vector<std::uint8_t> rec = {0x01, 0x00, 0x00, 0x0F};
+        rec.resize(rec.size() + 16 + 16, 0x5A);  // salt and initial vector
+        PutRecord(extra, rec);
+    }
+    if (m.blake2) {
+        unrar::Blake2sp hash;
+        hash.Update(m.data.data(), m.data.size());
+        const auto digest = hash.Final();
+        std::vector<std::uint8_t> rec = {0x02, 0x00};
+        rec.insert(rec.end(), digest.begin(), digest.end());
+        PutRecord(extra, rec);
+    }
+    if (m.mtime) {
+        std::vector<std::uint8_t> rec = {0x03, 0x03};  // Unix format, modification time
+        Put32(rec, m.unixTime);
+        PutRecord(extra, rec);
+    }
+    if (m.version != 0) {
+        std::vector<std::uint8_t> rec = {0x04, 0x00};
+        PutVint(rec, m.version);
+        PutRecord(extra, rec);
+    }
+    if (!m.linkTarget.empty()) {
+        std::vector<std::uint8_t> rec = {0x05, 0x01, 0x00};  // a Unix link, to a file
+        PutVint(rec, m.linkTarget.size());
+        rec.insert(rec.end(), m.linkTarget.begin(), m.linkTarget.end());
+        PutRecord(extra, rec);
+    }
+    PutBlock5(out, 2, fields, extra, &data, splitFlags);
+}
+
+const std::vector<std::uint8_t> kMarker5 = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+
+}  // namespace
+
+std::vector<std::uint8_t> Rar5Builder::Build() const {
+    std::vector<std::uint8_t> out = kMarker5;
+    PutBlock5(out, 1, {0}, {}, nullptr);  // main header, no archive flags
+    for (const Rar5Member& m : m_members) {
+        PutMember5(out, m, m.data, Crc32(m.data.data(), m.data.size()), 0);
+    }
+    PutBlock5(out, 5, {0}, {}, nullptr);
+    return out;
+}
+
+std::vector<std::vector<std::uint8_t>> Rar5Builder::VolumeSet(const Rar5Member& member,
+                                                              std::size_t volumes) {
+    std::vector<std::vector<std::uint8_t>> set;
+    const std::size_t size = member.data.size();
+    for (std::size_t v = 0; v < volumes; ++v) {
+        const std::vector<std::uint8_t> part(member.data.begin() + size * v / volumes,
+                                             member.data.begin() + size * (v + 1) / volumes);
+        const bool last = v + 1 == volumes;
+        std::vector<std::uint8_t> out = kMarker5;
+        std::vector<std::uint8_t> main;
+        PutVint(main, v == 0 ? 0x01 : 0x03);  // a volume; later ones give their number
+        if (v > 0) {
+            PutVint(main, v);
+        }
+        PutBlock5(out, 1, main, {}, nullptr);
+        const std::uint32_t crc =
+            last ? Crc32(member.data.data(), size) : Crc32(part.data(), part.size());
+        PutMember5(out, member, part, crc, (v > 0 ? 0x08 : 0) | (last ? 0 : 0x10));
+        PutBlock5(out, 5, {static_cast<std::uint8_t>(last ? 0 : 1)}, {}, nullptr);
+        set.push_back(std::move(out));
+    }
+    return set;
+}
+
+void Rar5Builder::WriteTo(const std::string& path) const {
+    WriteBytes(path, Build());
+}
+
+void FlipFirst(std::vector<std::uint8_t>& bytes, const std::string& needle) {
+    const auto at =
+        std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end(),
+                    [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
+    if (at == bytes.end()) {
+        throw std::logic_error("FlipFirst: \"" + needle + "\" not found");
+    }
+    *at ^= 0xFF;
 }
 
 }  // namespace parevo::test

@@ -1,9 +1,11 @@
 #pragma once
 // Writes RAR 4 archives byte by byte, with stored (uncompressed) members: names
 // with folders, folders, members flagged as encrypted, headers with a broken
-// CRC, and header fields (host system, method, time) set at will.
+// CRC, and header fields (host system, method, time) set at will; and RAR 5
+// archives with stored members.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,9 @@ struct RarMember {
     bool folder = false;
     bool encrypted = false;  // sets the password flag; the data stays as given
     bool brokenHeaderCrc = false;
+    bool solid = false;  // continues the previous member's solid stream
+    // The packed size the header gives, when not the data's own.
+    std::optional<std::uint32_t> declaredPackSize;
     std::uint8_t hostOS = 2;     // Windows
     std::uint8_t method = 0x30;  // stored
     std::uint8_t unpVer = 20;
@@ -55,7 +60,40 @@ class RarBuilder {
     RarMember m_comment;
 };
 
+// A RAR 5 member, stored: its checksums, times, file version and link target
+// are chosen at will.
+struct Rar5Member {
+    std::string name;  // "/" between folders
+    std::vector<std::uint8_t> data;
+    bool folder = false;
+    bool crc = true;
+    bool blake2 = false;                  // a BLAKE2sp hash record
+    bool mtime = true;                    // a modification time record (Unix time)
+    std::uint32_t unixTime = 1191918908;  // 2007-10-09 08:35:08 UTC
+    unsigned version = 0;                 // a file version record when not 0
+    std::string linkTarget;               // a Unix symbolic link when not empty
+    bool encrypted = false;               // an encryption record; the data stays as given
+};
+
+class Rar5Builder {
+  public:
+    Rar5Builder& Add(const Rar5Member& member);
+    Rar5Builder& AddText(const std::string& name, const std::string& text);
+    std::vector<std::uint8_t> Build() const;
+    void WriteTo(const std::string& path) const;
+    // One member split over `volumes` volumes (named .partN.rar); the last part's
+    // header carries the whole member's CRC.
+    static std::vector<std::vector<std::uint8_t>> VolumeSet(const Rar5Member& member,
+                                                            std::size_t volumes);
+
+  private:
+    std::vector<Rar5Member> m_members;
+};
+
 std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0);
+
+// Flips the bits of the first byte of `needle` in `bytes` (a member's data, say).
+void FlipFirst(std::vector<std::uint8_t>& bytes, const std::string& needle);
 
 // The DOS date (high half) and time (low half) of a calendar time.
 std::uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);

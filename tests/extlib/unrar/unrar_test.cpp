@@ -595,7 +595,9 @@ TEST_F(RarLibraryVolumes, AsksForAMissingVolumeAndStopsWhenRefused) {
     EXPECT_EQ(fs::file_size(dir / "out/LibarchiveAddingTest.html"), 20111u);
 }
 
-TEST(RarLibraryOldRecords, ListingNeedsOnlyTheFirstVolumeOfASet) {
+// Listing reads the first volume's header alone; moving past a member that goes
+// on in the next volume needs that volume, as in the vendor's library.
+TEST(RarLibraryOldRecords, ListingTheFirstVolumeAloneStopsAtTheSplitMember) {
     if (!fs::exists(FixturePath("test_rar_multivolume_single_file.part1.rar"))) {
         FAIL() << "fixtures missing (tests/fixtures)";
     }
@@ -613,8 +615,471 @@ TEST(RarLibraryOldRecords, ListingNeedsOnlyTheFirstVolumeOfASet) {
     RARHeaderData hd{};
     EXPECT_EQ(lib.Functions().RARReadHeader(h, &hd), 0);
     EXPECT_STREQ(hd.FileName, "LibarchiveAddingTest.html");
-    EXPECT_EQ(lib.Functions().RARProcessFile(h, RAR_SKIP, nullptr, nullptr), 0);
+    EXPECT_EQ(hd.Flags & RHDF_SPLITAFTER, RHDF_SPLITAFTER);
+    EXPECT_EQ(lib.Functions().RARProcessFile(h, RAR_SKIP, nullptr, nullptr), ERAR_EOPEN);
     lib.Functions().RARCloseArchive(h);
+}
+
+// --- Data checks: a member whose data does not match its checksum is refused,
+// leaves no file, and an older file of its name stays as it was.
+
+std::vector<std::uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+// A RAR 4 file header's data CRC, with the header's own CRC made to match.
+void SetRar4DataCrc(std::vector<std::uint8_t>& b, std::size_t header, std::uint32_t crc) {
+    for (int i = 0; i < 4; ++i) {
+        b[header + 16 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+    }
+    const std::size_t size = b[header + 5] | b[header + 6] << 8;
+    const std::uint32_t headerCrc = test::Crc32(&b[header + 2], size - 2);
+    b[header] = static_cast<std::uint8_t>(headerCrc);
+    b[header + 1] = static_cast<std::uint8_t>(headerCrc >> 8);
+}
+
+// A RAR 5 header's CRC made to match after a change (a header under 128 bytes).
+void RefreshRar5HeaderCrc(std::vector<std::uint8_t>& b, std::size_t header) {
+    const std::uint32_t crc = test::Crc32(&b[header + 4], 1 + b[header + 4]);
+    for (int i = 0; i < 4; ++i) {
+        b[header + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+    }
+}
+
+std::vector<std::uint8_t> Fixture(const std::string& name) {
+    return test::ReadBytes(FixturePath(name));
+}
+
+struct DamageCase {
+    const char* label;
+    std::vector<std::uint8_t> (*make)();  // an archive whose member "bad" part is damaged
+    std::string member;                   // that member's name
+    std::size_t goodBefore;               // whole members ahead of it
+};
+
+std::vector<std::uint8_t> Rar4StoredFlipped() {
+    RarBuilder b;
+    b.AddText("ok.txt", "fine").AddFile("game.nds", Bytes("ROM DATA THAT GETS A FLIPPED BYTE"));
+    auto bytes = b.Build();
+    test::FlipFirst(bytes, "FLIPPED");
+    return bytes;
+}
+
+std::vector<std::uint8_t> Rar4SolidFlipped() {
+    RarMember first, second;
+    first.name = "ok.txt";
+    first.data = Bytes("fine");
+    second.name = "game.nds";
+    second.data = Bytes("SOLID MEMBER WITH A FLIPPED BYTE");
+    second.solid = true;
+    RarBuilder b;
+    b.ArchiveFlags(0x08).Add(first).Add(second);
+    auto bytes = b.Build();
+    test::FlipFirst(bytes, "FLIPPED");
+    return bytes;
+}
+
+std::vector<std::uint8_t> Rar4CompressedWrongCrc() {
+    // The fixture's first member, compressed, with a CRC its data does not have.
+    auto bytes = Fixture("test_read_format_rar_compress_normal.rar");
+    SetRar4DataCrc(bytes, 20, 0x5E05A663u ^ 0x00010000u);
+    return bytes;
+}
+
+std::vector<std::uint8_t> Rar5StoredFlipped() {
+    test::Rar5Builder b;
+    b.AddText("ok.txt", "fine").AddText("game.nds", "RAR 5 DATA WITH A FLIPPED BYTE");
+    auto bytes = b.Build();
+    test::FlipFirst(bytes, "FLIPPED");
+    return bytes;
+}
+
+test::Rar5Member Text5(const std::string& name, const std::string& text) {
+    test::Rar5Member m;
+    m.name = name;
+    m.data = Bytes(text);
+    return m;
+}
+
+std::vector<std::uint8_t> Rar5Blake2Flipped() {
+    const test::Rar5Member ok = Text5("ok.txt", "fine");
+    test::Rar5Member bad = Text5("game.nds", "CHECKED BY BLAKE2SP ALONE, FLIPPED");
+    bad.crc = false;
+    bad.blake2 = true;
+    test::Rar5Builder b;
+    b.Add(ok).Add(bad);
+    auto bytes = b.Build();
+    test::FlipFirst(bytes, "FLIPPED");
+    return bytes;
+}
+
+std::vector<std::uint8_t> Rar5CompressedWrongBlake2() {
+    // The fixture's member, compressed, with a hash its data does not have.
+    auto bytes = Fixture("test_read_format_rar5_blake2.rar");
+    const std::string digestStart("\xe6\x7b\x86\x25", 4);
+    test::FlipFirst(bytes, digestStart);
+    RefreshRar5HeaderCrc(bytes, 24);
+    return bytes;
+}
+
+std::vector<std::uint8_t> Rar4Truncated() {
+    RarBuilder b;
+    b.AddText("ok.txt", "fine").AddFile("game.nds", std::vector<std::uint8_t>(5000, 0x42));
+    auto bytes = b.Build();
+    bytes.resize(bytes.size() - 7 - 2500);  // no end block, half the data
+    return bytes;
+}
+
+std::vector<std::uint8_t> Rar4SizePastTheEnd() {
+    RarMember m;
+    m.name = "game.nds";
+    m.data = Bytes("says it is far longer than it is");
+    m.declaredPackSize = 1 << 20;
+    RarBuilder b;
+    b.AddText("ok.txt", "fine").Add(m);
+    return b.Build();
+}
+
+void PrintTo(const DamageCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class RarDamagedData : public RarLibrary, public ::testing::WithParamInterface<DamageCase> {};
+
+// The damaged member's result; every member before it was whole.
+template <typename Entries>
+int ResultOf(const Entries& entries, const DamageCase& c) {
+    const auto it = std::find_if(entries.begin(), entries.end(),
+                                 [&](const auto& e) { return e.name == c.member; });
+    EXPECT_NE(it, entries.end()) << c.member;
+    EXPECT_EQ(static_cast<std::size_t>(it - entries.begin()), c.goodBefore);
+    for (auto before = entries.begin(); before != it; ++before) {
+        EXPECT_EQ(before->result, 0) << before->name;
+    }
+    return it == entries.end() ? -1 : it->result;
+}
+
+TEST_P(RarDamagedData, ExtractionRefusesItAndKeepsTheOlderFile) {
+    const DamageCase& c = GetParam();
+    if (std::string(c.label).find("Compressed") != std::string::npos && !HaveFixtures()) {
+        GTEST_SKIP() << "fixtures absent";
+    }
+    test::WriteBytes(dir / "a.rar", c.make());
+    fs::create_directory(dir / "out");
+    test::WriteText(dir / ("out/" + c.member), "older");
+    auto entries = Run(dir / "a.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    EXPECT_EQ(ResultOf(entries, c), ERAR_BAD_DATA);
+    EXPECT_EQ(test::ReadText(dir / ("out/" + c.member)), "older");
+    for (const auto& item : fs::recursive_directory_iterator(dir / "out")) {
+        EXPECT_NE(item.path().filename().string()[0], '.') << "left behind: " << item.path();
+    }
+}
+
+TEST_P(RarDamagedData, TestModeRefusesIt) {
+    const DamageCase& c = GetParam();
+    if (std::string(c.label).find("Compressed") != std::string::npos && !HaveFixtures()) {
+        GTEST_SKIP() << "fixtures absent";
+    }
+    test::WriteBytes(dir / "a.rar", c.make());
+    auto entries = Run(dir / "a.rar", RAR_OM_EXTRACT, RAR_TEST, dir / "out");
+    EXPECT_EQ(ResultOf(entries, c), ERAR_BAD_DATA);
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RarDamagedData,
+    ::testing::Values(
+        DamageCase{"Rar4Stored", &Rar4StoredFlipped, "game.nds", 1},
+        DamageCase{"Rar4Solid", &Rar4SolidFlipped, "game.nds", 1},
+        DamageCase{"Rar4Compressed", &Rar4CompressedWrongCrc, "LibarchiveAddingTest.html", 0},
+        DamageCase{"Rar5Stored", &Rar5StoredFlipped, "game.nds", 1},
+        DamageCase{"Rar5StoredBlake2", &Rar5Blake2Flipped, "game.nds", 1},
+        DamageCase{"Rar5CompressedBlake2", &Rar5CompressedWrongBlake2, "cebula.txt", 0},
+        DamageCase{"Rar4Truncated", &Rar4Truncated, "game.nds", 1},
+        DamageCase{"Rar4SizePastTheEnd", &Rar4SizePastTheEnd, "game.nds", 1}),
+    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.label); });
+
+// The headers that follow a member whose data runs past the end of the archive
+// cannot be read: the listing stops there with the damaged-header code.
+TEST_F(RarLibrary, ListingStopsWhereTheArchiveIsCutOrOverrun) {
+    for (auto make : {&Rar4Truncated, &Rar4SizePastTheEnd}) {
+        test::WriteBytes(dir / "a.rar", make());
+        int last = 0;
+        auto entries = Run(dir / "a.rar", RAR_OM_LIST, RAR_SKIP, "", &last);
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[1].name, "game.nds");
+        EXPECT_EQ(last, ERAR_BAD_DATA);
+    }
+    // Cut inside the second member's header.
+    RarBuilder b;
+    b.AddText("ok.txt", "fine").AddText("second.txt", "x");
+    auto bytes = b.Build();
+    test::WriteBytes(dir / "cut.rar", std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 20));
+    int last = 0;
+    auto entries = Run(dir / "cut.rar", RAR_OM_LIST, RAR_SKIP, "", &last);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(last, ERAR_BAD_DATA);
+}
+
+TEST_F(RarLibrary, ABrokenRar5HeaderEndsTheListing) {
+    test::Rar5Builder b;
+    b.AddText("first.txt", "one").AddText("second.txt", "two").AddText("third.txt", "three");
+    auto bytes = b.Build();
+    test::FlipFirst(bytes, "second.txt");
+    test::WriteBytes(dir / "a.rar", bytes);
+    int last = 0;
+    auto entries = Run(dir / "a.rar", RAR_OM_LIST, RAR_SKIP, "", &last);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "first.txt");
+    EXPECT_EQ(last, ERAR_BAD_DATA);
+}
+
+TEST_F(RarLibrary, Rar5MembersWithEveryChecksumExtractWhole) {
+    test::Rar5Member both, blake2Only, none;
+    both.name = "both.bin";
+    blake2Only.name = "blake2.bin";
+    none.name = "none.bin";
+    for (int i = 0; i < 3000; ++i) {
+        both.data.push_back(static_cast<std::uint8_t>(i * 31));
+    }
+    blake2Only.data = both.data;
+    none.data = both.data;
+    both.blake2 = true;
+    blake2Only.crc = false;
+    blake2Only.blake2 = true;
+    none.crc = false;
+    test::Rar5Builder b;
+    b.Add(both).Add(blake2Only).Add(none);
+    b.WriteTo(dir / "a.rar");
+    auto entries = Run(dir / "a.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(entries.size(), 3u);
+    for (const Entry& e : entries) {
+        EXPECT_EQ(e.result, 0) << e.name;
+        EXPECT_EQ(test::ReadBytes(dir / ("out/" + e.name)), both.data) << e.name;
+    }
+}
+
+// --- Volumes.
+
+TEST_F(RarLibrary, AMemberGoingOnInAMissingVolumeAsksForItThenFails) {
+    REQUIRE_FIXTURES();
+    fs::copy_file(FixturePath("test_read_format_rar5_multiarchive.part01.rar"),
+                  dir / "set.part01.rar");
+    onMessage = [](unsigned msg, RarLParam, RarLParam p2) {
+        return msg == UCM_CHANGEVOLUMEW && p2 == RAR_VOL_ASK ? -1 : 0;
+    };
+    fs::create_directory(dir / "out");
+    for (int op : {RAR_EXTRACT, RAR_TEST}) {
+        messages.clear();
+        auto entries = Run(dir / "set.part01.rar", RAR_OM_EXTRACT, op, dir / "out");
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].unpSize, 144608u);
+        EXPECT_EQ(entries[0].flags & RHDF_SPLITAFTER, RHDF_SPLITAFTER);
+        EXPECT_EQ(entries[0].result, ERAR_EOPEN);
+        EXPECT_NE(std::find(messages.begin(), messages.end(),
+                            std::make_pair(UCM_CHANGEVOLUMEW, RAR_VOL_ASK)),
+                  messages.end());
+        EXPECT_TRUE(fs::is_empty(dir / "out"));
+    }
+}
+
+TEST_F(RarLibraryVolumes, TheFirstPartReportsThatItGoesOnAndTheDataIsStillJoined) {
+    auto listed = Run(dir / "v.part1.rar", RAR_OM_LIST, RAR_SKIP, "");
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].flags & (RHDF_SPLITBEFORE | RHDF_SPLITAFTER), RHDF_SPLITAFTER);
+    EXPECT_EQ(listed[0].unpSize, 20111u);
+    auto extracted = Run(dir / "v.part1.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(extracted.size(), 1u);
+    EXPECT_EQ(extracted[0].flags & RHDF_SPLITAFTER, RHDF_SPLITAFTER);
+    EXPECT_EQ(extracted[0].result, 0);
+    EXPECT_EQ(fs::file_size(dir / "out/LibarchiveAddingTest.html"), 20111u);
+}
+
+TEST_F(RarLibrary, ARar5SetIsJoinedAndCheckedWhole) {
+    test::Rar5Member m;
+    m.name = "big.nds";
+    for (int i = 0; i < 30000; ++i) {
+        m.data.push_back(static_cast<std::uint8_t>(i * 11 + i / 241));
+    }
+    m.blake2 = true;
+    const auto set = test::Rar5Builder::VolumeSet(m, 3);
+    for (int i = 0; i < 3; ++i) {
+        test::WriteBytes(dir / ("r5.part" + std::to_string(i + 1) + ".rar"), set[i]);
+    }
+    auto entries = Run(dir / "r5.part1.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].flags & (RHDF_SPLITBEFORE | RHDF_SPLITAFTER), RHDF_SPLITAFTER);
+    EXPECT_EQ(entries[0].result, 0);
+    EXPECT_EQ(test::ReadBytes(dir / "out/big.nds"), m.data);
+}
+
+// Listing with split parts included gives every part's header, as the vendor's
+// library documents.
+TEST_F(RarLibraryVolumes, ListingWithSplitPartsGivesEachPart) {
+    auto parts = Run(dir / "v.part1.rar", RAR_OM_LIST_INCSPLIT, RAR_SKIP, "");
+    ASSERT_EQ(parts.size(), 3u);
+    const unsigned both = RHDF_SPLITBEFORE | RHDF_SPLITAFTER;
+    EXPECT_EQ(parts[0].flags & both, RHDF_SPLITAFTER);
+    EXPECT_EQ(parts[1].flags & both, both);
+    EXPECT_EQ(parts[2].flags & both, RHDF_SPLITBEFORE);
+    EXPECT_EQ(parts[2].crc, 0x5E05A663u);  // the last part holds the whole member's CRC
+    for (const Entry& e : parts) {
+        EXPECT_EQ(e.name, "LibarchiveAddingTest.html");
+        EXPECT_EQ(e.result, 0);
+    }
+}
+
+// A split member's data is checked against the CRC in its last part's header.
+TEST_F(RarLibrary, ASplitMemberIsCheckedAgainstItsLastPart) {
+    RarMember m;
+    m.name = "big.nds";
+    for (int i = 0; i < 30000; ++i) {
+        m.data.push_back(static_cast<std::uint8_t>(i * 13 + i / 253));
+    }
+    auto set = RarBuilder::VolumeSet(m, 3, true);
+    set[1][set[1].size() - 40] ^= 0x01;  // inside the middle part's data
+    for (int i = 0; i < 3; ++i) {
+        test::WriteBytes(dir / ("v.part" + std::to_string(i + 1) + ".rar"), set[i]);
+    }
+    auto entries = Run(dir / "v.part1.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, ERAR_BAD_DATA);
+    EXPECT_FALSE(fs::exists(dir / "out/big.nds"));
+}
+
+// --- What the headers hold is what is reported.
+
+struct FullHeader {
+    int result = 0;
+    std::unique_ptr<RARHeaderDataEx> d = std::make_unique<RARHeaderDataEx>();
+    std::wstring redirName;
+};
+
+// Every header of an archive opened for listing, each passed over.
+std::vector<FullHeader> ListHeaders(const UnRarFunctions& f, std::string path) {
+    std::vector<FullHeader> out;
+    RAROpenArchiveDataEx open{};
+    open.ArcName = path.data();
+    open.OpenMode = RAR_OM_LIST;
+    void* h = f.RAROpenArchiveEx(&open);
+    EXPECT_NE(h, nullptr) << path;
+    for (int guard = 0; h != nullptr && guard < 100; ++guard) {
+        FullHeader hd;
+        std::vector<wchar_t> redir(256, L'\0');
+        std::memset(static_cast<void*>(hd.d.get()), 0, sizeof(RARHeaderDataEx));
+        hd.d->RedirName = redir.data();
+        hd.d->RedirNameSize = static_cast<unsigned>(redir.size());
+        if (f.RARReadHeaderEx(h, hd.d.get()) != 0) {
+            break;
+        }
+        hd.redirName = redir.data();
+        hd.d->RedirName = nullptr;
+        f.RARProcessFile(h, RAR_SKIP, nullptr, nullptr);
+        out.push_back(std::move(hd));
+    }
+    if (h != nullptr) {
+        f.RARCloseArchive(h);
+    }
+    return out;
+}
+
+TEST_F(RarLibrary, LinksReportTheirTargetsLength) {
+    REQUIRE_FIXTURES();
+    auto headers = ListHeaders(f, FixturePath("test_read_format_rar.rar"));
+    ASSERT_EQ(headers.size(), 5u);
+    EXPECT_STREQ(headers[1].d->FileName, "testlink");
+    EXPECT_EQ(headers[1].d->UnpSize, 8u);
+    EXPECT_EQ(headers[1].d->RedirType, 1u);
+    EXPECT_EQ(headers[1].redirName, L"test.txt");
+
+    test::Rar5Member link;
+    link.name = "link";
+    link.linkTarget = "target/file.nds";
+    test::Rar5Builder b;
+    b.Add(link);
+    b.WriteTo(dir / "l.rar");
+    headers = ListHeaders(f, dir / "l.rar");
+    ASSERT_EQ(headers.size(), 1u);
+    EXPECT_EQ(headers[0].d->UnpSize, 15u);
+    EXPECT_EQ(headers[0].d->RedirType, 1u);
+    EXPECT_EQ(headers[0].redirName, L"target/file.nds");
+}
+
+TEST_F(RarLibrary, TimesAreTheHeadersOwn) {
+    const test::Rar5Member timed = Text5("timed.txt", "t");
+    test::Rar5Member untimed = Text5("untimed.txt", "u");
+    untimed.mtime = false;
+    test::Rar5Builder b5;
+    b5.Add(timed).Add(untimed);
+    b5.WriteTo(dir / "t5.rar");
+    auto headers = ListHeaders(f, dir / "t5.rar");
+    ASSERT_EQ(headers.size(), 2u);
+    EXPECT_EQ(headers[0].d->FileTime, unrar::DosTimeFromUnix(timed.unixTime));
+    const std::uint64_t fileTime = (timed.unixTime + 11644473600ULL) * 10000000ULL;
+    EXPECT_EQ(headers[0].d->MtimeLow, static_cast<unsigned>(fileTime));
+    EXPECT_EQ(headers[0].d->MtimeHigh, static_cast<unsigned>(fileTime >> 32));
+    // No time in the header: nothing made up.
+    EXPECT_EQ(headers[1].d->FileTime, 0u);
+    EXPECT_EQ(headers[1].d->MtimeLow | headers[1].d->MtimeHigh, 0u);
+
+    // A DOS time that is no date is passed on as it is.
+    RarMember odd;
+    odd.name = "odd.txt";
+    odd.dosTime = 0xFFFFFFFF;
+    RarBuilder b4;
+    b4.Add(odd);
+    b4.WriteTo(dir / "t4.rar");
+    headers = ListHeaders(f, dir / "t4.rar");
+    ASSERT_EQ(headers.size(), 1u);
+    EXPECT_EQ(headers[0].d->FileTime, 0xFFFFFFFFu);
+    EXPECT_EQ(headers[0].d->MtimeLow | headers[0].d->MtimeHigh, 0u);
+}
+
+TEST_F(RarLibrary, EncryptedRar5EntriesKeepTheirTimeAndAreListedWithoutAPassword) {
+    REQUIRE_FIXTURES();
+    auto headers = ListHeaders(f, FixturePath("test_read_format_rar5_solid_encrypted.rar"));
+    ASSERT_EQ(headers.size(), 4u);
+    EXPECT_STREQ(headers[3].d->FileName, "d.txt");
+    EXPECT_EQ(headers[0].d->Flags & RHDF_ENCRYPTED, RHDF_ENCRYPTED);
+    // a.txt's time record holds the FILETIME 0x01da7c82a384217c.
+    EXPECT_EQ(headers[0].d->MtimeHigh, 0x01da7c82u);
+    EXPECT_EQ(headers[0].d->MtimeLow, 0xa384217cu);
+    const std::int64_t unixTime = 0x01da7c82a384217cLL / 10000000 - 11644473600LL;
+    EXPECT_EQ(headers[0].d->FileTime, unrar::DosTimeFromUnix(unixTime));
+}
+
+TEST_F(RarLibrary, HashTypeSaysWhichChecksumAMemberCarries) {
+    REQUIRE_FIXTURES();
+    auto headers = ListHeaders(f, FixturePath("test_read_format_rar5_blake2.rar"));
+    ASSERT_EQ(headers.size(), 1u);
+    EXPECT_EQ(headers[0].d->HashType, RAR_HASH_BLAKE2);
+    const unsigned char expected[4] = {0xe6, 0x7b, 0x86, 0x25};
+    EXPECT_EQ(std::memcmp(headers[0].d->Hash, expected, 4), 0);
+
+    headers = ListHeaders(f, FixturePath("test_read_format_rar5_stored.rar"));
+    ASSERT_EQ(headers.size(), 1u);
+    EXPECT_EQ(headers[0].d->HashType, RAR_HASH_CRC32);
+    EXPECT_EQ(headers[0].d->FileCRC, 0x95A043B4u);
+}
+
+// A file version record names the entry "name;N" and the entry keeps the rest
+// of its header.
+TEST_F(RarLibrary, AVersionedEntryKeepsItsSizesCrcAndMethod) {
+    test::Rar5Member m = Text5("save.sav", "version one");
+    m.version = 1;
+    test::Rar5Builder b;
+    b.Add(m);
+    b.WriteTo(dir / "v.rar");
+    auto headers = ListHeaders(f, dir / "v.rar");
+    ASSERT_EQ(headers.size(), 1u);
+    EXPECT_STREQ(headers[0].d->FileName, "save.sav;1");
+    EXPECT_EQ(headers[0].d->PackSize, m.data.size());
+    EXPECT_EQ(headers[0].d->FileCRC, test::Crc32(m.data.data(), m.data.size()));
+    EXPECT_EQ(headers[0].d->Method, 0x30u);
+    auto entries = Run(dir / "v.rar", RAR_OM_EXTRACT, RAR_EXTRACT, dir / "out");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].result, 0);
+    EXPECT_EQ(test::ReadText(dir / "out/save.sav;1"), "version one");
 }
 
 }  // namespace
