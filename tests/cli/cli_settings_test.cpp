@@ -104,6 +104,20 @@ TEST_F(CliSettingsTest, CustomFolderFromTheSettings) {
     EXPECT_EQ(DryRunOutput({}), "1 - Game_trim.nds");
 }
 
+TEST_F(CliSettingsTest, AUtf8DeclarationKeepsAccentsInFoldersAndNames) {
+    // The ordinary first line of a hand-written file: names stay the UTF-8 the
+    // system uses, so the folder is found and the output name is valid UTF-8.
+    const std::string folder = dir / "Jeux-\xC3\xA9";
+    fs::create_directory(folder);
+    WriteSettings("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" +
+                  SettingsFile(Element("directory", folder) + Element("checked", "True") +
+                               Element("append", "_\xC3\xA9")));
+    const Result r = Run({"1 - Game.nds"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::ReadBytes(folder + "/1 - Game_\xC3\xA9.nds").size(), 9100u);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"1 - Game.nds", "Jeux-\xC3\xA9"}));
+}
+
 TEST_F(CliSettingsTest, ASettingsFileThatFailsToConvertIsAnError) {
     WriteSettings(SettingsFile(Element("append", "_s") + Element("safetrim", "yes")));
     const Result r = Run({"1 - Game.nds"});
