@@ -14,7 +14,8 @@ namespace parevo {
 
 class InputFile {
   public:
-    // Opens for reading; throws IoError ("Cannot open ...") on failure.
+    // Opens a regular file for reading; throws IoError ("Cannot open ...") on
+    // failure. A FIFO or a device is refused without waiting on it.
     explicit InputFile(const std::string& path);
     ~InputFile();
     InputFile(const InputFile&) = delete;
@@ -48,6 +49,10 @@ std::optional<FileStamp> StampOf(const std::string& path);
 
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
+
+enum class FileKind { Missing, Regular, Folder, Other };
+// What `path` names, through symbolic links. Other: a FIFO, a device, a socket.
+FileKind KindOf(const std::string& path);
 
 // Whether a write must be on the disk before it counts as done: when the source
 // is about to leave its place, the output has to survive a crash.

@@ -27,6 +27,11 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int Get() const { return m_fd; }
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
     void Reset() {
         if (m_fd >= 0) {
             ::close(m_fd);
@@ -145,16 +150,23 @@ int CreateTemporaryFile(const std::string& folder, std::string& path) {
 
 InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
     RequireNoNul("Cannot open", path);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // Without O_NONBLOCK, opening a FIFO waits for a writer, for ever if none comes.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.Get() < 0) {
         ThrowIoError("Cannot open", path, errno);
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &st) != 0) {
+        ThrowIoError("Cannot open", path, errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
         ThrowIoError("Cannot open", path, EISDIR);
     }
-    m_handle = fd;
+    if (!S_ISREG(st.st_mode)) {
+        throw IoError(DescribeIoFailure("Cannot open", path, kNotARegularFile));
+    }
+    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    m_handle = fd.Release();
 }
 
 InputFile::~InputFile() {
@@ -217,9 +229,17 @@ bool FileExists(const std::string& path) {
 }
 
 bool FolderExists(const std::string& path) {
+    return KindOf(path) == FileKind::Folder;
+}
+
+FileKind KindOf(const std::string& path) {
     struct stat st {};
-    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
-           S_ISDIR(st.st_mode);
+    if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
+        return FileKind::Missing;
+    }
+    return S_ISREG(st.st_mode) ? FileKind::Regular
+           : S_ISDIR(st.st_mode) ? FileKind::Folder
+                                 : FileKind::Other;
 }
 
 void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,

@@ -70,6 +70,10 @@ InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
     if (h == INVALID_HANDLE_VALUE) {
         ThrowWin("Cannot open", path, GetLastError());
     }
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        throw IoError(DescribeIoFailure("Cannot open", path, kNotARegularFile));
+    }
     m_handle = reinterpret_cast<std::intptr_t>(h);
 }
 
@@ -141,8 +145,18 @@ bool FileExists(const std::string& path) {
 }
 
 bool FolderExists(const std::string& path) {
+    return KindOf(path) == FileKind::Folder;
+}
+
+FileKind KindOf(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return FileKind::Missing;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return FileKind::Folder;
+    }
+    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? FileKind::Other : FileKind::Regular;
 }
 
 void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,

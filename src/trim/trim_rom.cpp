@@ -65,6 +65,11 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     state.romFound = extension == ".nds";
 
     if ((extension == ".zip" || extension == ".rar") && env.archiveStep) {
+        // The components open the archive by its name and would wait for ever on
+        // a FIFO; a missing archive is theirs to report.
+        if (KindOf(entryPath) == FileKind::Other) {
+            throw IoError(DescribeIoFailure("Cannot open", entryPath, kNotARegularFile));
+        }
         env.archiveStep(state, env);
     }
     if (!state.romFound) {

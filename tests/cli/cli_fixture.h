@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/rom_builder.h"
@@ -18,14 +21,17 @@ using test::RomBuilder;
 using test::TempDir;
 
 struct Result {
-    int exitCode = -1;
+    int exitCode = -1;  // -1 when the program did not exit by itself
+    bool timedOut = false;
     std::string out;
     std::string err;
 };
 
 class CliTest : public ::testing::Test {
   protected:
-    Result Run(std::vector<std::string> args) {
+    // Runs the program; one that has not ended after `timeoutSeconds` is killed,
+    // so a run that hangs fails its test instead of holding up the suite.
+    Result Run(std::vector<std::string> args, int timeoutSeconds = 120) {
         // A settings file beside the built program must not change these runs.
         if (ignoreSettings) {
             args.insert(args.begin(), "--no-settings");
@@ -54,9 +60,19 @@ class CliTest : public ::testing::Test {
             ::execv(program.c_str(), argv.data());
             ::_exit(127);
         }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
         Result r;
+        int status = 0;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                r.timedOut = true;
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         r.out = test::ReadText(outPath);
         r.err = test::ReadText(errPath);

@@ -1,5 +1,6 @@
 // parevo-cli end to end: the built program run on real files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -92,6 +93,26 @@ TEST_F(CliTest, AnErrorStopsTheRunUnlessKeepGoing) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(fs::exists(dir / "c_trim.nds"));
     EXPECT_EQ(Lines(r.out).back().substr(0, 20), "rom 3 of 3 -> saved ");
+}
+
+TEST_F(CliTest, WhatIsNoRegularFileIsRefusedWithoutWaitingOnIt) {
+    // A FIFO would block an ordinary open until a writer came; a device reads
+    // without end.
+    for (const char* name : {"pipe.nds", "pipe.zip", "pipe.rar"}) {
+        ASSERT_EQ(::mkfifo((dir / name).c_str(), 0644), 0);
+    }
+    fs::create_symlink("/dev/zero", dir / "zero.nds");
+    Rom("last.nds");
+    const Result r =
+        Run({"--keep-going", "pipe.nds", "pipe.zip", "pipe.rar", "zero.nds", "last.nds"}, 20);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err,
+              "error: Cannot open \"pipe.nds\": not a regular file\n"
+              "error: Cannot open \"pipe.zip\": not a regular file\n"
+              "error: Cannot open \"pipe.rar\": not a regular file\n"
+              "error: Cannot open \"zero.nds\": not a regular file\n");
+    EXPECT_TRUE(fs::exists(dir / "last_trim.nds"));
 }
 
 TEST_F(CliTest, StatusTextsGoToStandardError) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -202,6 +203,20 @@ TEST_F(TrimRomTest, TheArchiveStepHandsOverTheExtractedRom) {
     EXPECT_EQ(log[3], "rom 1 of 1 -> deleted pack.zip");
     EXPECT_EQ(log[4], "rom 1 of 1 -> deleted inner.nds");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"inner_trim.nds"});  // beside the archive
+}
+
+TEST_F(TrimRomTest, AnArchiveThatIsNoRegularFileNeverReachesTheComponents) {
+    ASSERT_EQ(::mkfifo((dir / "pipe.zip").c_str(), 0644), 0);
+    bool stepRan = false;
+    env.archiveStep = [&](ArchiveStepState&, const TrimEnvironment&) { stepRan = true; };
+    try {
+        TrimRom(dir / "pipe.zip", 0, 1, env);
+        ADD_FAILURE() << "no error";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open \"" + (dir / "pipe.zip") + "\": not a regular file");
+    }
+    EXPECT_FALSE(stepRan);
 }
 
 TEST_F(TrimRomTest, OptionsAreReadWhenUsed) {
