@@ -32,11 +32,11 @@ class Fd {
         m_fd = -1;
         return fd;
     }
-    void Reset() {
+    void Reset(int fd = -1) {
         if (m_fd >= 0) {
             ::close(m_fd);
         }
-        m_fd = -1;
+        m_fd = fd;
     }
     // Closes and reports the close's own error, which may be a deferred write error.
     int Close() {
@@ -129,6 +129,22 @@ void CopyPrefix(const InputFile& source, std::int64_t count, int out,
 #endif
 }
 
+FileStamp StampFrom(const struct stat& st) {
+#ifdef __APPLE__
+    const std::int64_t changed = st.st_ctimespec.tv_sec * 1'000'000'000LL + st.st_ctimespec.tv_nsec;
+#else
+    const std::int64_t changed = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
+#endif
+    return FileStamp{{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)},
+                     changed,
+                     static_cast<std::int64_t>(st.st_size)};
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
 }  // namespace
 
 // Creates a new file under a random name in `folder`, with the mode any new
@@ -166,6 +182,7 @@ InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
         throw IoError(DescribeIoFailure("Cannot open", path, kNotARegularFile));
     }
     ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    m_opened = StampFrom(st);
     m_handle = fd.Release();
 }
 
@@ -176,11 +193,15 @@ InputFile::~InputFile() {
 }
 
 std::int64_t InputFile::Size() const {
+    return Stamp().size;
+}
+
+FileStamp InputFile::Stamp() const {
     struct stat st {};
     if (::fstat(static_cast<int>(m_handle), &st) != 0) {
         ThrowIoError("Cannot read", m_path, errno);
     }
-    return static_cast<std::int64_t>(st.st_size);
+    return StampFrom(st);
 }
 
 size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const {
@@ -208,13 +229,7 @@ std::optional<FileStamp> StampOf(const std::string& path) {
     if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
         return std::nullopt;
     }
-#ifdef __APPLE__
-    const std::int64_t changed = st.st_ctimespec.tv_sec * 1'000'000'000LL + st.st_ctimespec.tv_nsec;
-#else
-    const std::int64_t changed = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
-#endif
-    return FileStamp{{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)},
-                     changed};
+    return StampFrom(st);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -242,40 +257,59 @@ FileKind KindOf(const std::string& path) {
                                  : FileKind::Other;
 }
 
-void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
-                     Durability durability) {
-    RequireNoNul("Cannot create", outputPath);
-    const std::filesystem::path parent = std::filesystem::path(outputPath).parent_path();
-    const std::string folder = parent.empty() ? std::string(".") : parent.string();
+struct PendingOutput::State {
+    std::string folder;
     TempFileGuard temp;
-    Fd out(CreateTemporaryFile(folder, temp.path));
-    if (out.Get() < 0) {
-        temp.path.clear();
-        ThrowIoError("Cannot create", outputPath, errno);
-    }
+    Fd out;
+};
 
-    const std::int64_t available = std::min(length, source.Size());
-    CopyPrefix(source, available, out.Get(), outputPath);
-    if (::ftruncate(out.Get(), static_cast<off_t>(length)) != 0) {
-        ThrowIoError("Cannot write", outputPath, errno);
-    }
-    if (durability == Durability::Synced && ::fsync(out.Get()) != 0) {
-        ThrowIoError("Cannot write", outputPath, errno);
-    }
-    if (const int err = out.Close(); err != 0) {
-        ThrowIoError("Cannot write", outputPath, err);
-    }
-    if (::rename(temp.path.c_str(), outputPath.c_str()) != 0) {
+PendingOutput::PendingOutput(const std::string& outputPath)
+    : m_outputPath(outputPath), m_state(std::make_unique<State>()) {
+    RequireNoNul("Cannot create", outputPath);
+    m_state->folder = FolderOf(outputPath);
+    m_state->out.Reset(CreateTemporaryFile(m_state->folder, m_state->temp.path));
+    if (m_state->out.Get() < 0) {
+        m_state->temp.path.clear();
         ThrowIoError("Cannot create", outputPath, errno);
     }
-    temp.keep = true;
+}
+
+PendingOutput::~PendingOutput() = default;
+
+void PendingOutput::WritePrefix(const InputFile& source, std::int64_t length) {
+    const std::int64_t available = std::min(length, source.Size());
+    CopyPrefix(source, available, m_state->out.Get(), m_outputPath);
+    if (::ftruncate(m_state->out.Get(), static_cast<off_t>(length)) != 0) {
+        ThrowIoError("Cannot write", m_outputPath, errno);
+    }
+}
+
+void PendingOutput::Commit(Durability durability) {
+    State& state = *m_state;
+    if (durability == Durability::Synced && ::fsync(state.out.Get()) != 0) {
+        ThrowIoError("Cannot write", m_outputPath, errno);
+    }
+    if (const int err = state.out.Close(); err != 0) {
+        ThrowIoError("Cannot write", m_outputPath, err);
+    }
+    if (::rename(state.temp.path.c_str(), m_outputPath.c_str()) != 0) {
+        ThrowIoError("Cannot create", m_outputPath, errno);
+    }
+    state.temp.keep = true;
     if (durability == Durability::Synced) {
         // The new name itself lives in the folder: make it last as well.
-        Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        Fd dir(::open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.Get() >= 0) {
             ::fsync(dir.Get());
         }
     }
+}
+
+void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
+                     Durability durability) {
+    PendingOutput output(outputPath);
+    output.WritePrefix(source, length);
+    output.Commit(durability);
 }
 
 void SyncFile(const std::string& path) {
@@ -284,19 +318,33 @@ void SyncFile(const std::string& path) {
     if (fd.Get() < 0 || ::fsync(fd.Get()) != 0) {
         ThrowIoError("Cannot write", path, errno);
     }
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    Fd dir(::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Get() >= 0) {
         ::fsync(dir.Get());
     }
 }
 
-void ResizeFile(const std::string& path, std::int64_t length) {
-    RequireNoNul("Cannot open", path);
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+void InputFile::RequireUnchanged() const {
+    if (IdentityOf(m_path) != m_opened.identity) {
+        throw IoError(DescribeIoFailure("Cannot trim", m_path, kReplacedWhileSearched));
+    }
+    if (Stamp() != m_opened) {
+        throw IoError(DescribeIoFailure("Cannot trim", m_path, kChangedWhileSearched));
+    }
+}
+
+void ResizeFile(const InputFile& file, std::int64_t length) {
+    const std::string& path = file.Path();
+    // The length is the open file's: cut that file, through a handle checked to
+    // be the same file, never whatever has taken its name since.
+    Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.Get() < 0) {
         ThrowIoError("Cannot open", path, errno);
     }
+    if (IdentityOfDescriptor(fd.Get()) != file.OpenedStamp().identity) {
+        throw IoError(DescribeIoFailure("Cannot trim", path, kReplacedWhileSearched));
+    }
+    file.RequireUnchanged();
     if (::ftruncate(fd.Get(), static_cast<off_t>(length)) != 0) {
         ThrowIoError("Cannot write", path, errno);
     }

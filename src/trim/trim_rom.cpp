@@ -20,8 +20,11 @@ TrimOptions CurrentOptions(const TrimEnvironment& env) {
     return options;
 }
 
+// `trimmed`: for the ROM, the file as it was trimmed; whatever has taken its
+// place since was never trimmed and stays.
 void RecycleAndLog(const std::string& path, int index, int count, const TrimEnvironment& env,
-                   const std::optional<FileIdentity>& output) {
+                   const std::optional<FileIdentity>& output,
+                   const std::optional<FileStamp>& trimmed = std::nullopt) {
     const std::string name = FileNamePart(path, env.style);
     // Never send the file just written to the bin, whatever name it goes by.
     if (output && IdentityOf(path) == output) {
@@ -29,8 +32,12 @@ void RecycleAndLog(const std::string& path, int index, int count, const TrimEnvi
                          {index + 1, count}));
         return;
     }
-    const RecycleResult result =
-        env.recycler ? RecycleFile(path, *env.recycler) : RecycleResult{false, "no recycle bin"};
+    RecycleResult result{false, "no recycle bin"};
+    if (const auto now = trimmed ? StampOf(path) : std::nullopt; now && now != trimmed) {
+        result.reason = "it is no longer the file that was trimmed";
+    } else if (env.recycler) {
+        result = RecycleFile(path, *env.recycler);
+    }
     if (result.ok) {
         env.Log(env.Text("rom %d of %d -> deleted %s", {index + 1, count, name}));
     } else {
@@ -79,8 +86,11 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     const std::string shortRomName = ShortName(FileNamePart(romPath, env.style), env.style);
 
     TrimOptions options = CurrentOptions(env);
-    const TrimPoint point = FindTrimPoint(romPath, options.byteJump, options.SafeTrim,
-                                          env.SetStatus, env.decimalSeparator);
+    // One open file from the search to the write, so the length found is applied
+    // to the very file it was found in.
+    const InputFile rom(romPath);
+    const TrimPoint point =
+        FindTrimPoint(rom, options.byteJump, options.SafeTrim, env.SetStatus, env.decimalSeparator);
     env.Log(env.Text(
         "rom (%s) %d of %d -> trimming %dkb (%02f%%), searched in %02fs",
         {shortRomName, index + 1, count, static_cast<long long>(point.Distance / 1000),
@@ -97,18 +107,22 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
         throw IoError("Cannot create \"" + outputPath + "\": the title in the ROM header (\"" +
                       point.Title + "\") cannot be used as a file name");
     }
+    // What the search found holds for the file as it was searched only.
+    rom.RequireUnchanged();
     // The output is the very file being trimmed: cut it in place. Otherwise the
     // source stays untouched until the complete output has replaced its target.
-    const bool overwritesRom = SameFile(outputPath, romPath);
+    const bool overwritesRom = IdentityOf(outputPath) == rom.OpenedStamp().identity;
     // When the source is about to go to the recycle bin, the output must be on
     // the disk first.
     const bool synced = options.DeleteSource;
     if (overwritesRom) {
-        ResizeFile(romPath, point.OutputLength());
+        ResizeFile(rom, point.OutputLength());
     } else {
-        const InputFile source(romPath);
-        WriteFilePrefix(source, point.OutputLength(), outputPath,
-                        synced ? Durability::Synced : Durability::Cached);
+        PendingOutput output(outputPath);
+        output.WritePrefix(rom, point.OutputLength());
+        // Only a copy of the file as it was searched is put in place.
+        rom.RequireUnchanged();
+        output.Commit(synced ? Durability::Synced : Durability::Cached);
     }
     env.Status("trim complete, file saved.");
     env.Log(env.Text(
@@ -130,7 +144,7 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     if (entryPath != romPath) {
         RecycleAndLog(entryPath, index, count, env, output);
     }
-    RecycleAndLog(romPath, index, count, env, output);
+    RecycleAndLog(romPath, index, count, env, output, rom.OpenedStamp());
 }
 
 int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& env,

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/errors.h"
 #include "platform/file_io.h"
@@ -254,6 +255,86 @@ TEST_F(TrimRomTest, AWriteThatFailsHalfWayLeavesTheSourceAndNoTemporaryFile) {
     EXPECT_EQ(dir.List(), std::vector<std::string>{"big.nds"});
     EXPECT_TRUE(recycler.recycled.empty());
 }
+
+// The ROM changes after its search: another file renamed into its place, or
+// more data written to it. A length found for one file must never be applied to
+// another, and a file that was never trimmed never goes to the bin.
+enum class Change { Replaced, Grown };
+
+struct ChangeCase {
+    const char* name;
+    Change change;
+    const char* when;        // the status text at which it changes
+    const char* appendText;  // "" cuts the ROM in place
+    const char* error;       // TrimRom's reason; none: it saves
+};
+
+const ChangeCase kChangeCases[] = {
+    {"ReplacedBeforeACopy", Change::Replaced, "saving to disk...", "_trim",
+     "another file took its place while it was searched"},
+    {"GrownBeforeACopy", Change::Grown, "saving to disk...", "_trim",
+     "the file changed while it was searched"},
+    {"ReplacedBeforeACutInPlace", Change::Replaced, "saving to disk...", "",
+     "another file took its place while it was searched"},
+    {"GrownBeforeACutInPlace", Change::Grown, "saving to disk...", "",
+     "the file changed while it was searched"},
+    {"ReplacedBeforeTheDelete", Change::Replaced, "trim complete, file saved.", "_trim", nullptr},
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TrimRomChangeTest : public TrimRomTest, public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(TrimRomChangeTest, OnlyTheFileSearchedIsWrittenOrRecycled) {
+    const ChangeCase& c = GetParam();
+    const std::string rom = WorkedRom("game.nds");
+    const auto searched = test::ReadBytes(rom);
+    // Game data where the old length would cut.
+    auto changed = RomBuilder().Title("OTHER").DataUpTo(12000).PadTo(12500).Build();
+    if (c.change == Change::Grown) {
+        changed = searched;
+        changed.insert(changed.end(), 3000, 0x42);
+    }
+    options.AppendText = c.appendText;
+    options.DeleteSource = true;
+    env.SetStatus = [&](const std::string& text) {
+        if (text != c.when) {
+            return;
+        }
+        if (c.change == Change::Replaced) {
+            test::WriteBytes(dir / "newcomer", changed);
+            fs::rename(dir / "newcomer", rom);
+        } else {
+            std::ofstream(rom, std::ios::binary | std::ios::app)
+                .write(reinterpret_cast<const char*>(changed.data() + searched.size()),
+                       static_cast<std::streamsize>(changed.size() - searched.size()));
+        }
+    };
+
+    if (c.error != nullptr) {
+        try {
+            TrimRom(rom, 0, 1, env);
+            ADD_FAILURE() << "no error";
+        } catch (const IoError& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot trim \"" + rom + "\": " + c.error);
+        }
+        EXPECT_EQ(dir.List(), std::vector<std::string>{"game.nds"});
+    } else {
+        TrimRom(rom, 0, 1, env);
+        EXPECT_EQ(test::ReadBytes(dir / "game_trim.nds"),
+                  std::vector<std::uint8_t>(searched.begin(), searched.begin() + 9100));
+        EXPECT_EQ(log.back(),
+                  "rom 1 of 1 -> could not delete game.nds: it is no longer the file that was "
+                  "trimmed");
+    }
+    EXPECT_EQ(test::ReadBytes(rom), changed);
+    EXPECT_TRUE(recycler.recycled.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, TrimRomChangeTest, ::testing::ValuesIn(kChangeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TrimRomTest, AMissingSourceIsAnErrorWithoutLogLines) {
     EXPECT_THROW(TrimRom(dir / "missing.nds", 0, 1, env), IoError);
