@@ -3,13 +3,18 @@
 
 #include <zip.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -51,18 +56,58 @@ struct DirectoryFacts {
     std::vector<std::uint16_t> flags;
 };
 
-std::optional<DirectoryFacts> ReadDirectoryFacts(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens the archive once: its directory is read, and libzip reads the members,
+// through this one open file, so both see the same file. A FIFO or a device is
+// refused without waiting on it.
+FilePtr OpenArchiveFile(const std::string& path) {
+#ifdef _WIN32
+    return FilePtr(std::fopen(path.c_str(), "rb"));
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat st {};
+    std::FILE* file = nullptr;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
+        file = ::fdopen(fd, "rb");
+    }
+    if (file == nullptr) {
+        ::close(fd);
+    }
+    return FilePtr(file);
+#endif
+}
+
+bool SeekTo(std::FILE* file, std::int64_t offset, int whence = SEEK_SET) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, whence) == 0;
+#else
+    return ::fseeko(file, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+
+std::int64_t Position(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return ::ftello(file);
+#endif
+}
+
+std::optional<DirectoryFacts> ReadDirectoryFacts(std::FILE* file) {
+    if (!SeekTo(file, 0, SEEK_END)) {
         return std::nullopt;
     }
-    in.seekg(0, std::ios::end);
-    const std::int64_t size = in.tellg();
-    const ZipReadAt read = [&in](std::int64_t offset, void* buffer, size_t count) -> size_t {
-        in.clear();
-        in.seekg(offset);
-        in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(count));
-        return static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0));
+    const std::int64_t size = Position(file);
+    const ZipReadAt read = [file](std::int64_t offset, void* buffer, size_t count) -> size_t {
+        return SeekTo(file, offset) ? std::fread(buffer, 1, count, file) : 0;
     };
     const ZipEndRecordHit hit = FindEndRecord(size, read);
     if (hit.position < 0) {
@@ -101,21 +146,20 @@ struct ZipCloser {
 struct ZipFileCloser {
     void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
 using ZipFilePtr = std::unique_ptr<zip_file_t, ZipFileCloser>;
 
-ZipPtr OpenArchive(const std::string& path, std::int64_t prefix) {
+// libzip takes the open file over; it closes it with the archive.
+ZipPtr OpenArchive(FilePtr file, std::int64_t prefix) {
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source =
-        zip_source_file_create(path.c_str(), static_cast<zip_uint64_t>(prefix), -1, &error);
+        zip_source_filep_create(file.get(), static_cast<zip_uint64_t>(prefix), -1, &error);
     zip_error_fini(&error);
     if (source == nullptr) {
         return nullptr;
     }
+    file.release();
     zip_error_init(&error);
     zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
     zip_error_fini(&error);
@@ -193,8 +237,10 @@ std::int32_t Session::Run() {
     std::vector<std::string> names;
     if (m_command.ZipFileName != nullptr && m_command.ExtractDir != nullptr) {
         m_target = fs::path(m_command.ExtractDir);
-        if (const auto facts = ReadDirectoryFacts(m_command.ZipFileName)) {
-            archive = OpenArchive(m_command.ZipFileName, facts->prefix);
+        FilePtr file = OpenArchiveFile(m_command.ZipFileName);
+        const auto facts = file ? ReadDirectoryFacts(file.get()) : std::nullopt;
+        if (facts) {
+            archive = OpenArchive(std::move(file), facts->prefix);
             // libzip numbers the entries in directory order; insist on it.
             if (archive && zip_get_num_entries(archive.get(), 0) ==
                                static_cast<zip_int64_t>(facts->rawNames.size())) {
@@ -350,7 +396,7 @@ Session::Outcome Session::Copy(zip_file_t* member, const fs::path& destination,
     // only when complete, so a failed or refused member leaves no partial file
     // and an existing file stays as it was.
     fs::path temporary;
-    std::unique_ptr<std::FILE, FileCloser> out;
+    FilePtr out;
     // A short name of its own, so a member name near the length limit still fits.
     for (int attempt = 0; attempt < 100 && !out; ++attempt) {
         temporary = destination.parent_path() / (".unzdll-" + std::to_string(attempt) + ".part");
