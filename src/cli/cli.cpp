@@ -221,6 +221,7 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
         return 2;
     }
     PlainOptionControls controls;
+    TQuillSettings settings(controls);
     if (!cli.noSettings) {
         const std::string settingsFile =
             cli.settingsFile.empty() ? DefaultSettingsFile() : cli.settingsFile;
@@ -229,11 +230,27 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
             return 2;
         }
         try {
-            TQuillSettings(controls).LoadFromFile(settingsFile);
+            settings.LoadFromFile(settingsFile);
         } catch (const ConversionError& e) {
             err << "error: settings file \"" << settingsFile << "\": " << e.what() << "\n";
             return 2;
         }
+    }
+    // An output folder asked for that is not there ends the run before anything
+    // changes: the output must not fall back to the source's folder.
+    std::string folderProblem;
+    int folderExit = 0;
+    if (!cli.outputDir.empty()) {
+        folderProblem = OutputFolderProblem(cli.outputDir);
+        folderExit = 1;
+    } else if (!cli.noOutputDir && controls.CustomPath() &&
+               !settings.PassedOverDirectory().empty()) {
+        folderProblem = OutputFolderProblem(settings.PassedOverDirectory());
+        folderExit = 2;
+    }
+    if (!folderProblem.empty()) {
+        err << "error: " << folderProblem << "\n";
+        return folderExit;
     }
     ApplyCommandLine(cli, parsed.given, byteJump, controls);
     options = ToTrimOptions(controls);

@@ -53,6 +53,26 @@ bool TitleLeavesFolder(const std::string& title, PathStyle style) {
 
 }  // namespace
 
+std::string OutputFolderProblem(const std::string& folder) {
+    switch (KindOf(folder)) {
+        case FileKind::Folder:
+            return std::string();
+        case FileKind::Missing:
+            return "output folder \"" + folder + "\" does not exist";
+        default:
+            return "output folder \"" + folder + "\" is not a folder";
+    }
+}
+
+void RequireOutputFolder(const NamingOptions& options) {
+    if (!options.CustomPath) {
+        return;
+    }
+    if (std::string problem = OutputFolderProblem(options.Path); !problem.empty()) {
+        throw IoError(problem);
+    }
+}
+
 RecycleResult RecycleFile(const std::string& path, Recycler& recycler) {
     if (!FileExists(path)) {
         return {true, {}};
@@ -71,7 +91,12 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     const std::string extension = ExtensionOf(entryPath, env.style);
     state.romFound = extension == ".nds";
 
-    if ((extension == ".zip" || extension == ".rar") && env.archiveStep) {
+    const bool archive = (extension == ".zip" || extension == ".rar") && env.archiveStep;
+    if (state.romFound || archive) {
+        // Before anything is extracted or written.
+        RequireOutputFolder(CurrentOptions(env));
+    }
+    if (archive) {
         // The components open the archive by its name and would wait for ever on
         // a FIFO; a missing archive is theirs to report.
         if (KindOf(entryPath) == FileKind::Other) {
@@ -107,6 +132,7 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
         throw IoError("Cannot create \"" + outputPath + "\": the title in the ROM header (\"" +
                       point.Title + "\") cannot be used as a file name");
     }
+    RequireOutputFolder(options);
     // What the search found holds for the file as it was searched only.
     rom.RequireUnchanged();
     // The output is the very file being trimmed: cut it in place. Otherwise the

@@ -67,6 +67,14 @@ struct TrimEnvironment {
 // Trims entry i of n. Errors (IoError and those of the archive step) propagate.
 void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env);
 
+// Why `folder` cannot take the outputs (`output folder "<dir>" does not exist`, or
+// `... is not a folder`); empty when it can.
+std::string OutputFolderProblem(const std::string& folder);
+// Throws IoError with that text when the options ask for a custom output folder
+// that cannot take the outputs: the output never falls back to the source's
+// folder, where an empty append text would cut the source itself.
+void RequireOutputFolder(const NamingOptions& options);
+
 // Moves the file at `path` to the recycle bin; a missing file is passed over.
 RecycleResult RecycleFile(const std::string& path, Recycler& recycler);
 

@@ -99,9 +99,38 @@ TEST_F(CliSettingsTest, CustomFolderFromTheSettings) {
     WriteSettings(SettingsFile(Element("directory", dir / "out") + Element("checked", "True")));
     EXPECT_EQ(DryRunOutput({}), dir / "out/1 - Game_trim.nds");
     EXPECT_EQ(DryRunOutput({"--no-output-dir"}), "1 - Game_trim.nds");
-    // Ticked, but the folder is gone: beside the source, not into "/".
-    fs::remove(dir / "out");
-    EXPECT_EQ(DryRunOutput({}), "1 - Game_trim.nds");
+}
+
+TEST_F(CliSettingsTest, AnOutputFolderThatIsNotThereChangesNothing) {
+    // An unplugged stick: with an empty append text the source itself would be
+    // cut, though the user asked for the output elsewhere.
+    const std::string stick = dir / "stick/trimmed";
+    WriteSettings(SettingsFile(Element("checked", "True") + Element("directory", stick) +
+                               Element("append", "")));
+    const auto source = test::ReadBytes(dir / "1 - Game.nds");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"1 - Game.nds"},
+                                                                   {"--dry-run", "1 - Game.nds"}}) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.err, "error: output folder \"" + stick + "\" does not exist\n");
+        EXPECT_EQ(r.out, "");
+    }
+    // A file where the folder should be.
+    test::WriteText(dir / "stick", "");
+    WriteSettings(SettingsFile(Element("checked", "True") + Element("directory", dir / "stick")));
+    Result r = Run({"1 - Game.nds"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "error: output folder \"" + (dir / "stick") + "\" is not a folder\n");
+    EXPECT_EQ(test::ReadBytes(dir / "1 - Game.nds"), source);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"1 - Game.nds", "stick"}));
+
+    // The command line still decides.
+    r = Run({"--no-output-dir", "1 - Game.nds"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "1 - Game_trim.nds"));
+    fs::create_directory(dir / "out");
+    EXPECT_EQ(Run({"--output-dir", "out", "1 - Game.nds"}).exitCode, 0);
+    EXPECT_TRUE(fs::exists(dir / "out/1 - Game_trim.nds"));
 }
 
 TEST_F(CliSettingsTest, AUtf8DeclarationKeepsAccentsInFoldersAndNames) {

@@ -52,6 +52,25 @@ TEST_F(CliTest, EmptyAppendTextOverwritesTheSourceAndKeepsIt) {
     EXPECT_EQ(test::ReadBytes(dir / "game.nds").size(), 9100u);
 }
 
+TEST_F(CliTest, AnOutputDirThatIsNotThereIsAnError) {
+    Rom("game.nds");
+    Rom("pack.zip");  // not opened: the run ends before the first file
+    test::WriteText(dir / "file", "");
+    for (const char* folder : {"missing", "file"}) {
+        for (const char* mode : {"--keep-going", "--dry-run"}) {
+            const Result r = Run({mode, "--append=", "--output-dir", folder, "game.nds", "pack.zip"});
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_EQ(r.err, std::string("error: output folder \"") + folder + "\" " +
+                                 (folder == std::string("missing") ? "does not exist"
+                                                                   : "is not a folder") +
+                                 "\n");
+            EXPECT_EQ(r.out, "");
+        }
+    }
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"file", "game.nds", "pack.zip"}));
+    EXPECT_EQ(test::ReadBytes(dir / "game.nds").size(), 10000u);
+}
+
 TEST_F(CliTest, DeleteSourceMovesTheSourceToTheRecycleBin) {
     Rom("game.nds");
     const Result r = Run({"--delete-source", "game.nds"});

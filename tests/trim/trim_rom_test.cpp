@@ -220,6 +220,40 @@ TEST_F(TrimRomTest, AnArchiveThatIsNoRegularFileNeverReachesTheComponents) {
     EXPECT_FALSE(stepRan);
 }
 
+TEST_F(TrimRomTest, ACustomFolderThatIsNotThereIsAnErrorBeforeAnythingIsWritten) {
+    // Both front ends get this rule: the window's selected folder may vanish
+    // (an unplugged stick) after it was chosen.
+    const std::string rom = WorkedRom("game.nds");
+    WorkedRom("pack.zip");
+    options.CustomPath = true;
+    options.Path = dir / "gone";
+    options.AppendText = "";
+    bool stepRan = false;
+    env.archiveStep = [&](ArchiveStepState&, const TrimEnvironment&) { stepRan = true; };
+    for (const std::string& entry : {rom, dir / "pack.zip"}) {
+        try {
+            TrimRom(entry, 0, 1, env);
+            ADD_FAILURE() << "no error for " << entry;
+        } catch (const IoError& e) {
+            EXPECT_EQ(std::string(e.what()), "output folder \"" + (dir / "gone") + "\" does not exist");
+        }
+    }
+    EXPECT_FALSE(stepRan);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(test::ReadBytes(rom).size(), 10000u);
+
+    // Gone between the search and the write.
+    options.Path = dir.Path();
+    env.SetStatus = [&](const std::string& text) {
+        if (text == "saving to disk...") {
+            options.Path = dir / "gone";
+        }
+    };
+    EXPECT_THROW(TrimRom(rom, 0, 1, env), IoError);
+    EXPECT_EQ(test::ReadBytes(rom).size(), 10000u);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.nds", "pack.zip"}));
+}
+
 TEST_F(TrimRomTest, OptionsAreReadWhenUsed) {
     const std::string rom = WorkedRom("game.nds");
     // A change made while the search runs applies to the naming that follows it.
