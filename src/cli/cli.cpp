@@ -108,7 +108,8 @@ void DryRunOne(const std::string& path, const TrimOptions& options, std::ostream
         out << "  skipped: not a .nds file (a dry run does not open archives)\n";
         return;
     }
-    const TrimPoint point = FindTrimPoint(path, options.byteJump, options.SafeTrim, {}, '.');
+    const InputFile rom(path);
+    const TrimPoint point = FindTrimPoint(rom, options.byteJump, options.SafeTrim, {}, '.');
     out << "  title:        " << point.Title << "\n";
     out << "  size:         " << point.SourceSize << " bytes\n";
     out << "  steps:        " << point.Steps << "\n";
@@ -122,7 +123,10 @@ void DryRunOne(const std::string& path, const TrimOptions& options, std::ostream
     } else {
         out << "CRC valid; declares data up to " << point.DeclaredEnd << "\n";
     }
-    out << "  output:       " << MakeOutputName(path, path, point.Title, options) << "\n";
+    // Decided as the run decides it, refusals included.
+    const OutputPlan plan = PlanOutput(path, rom, point.Title, options);
+    out << "  output:       " << plan.path
+        << (plan.overwritesRom ? " (the source itself, cut in place)" : "") << "\n";
 }
 
 // The command line's words, and which options it gave.

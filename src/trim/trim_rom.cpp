@@ -53,6 +53,21 @@ bool TitleLeavesFolder(const std::string& title, PathStyle style) {
 
 }  // namespace
 
+OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const std::string& title,
+                      const TrimOptions& options, PathStyle style) {
+    OutputPlan plan;
+    plan.path = MakeOutputName(entryPath, rom.Path(), title, options, style);
+    // The title comes from the file: it names a file, never a folder to go to.
+    if (options.HeaderRomName && TitleLeavesFolder(title, style)) {
+        throw IoError("Cannot create \"" + plan.path + "\": the title in the ROM header (\"" +
+                      title + "\") cannot be used as a file name");
+    }
+    RequireOutputFolder(options);
+    // By identity: the same file may be named by other spellings or hard links.
+    plan.overwritesRom = IdentityOf(plan.path) == rom.OpenedStamp().identity;
+    return plan;
+}
+
 std::string OutputFolderProblem(const std::string& folder) {
     switch (KindOf(folder)) {
         case FileKind::Folder:
@@ -125,22 +140,16 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     start = Now(env);
     env.Status("saving to disk...");
     options = CurrentOptions(env);
-    const std::string outputPath =
-        MakeOutputName(entryPath, romPath, point.Title, options, env.style);
-    // The title comes from the file: it names a file, never a folder to go to.
-    if (options.HeaderRomName && TitleLeavesFolder(point.Title, env.style)) {
-        throw IoError("Cannot create \"" + outputPath + "\": the title in the ROM header (\"" +
-                      point.Title + "\") cannot be used as a file name");
-    }
-    RequireOutputFolder(options);
+    const OutputPlan plan = PlanOutput(entryPath, rom, point.Title, options, env.style);
+    const std::string& outputPath = plan.path;
+    const bool overwritesRom = plan.overwritesRom;
     // What the search found holds for the file as it was searched only.
     rom.RequireUnchanged();
-    // The output is the very file being trimmed: cut it in place. Otherwise the
-    // source stays untouched until the complete output has replaced its target.
-    const bool overwritesRom = IdentityOf(outputPath) == rom.OpenedStamp().identity;
     // When the source is about to go to the recycle bin, the output must be on
     // the disk first.
     const bool synced = options.DeleteSource;
+    // In place, or beside: the source stays untouched until the complete output
+    // has replaced its target.
     if (overwritesRom) {
         ResizeFile(rom, point.OutputLength());
     } else {

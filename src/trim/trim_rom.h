@@ -67,6 +67,21 @@ struct TrimEnvironment {
 // Trims entry i of n. Errors (IoError and those of the archive step) propagate.
 void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env);
 
+class InputFile;
+
+// Where the trimmed image of `rom` goes, as the run decides it.
+struct OutputPlan {
+    std::string path;
+    bool overwritesRom = false;  // the output is the ROM itself: it is cut in place
+};
+
+// Names the output of `rom` (the .nds file open for the search) for the entry
+// `entryPath`, and refuses what the run refuses before it writes: a header title
+// that would lead out of the output folder, an output folder that is not there.
+// TrimRom and a dry run both decide through it.
+OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const std::string& title,
+                      const TrimOptions& options, PathStyle style = NativePathStyle());
+
 // Why `folder` cannot take the outputs (`output folder "<dir>" does not exist`, or
 // `... is not a folder`); empty when it can.
 std::string OutputFolderProblem(const std::string& folder);

@@ -100,6 +100,29 @@ TEST_F(CliTest, DryRunReportsAndWritesNothing) {
     EXPECT_EQ(dir.List(), std::vector<std::string>{"g.nds"});
 }
 
+TEST_F(CliTest, ADryRunReportsWhatTheRunDecides) {
+    RomBuilder().Title("AB/../../x").DataUpTo(8600).PadTo(10000).WriteTo(dir / "hostile.nds");
+    Rom("game.nds");
+    const std::string refusal =
+        "error: Cannot create \"AB/../../x_trim.nds\": the title in the ROM header "
+        "(\"AB/../../x\") cannot be used as a file name\n";
+    const Result dry = Run({"--dry-run", "--header-name", "hostile.nds", "game.nds"});
+    const Result real = Run({"--header-name", "hostile.nds", "game.nds"});
+    for (const Result& r : {dry, real}) {
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, refusal);
+        EXPECT_EQ(r.out.find("output:"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("game.nds"), std::string::npos) << r.out;  // the run stopped
+    }
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.nds", "hostile.nds"}));
+
+    // In place: the dry run says that the source itself is cut.
+    const Result inPlace = Run({"--dry-run", "--append=", "game.nds"});
+    EXPECT_NE(inPlace.out.find("output:       game.nds (the source itself, cut in place)\n"),
+              std::string::npos)
+        << inPlace.out;
+}
+
 TEST_F(CliTest, AnErrorStopsTheRunUnlessKeepGoing) {
     Rom("a.nds");
     Rom("c.nds");
