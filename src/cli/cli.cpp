@@ -102,7 +102,8 @@ std::string DefaultSettingsFile() {
     return ChooseDataPath(FolderPart(exe), CurrentConfigEnvironment()) + "settings.xml";
 }
 
-void DryRunOne(const std::string& path, const TrimOptions& options, std::ostream& out) {
+void DryRunOne(const std::string& path, const TrimOptions& options, RunOutputs& outputs,
+               std::ostream& out) {
     out << path << "\n";
     if (ExtensionOf(path) != ".nds") {
         out << "  skipped: not a .nds file (a dry run does not open archives)\n";
@@ -124,7 +125,8 @@ void DryRunOne(const std::string& path, const TrimOptions& options, std::ostream
         out << "CRC valid; declares data up to " << point.DeclaredEnd << "\n";
     }
     // Decided as the run decides it, refusals included.
-    const OutputPlan plan = PlanOutput(path, rom, point.Title, options);
+    const OutputPlan plan = PlanOutput(path, rom, point.Title, options, &outputs);
+    outputs.Add(plan.path, path);
     out << "  output:       " << plan.path
         << (plan.overwritesRom ? " (the source itself, cut in place)" : "") << "\n";
 }
@@ -264,9 +266,10 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
 int DryRun(const CliOptions& cli, const TrimOptions& options, std::ostream& out,
            std::ostream& err) {
     int failed = 0;
+    RunOutputs outputs;  // what the run would have written so far
     for (const std::string& path : cli.files) {
         try {
-            DryRunOne(path, options, out);
+            DryRunOne(path, options, outputs, out);
         } catch (const std::exception& e) {
             out.flush();
             err << "error: " << e.what() << "\n";

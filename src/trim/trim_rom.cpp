@@ -1,6 +1,7 @@
 #include "trim/trim_rom.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 #include "platform/errors.h"
@@ -54,7 +55,7 @@ bool TitleLeavesFolder(const std::string& title, PathStyle style) {
 }  // namespace
 
 OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const std::string& title,
-                      const TrimOptions& options, PathStyle style) {
+                      const TrimOptions& options, const RunOutputs* outputs, PathStyle style) {
     OutputPlan plan;
     plan.path = MakeOutputName(entryPath, rom.Path(), title, options, style);
     // The title comes from the file: it names a file, never a folder to go to.
@@ -65,7 +66,46 @@ OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const 
     RequireOutputFolder(options);
     // By identity: the same file may be named by other spellings or hard links.
     plan.overwritesRom = IdentityOf(plan.path) == rom.OpenedStamp().identity;
+    // Cut in place, an output of this run is only cut again: nothing is replaced.
+    if (!plan.overwritesRom) {
+        RequireNotWrittenThisRun(plan.path, outputs);
+    }
     return plan;
+}
+
+namespace {
+
+std::string NormalPath(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
+}
+
+}  // namespace
+
+void RunOutputs::Add(const std::string& outputPath, const std::string& entryPath) {
+    m_outputs.push_back({IdentityOf(outputPath), NormalPath(outputPath), entryPath});
+}
+
+std::optional<std::string> RunOutputs::EntryThatWrote(const std::string& path) const {
+    const std::optional<FileIdentity> identity = IdentityOf(path);
+    const std::string normal = NormalPath(path);
+    for (const Output& output : m_outputs) {
+        if (output.identity ? identity == output.identity : normal == output.path) {
+            return output.entry;
+        }
+    }
+    return std::nullopt;
+}
+
+void RequireNotWrittenThisRun(const std::string& path, const RunOutputs* outputs) {
+    if (!outputs) {
+        return;
+    }
+    if (const std::optional<std::string> entry = outputs->EntryThatWrote(path)) {
+        throw IoError("Cannot create \"" + path + "\": already written for \"" + *entry +
+                      "\" in this run");
+    }
 }
 
 std::string OutputFolderProblem(const std::string& folder) {
@@ -140,7 +180,7 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     start = Now(env);
     env.Status("saving to disk...");
     options = CurrentOptions(env);
-    const OutputPlan plan = PlanOutput(entryPath, rom, point.Title, options, env.style);
+    const OutputPlan plan = PlanOutput(entryPath, rom, point.Title, options, env.outputs, env.style);
     const std::string& outputPath = plan.path;
     const bool overwritesRom = plan.overwritesRom;
     // What the search found holds for the file as it was searched only.
@@ -158,6 +198,9 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
         // Only a copy of the file as it was searched is put in place.
         rom.RequireUnchanged();
         output.Commit(synced ? Durability::Synced : Durability::Cached);
+    }
+    if (env.outputs) {
+        env.outputs->Add(outputPath, entryPath);
     }
     env.Status("trim complete, file saved.");
     env.Log(env.Text(
@@ -182,8 +225,13 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     RecycleAndLog(romPath, index, count, env, output, rom.OpenedStamp());
 }
 
-int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& env,
+int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& outer,
              const BatchCallbacks& callbacks) {
+    RunOutputs outputs;
+    TrimEnvironment env = outer;
+    if (!env.outputs) {
+        env.outputs = &outputs;
+    }
     const int count = static_cast<int>(entries.size());
     int failed = 0;
     for (int i = 0; i < count; ++i) {

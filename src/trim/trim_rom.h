@@ -3,9 +3,11 @@
 // its log lines and status texts.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_identity.h"
 #include "platform/format.h"
 #include "platform/paths.h"
 #include "platform/recycler.h"
@@ -39,6 +41,30 @@ struct ArchiveStepState {
 struct TrimEnvironment;
 using ArchiveStep = std::function<void(ArchiveStepState&, const TrimEnvironment&)>;
 
+// The outputs one run has written, so that the run never replaces one of them
+// (two regions of a game whose headers hold one title, say); a dry run records
+// the outputs it would write. Files that were there before the run may be
+// replaced, as ever.
+class RunOutputs {
+  public:
+    void Add(const std::string& outputPath, const std::string& entryPath);
+    // The entry whose output this run wrote at `path`, whatever spelling or hard
+    // link leads there; none when the file there is none of this run's.
+    std::optional<std::string> EntryThatWrote(const std::string& path) const;
+
+  private:
+    struct Output {
+        std::optional<FileIdentity> identity;  // none: only planned by a dry run
+        std::string path;                      // absolute, without "." and ".." parts
+        std::string entry;
+    };
+    std::vector<Output> m_outputs;
+};
+
+// Throws IoError (`Cannot create "<path>": already written for "<entry>" in this
+// run`) when `path` is an output of this run; nothing without `outputs`.
+void RequireNotWrittenThisRun(const std::string& path, const RunOutputs* outputs);
+
 struct TrimEnvironment {
     LogSink AddLog;
     StatusSink SetStatus;
@@ -46,6 +72,7 @@ struct TrimEnvironment {
     Recycler* recycler = nullptr;
     TickCounter* tick = nullptr;
     ArchiveStep archiveStep;  // unset: archives are passed over without a line
+    RunOutputs* outputs = nullptr;  // what the run wrote so far; RunBatch sets it
     PathStyle style = NativePathStyle();
     char decimalSeparator = UserDecimalSeparator();
 
@@ -77,10 +104,12 @@ struct OutputPlan {
 
 // Names the output of `rom` (the .nds file open for the search) for the entry
 // `entryPath`, and refuses what the run refuses before it writes: a header title
-// that would lead out of the output folder, an output folder that is not there.
-// TrimRom and a dry run both decide through it.
+// that would lead out of the output folder, an output folder that is not there,
+// and an output `outputs` holds (unless the ROM is cut in place). TrimRom and a
+// dry run both decide through it.
 OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const std::string& title,
-                      const TrimOptions& options, PathStyle style = NativePathStyle());
+                      const TrimOptions& options, const RunOutputs* outputs,
+                      PathStyle style = NativePathStyle());
 
 // Why `folder` cannot take the outputs (`output folder "<dir>" does not exist`, or
 // `... is not a folder`); empty when it can.
@@ -100,8 +129,9 @@ struct BatchCallbacks {
     bool keepGoing = false;
 };
 
-// Runs TrimRom over every entry, first to last. Without keepGoing the first error
-// ends the run and propagates. Returns the number of entries that failed.
+// Runs TrimRom over every entry, first to last, with the run's RunOutputs (its
+// own, unless env holds one). Without keepGoing the first error ends the run and
+// propagates. Returns the number of entries that failed.
 int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& env,
              const BatchCallbacks& callbacks);
 

@@ -123,6 +123,31 @@ TEST_F(CliTest, ADryRunReportsWhatTheRunDecides) {
         << inPlace.out;
 }
 
+TEST_F(CliTest, OneRunNeverReplacesItsOwnOutput) {
+    RomBuilder().Title("POKEMON D").DataUpTo(8600).PadTo(10000).WriteTo(dir / "usa.nds");
+    RomBuilder().Title("POKEMON D").DataUpTo(7600).PadTo(10000).WriteTo(dir / "eur.nds");
+    const std::string clash =
+        "error: Cannot create \"POKEMON D_trim.nds\": already written for \"usa.nds\" in this "
+        "run\n";
+    // The dry run foresees it.
+    Result r = Run({"--dry-run", "--header-name", "usa.nds", "eur.nds"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, clash);
+
+    r = Run({"--header-name", "--delete-source", "usa.nds", "eur.nds"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, clash);
+    EXPECT_EQ(test::ReadBytes(dir / "POKEMON D_trim.nds").size(), 9100u);  // usa's
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"POKEMON D_trim.nds", "eur.nds"}));
+    EXPECT_EQ(test::ReadBytes(home / "data/Trash/files/usa.nds").size(), 10000u);
+    EXPECT_FALSE(fs::exists(home / "data/Trash/files/eur.nds"));
+
+    // An output from an earlier run is replaced, as ever.
+    r = Run({"--header-name", "eur.nds"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::ReadBytes(dir / "POKEMON D_trim.nds").size(), 8100u);
+}
+
 TEST_F(CliTest, AnErrorStopsTheRunUnlessKeepGoing) {
     Rom("a.nds");
     Rom("c.nds");

@@ -399,6 +399,50 @@ TEST_F(TrimRomTest, AHeaderTitleNeverLeadsOutOfTheOutputFolder) {
     EXPECT_THROW(TrimRom(dir / "w.nds", 0, 1, env), IoError);
 }
 
+TEST_F(TrimRomTest, ARunNeverReplacesAnOutputItWroteItself) {
+    // Two regions of one game share the header title; the second names its ROM's
+    // folder in another spelling, so only the file identity tells the clash.
+    RomBuilder().Title("POKEMON D").DataUpTo(8600).PadTo(10000).WriteTo(dir / "usa.nds");
+    RomBuilder().Title("POKEMON D").DataUpTo(7600).PadTo(10000).WriteTo(dir / "eur.nds");
+    const std::string third = WorkedRom("third.nds");
+    const auto usa = test::ReadBytes(dir / "usa.nds");
+    const std::vector<std::string> entries{dir / "usa.nds", dir.Path() + "/./eur.nds", third};
+    options.HeaderRomName = true;
+    options.DeleteSource = true;
+    BatchCallbacks callbacks;
+    try {
+        RunBatch(entries, env, callbacks);
+        ADD_FAILURE() << "no error";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create \"" + dir.Path() +
+                                             "/./POKEMON D_trim.nds\": already written for \"" +
+                                             (dir / "usa.nds") + "\" in this run");
+    }
+    EXPECT_EQ(test::ReadBytes(dir / "POKEMON D_trim.nds"),
+              std::vector<std::uint8_t>(usa.begin(), usa.begin() + 9100));
+    EXPECT_EQ(recycler.recycled, std::vector<std::string>{dir / "usa.nds"});
+    EXPECT_TRUE(fs::exists(dir / "eur.nds"));
+    EXPECT_FALSE(fs::exists(dir / "SOMEGAME_trim.nds"));  // the run stopped
+
+    // Each run starts afresh: the earlier run's output is replaced. Going on, a
+    // clash (a ROM listed twice) fails its entry alone.
+    std::vector<int> failed;
+    callbacks.keepGoing = true;
+    callbacks.entryFailed = [&](int i, const std::exception&) { failed.push_back(i); };
+    EXPECT_EQ(RunBatch({dir / "eur.nds", third, third}, env, callbacks), 1);
+    EXPECT_EQ(failed, std::vector<int>{2});
+    EXPECT_EQ(test::ReadBytes(dir / "POKEMON D_trim.nds").size(), 8100u);
+    EXPECT_TRUE(fs::exists(dir / "SOMEGAME_trim.nds"));
+}
+
+TEST_F(TrimRomTest, ARomListedTwiceIsCutInPlaceTwice) {
+    // Its own output, cut again: nothing is replaced.
+    const std::string rom = WorkedRom("game.nds");
+    options.AppendText = "";
+    EXPECT_EQ(RunBatch({rom, rom}, env, {}), 0);
+    EXPECT_EQ(log.at(3), "rom 2 of 2 -> saved game.nds to disk in 0.00s");
+}
+
 TEST_F(TrimRomTest, RunBatchStopsAtTheFirstErrorUnlessToldToGoOn) {
     const std::string a = WorkedRom("a.nds");
     const std::string c = WorkedRom("c.nds");
