@@ -102,13 +102,28 @@ std::string DefaultSettingsFile() {
     return ChooseDataPath(FolderPart(exe), CurrentConfigEnvironment()) + "settings.xml";
 }
 
+// The core passes these over without a line, as the window does; a terminal
+// says why. True for a file that is not there: an error, as for a .nds file.
+bool NotePassedOver(const std::string& path, std::ostream& out, std::ostream& err) {
+    const FileKind kind = KindOf(path);
+    const char* reason = kind == FileKind::Missing  ? "no such file"
+                         : kind == FileKind::Folder ? "a folder"
+                                                    : "not a .nds, .zip or .rar file";
+    out.flush();
+    err << "note: passed over \"" << path << "\": " << reason << "\n";
+    return kind == FileKind::Missing;
+}
+
 void DryRunOne(const std::string& path, const TrimOptions& options, RunOutputs& outputs,
                std::ostream& out) {
-    out << path << "\n";
     if (ExtensionOf(path) != ".nds") {
-        out << "  skipped: not a .nds file (a dry run does not open archives)\n";
+        // Refused as the run refuses it: not there, or no regular file.
+        const InputFile archive(path);
+        out << path << "\n";
+        out << "  skipped: a dry run does not open archives\n";
         return;
     }
+    out << path << "\n";
     const InputFile rom(path);
     const TrimPoint point = FindTrimPoint(rom, options.byteJump, options.SafeTrim, {}, '.');
     out << "  title:        " << point.Title << "\n";
@@ -268,6 +283,10 @@ int DryRun(const CliOptions& cli, const TrimOptions& options, std::ostream& out,
     int failed = 0;
     RunOutputs outputs;  // what the run would have written so far
     for (const std::string& path : cli.files) {
+        if (!IsSourceExtension(ExtensionOf(path))) {
+            failed += NotePassedOver(path, out, err) ? 1 : 0;
+            continue;
+        }
         try {
             DryRunOne(path, options, outputs, out);
         } catch (const std::exception& e) {
@@ -324,13 +343,17 @@ int Run(const CliOptions& cli, const TrimOptions& options, std::ostream& out, st
 
     BatchCallbacks callbacks;
     callbacks.keepGoing = cli.keepGoing;
+    int missing = 0;
+    callbacks.entryPassedOver = [&](int index) {
+        missing += NotePassedOver(cli.files[static_cast<size_t>(index)], out, err) ? 1 : 0;
+    };
     callbacks.entryFailed = [&](int, const std::exception& e) {
         out.flush();
         err << "error: " << e.what() << "\n";
     };
     try {
         const int failed = RunBatch(cli.files, env, callbacks);
-        return failed == 0 && rarErrors == 0 ? 0 : 1;
+        return failed == 0 && missing == 0 && rarErrors == 0 ? 0 : 1;
     } catch (const std::exception& e) {
         out.flush();
         err << "error: " << e.what() << "\n";

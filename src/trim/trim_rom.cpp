@@ -135,7 +135,12 @@ RecycleResult RecycleFile(const std::string& path, Recycler& recycler) {
     return recycler.MoveToTrash(path);
 }
 
-void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env) {
+bool IsSourceExtension(const std::string& extension) {
+    return extension == ".nds" || extension == ".zip" || extension == ".rar";
+}
+
+TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
+                    const TrimEnvironment& env) {
     std::uint32_t start = Now(env);
     ArchiveStepState state;
     state.entryPath = entryPath;
@@ -146,11 +151,12 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     const std::string extension = ExtensionOf(entryPath, env.style);
     state.romFound = extension == ".nds";
 
-    const bool archive = (extension == ".zip" || extension == ".rar") && env.archiveStep;
-    if (state.romFound || archive) {
-        // Before anything is extracted or written.
-        RequireOutputFolder(CurrentOptions(env));
+    const bool archive = IsSourceExtension(extension) && !state.romFound && env.archiveStep;
+    if (!state.romFound && !archive) {
+        return TrimOutcome::PassedOver;
     }
+    // Before anything is extracted or written.
+    RequireOutputFolder(CurrentOptions(env));
     if (archive) {
         // The components open the archive by its name and would wait for ever on
         // a FIFO; a missing archive is theirs to report.
@@ -160,7 +166,7 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
         env.archiveStep(state, env);
     }
     if (!state.romFound) {
-        return;
+        return TrimOutcome::NoRomFound;
     }
     const std::string& romPath = state.romPath;
     const std::string shortRomName = ShortName(FileNamePart(romPath, env.style), env.style);
@@ -208,12 +214,12 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
         {index + 1, count, FileNamePart(outputPath, env.style), ElapsedSeconds(start, Now(env))}));
 
     if (!CurrentOptions(env).DeleteSource) {
-        return;
+        return TrimOutcome::Trimmed;
     }
     if (overwritesRom) {
         env.Log(env.Text("rom %d of %d -> skipped deleting source; output file overwrote it.",
                          {index + 1, count}));
-        return;
+        return TrimOutcome::Trimmed;
     }
     if (!synced) {
         SyncFile(outputPath);  // the option was turned on after the write
@@ -223,6 +229,7 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
         RecycleAndLog(entryPath, index, count, env, output);
     }
     RecycleAndLog(romPath, index, count, env, output, rom.OpenedStamp());
+    return TrimOutcome::Trimmed;
 }
 
 int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& outer,
@@ -235,8 +242,9 @@ int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& out
     const int count = static_cast<int>(entries.size());
     int failed = 0;
     for (int i = 0; i < count; ++i) {
+        TrimOutcome outcome = TrimOutcome::Trimmed;
         try {
-            TrimRom(entries[static_cast<size_t>(i)], i, count, env);
+            outcome = TrimRom(entries[static_cast<size_t>(i)], i, count, env);
         } catch (const std::exception& error) {
             if (!callbacks.keepGoing) {
                 throw;
@@ -246,6 +254,9 @@ int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& out
                 callbacks.entryFailed(i, error);
             }
             continue;
+        }
+        if (outcome == TrimOutcome::PassedOver && callbacks.entryPassedOver) {
+            callbacks.entryPassedOver(i);
         }
         if (callbacks.entryDone) {
             callbacks.entryDone(i);

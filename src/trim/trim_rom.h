@@ -91,8 +91,19 @@ struct TrimEnvironment {
     }
 };
 
+// Whether an entry's extension is one TrimRom takes: ".nds", ".zip" or ".rar",
+// letter case included. An entry with any other is passed over without a line.
+bool IsSourceExtension(const std::string& extension);
+
+enum class TrimOutcome {
+    Trimmed,
+    NoRomFound,  // an archive without a .nds member (the archive step logged it)
+    PassedOver,  // none of the three extensions (or an archive with no archive step)
+};
+
 // Trims entry i of n. Errors (IoError and those of the archive step) propagate.
-void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env);
+TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
+                    const TrimEnvironment& env);
 
 class InputFile;
 
@@ -124,6 +135,8 @@ RecycleResult RecycleFile(const std::string& path, Recycler& recycler);
 
 struct BatchCallbacks {
     std::function<void(int index)> entryDone;
+    // Before entryDone, for an entry TrimRom passed over without a line.
+    std::function<void(int index)> entryPassedOver;
     // With keepGoing set, called for each failed entry instead of stopping.
     std::function<void(int index, const std::exception& error)> entryFailed;
     bool keepGoing = false;

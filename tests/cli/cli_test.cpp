@@ -88,6 +88,7 @@ TEST_F(CliTest, DryRunReportsAndWritesNothing) {
         .PadTo(10000)
         .DeclaredUsedSize(9300)
         .WriteTo(dir / "g.nds");
+    Rom("x.zip");
     const Result r = Run({"--dry-run", "--delete-source", "--byte-jump", "0", "g.nds", "x.zip"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("title:        SOMEGAME\n"), std::string::npos) << r.out;
@@ -97,7 +98,10 @@ TEST_F(CliTest, DryRunReportsAndWritesNothing) {
     EXPECT_NE(r.out.find("CRC valid; declares data up to 9300"), std::string::npos);
     EXPECT_NE(r.out.find("output:       g_trim.nds\n"), std::string::npos);
     EXPECT_NE(r.out.find("x.zip\n  skipped"), std::string::npos);
-    EXPECT_EQ(dir.List(), std::vector<std::string>{"g.nds"});
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"g.nds", "x.zip"}));
+    // A missing archive is the run's error too.
+    EXPECT_EQ(Run({"--dry-run", "y.zip"}).err,
+              "error: Cannot open \"y.zip\": No such file or directory\n");
 }
 
 TEST_F(CliTest, ADryRunReportsWhatTheRunDecides) {
@@ -180,6 +184,35 @@ TEST_F(CliTest, WhatIsNoRegularFileIsRefusedWithoutWaitingOnIt) {
               "error: Cannot open \"pipe.rar\": not a regular file\n"
               "error: Cannot open \"zero.nds\": not a regular file\n");
     EXPECT_TRUE(fs::exists(dir / "last_trim.nds"));
+}
+
+TEST_F(CliTest, FilesPassedOverAreNotedOnStandardError) {
+    Rom("GAME.NDS");
+    Rom("a.nds");
+    fs::create_directory(dir / "roms");
+    const std::string notes =
+        "note: passed over \"GAME.NDS\": not a .nds, .zip or .rar file\n"
+        "note: passed over \"roms\": a folder\n";
+    for (const bool dryRun : {false, true}) {
+        std::vector<std::string> args{"GAME.NDS", "roms", "a.nds"};
+        if (dryRun) {
+            args.insert(args.begin(), "--dry-run");
+        }
+        Result r = Run(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, notes);
+        EXPECT_EQ(r.out.find("GAME.NDS"), std::string::npos) << r.out;  // no log line
+        EXPECT_NE(r.out.find("a.nds"), std::string::npos);
+
+        // A file named on the command line that is not there is an error, as it
+        // is for a .nds file; the others are still trimmed.
+        args.insert(args.end() - 1, "typo.nd");
+        r = Run(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, notes + "note: passed over \"typo.nd\": no such file\n");
+        EXPECT_NE(r.out.find("a.nds"), std::string::npos);
+    }
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"GAME.NDS", "a.nds", "a_trim.nds", "roms"}));
 }
 
 TEST_F(CliTest, StatusTextsGoToStandardError) {

@@ -181,7 +181,7 @@ TEST_F(TrimRomTest, OtherExtensionsEndWithoutAnyLine) {
     WorkedRom("pack.rar");
     WorkedRom("notes.txt");
     for (const char* name : {"GAME.NDS", "pack.zip", "pack.rar", "notes.txt"}) {
-        TrimRom(dir / name, 0, 1, env);
+        EXPECT_EQ(TrimRom(dir / name, 0, 1, env), TrimOutcome::PassedOver) << name;
     }
     EXPECT_TRUE(log.empty());
     EXPECT_TRUE(status.empty());
