@@ -73,7 +73,8 @@ enum class Durability { Cached, Synced };
 // A new file for `outputPath`: created in the output's folder, filled, and then
 // either put in place over the output path (Commit) or discarded (the
 // destructor discards what was not committed). Until Commit the output path is
-// left as it was.
+// left as it was; where the system allows, the file has no name at all until
+// then, so a run killed half-way leaves nothing behind (see pending_file.h).
 class PendingOutput {
   public:
     // Throws IoError ("Cannot create ...") when the file cannot be made.
@@ -102,13 +103,6 @@ void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::st
 
 // Makes a file written earlier (and its name) last through a crash.
 void SyncFile(const std::string& path);
-
-#ifndef _WIN32
-// Creates a new file under a random name in `folder`, with the mode any new file
-// gets (0666 less the umask, which is never changed), and returns its descriptor,
-// or -1 with errno. `path` receives the file's path.
-int CreateTemporaryFile(const std::string& folder, std::string& path);
-#endif
 
 // Cuts or zero-extends the open `file` to `length` bytes, in place. Throws
 // IoError when its path now names another file, or when it was written to since

@@ -7,14 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/file_io.h"
+#include "platform/pending_file.h"
 
 namespace parevo {
 
@@ -47,17 +46,6 @@ class Fd {
 
   private:
     int m_fd;
-};
-
-// Removes the temporary file unless it was handed over by rename.
-struct TempFileGuard {
-    std::string path;
-    bool keep = false;
-    ~TempFileGuard() {
-        if (!keep && !path.empty()) {
-            ::unlink(path.c_str());
-        }
-    }
 };
 
 // A path holding a NUL byte would name another file at the system boundary.
@@ -146,23 +134,6 @@ std::string FolderOf(const std::string& path) {
 }
 
 }  // namespace
-
-// Creates a new file under a random name in `folder`, with the mode any new
-// file gets (0666 less the umask), and returns its descriptor, or -1 with errno.
-int CreateTemporaryFile(const std::string& folder, std::string& path) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, ".parevo-%08x%08x.tmp", random(), random());
-        path = folder + "/" + name;
-        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    errno = EEXIST;
-    return -1;
-}
 
 InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
     RequireNoNul("Cannot open", path);
@@ -258,18 +229,15 @@ FileKind KindOf(const std::string& path) {
 }
 
 struct PendingOutput::State {
-    std::string folder;
-    TempFileGuard temp;
-    Fd out;
+    Fd folder;
+    PendingFile file;
 };
 
 PendingOutput::PendingOutput(const std::string& outputPath)
     : m_outputPath(outputPath), m_state(std::make_unique<State>()) {
     RequireNoNul("Cannot create", outputPath);
-    m_state->folder = FolderOf(outputPath);
-    m_state->out.Reset(CreateTemporaryFile(m_state->folder, m_state->temp.path));
-    if (m_state->out.Get() < 0) {
-        m_state->temp.path.clear();
+    m_state->folder.Reset(::open(FolderOf(outputPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (m_state->folder.Get() < 0 || !m_state->file.Create(m_state->folder.Get())) {
         ThrowIoError("Cannot create", outputPath, errno);
     }
 }
@@ -277,31 +245,26 @@ PendingOutput::PendingOutput(const std::string& outputPath)
 PendingOutput::~PendingOutput() = default;
 
 void PendingOutput::WritePrefix(const InputFile& source, std::int64_t length) {
+    const int out = m_state->file.Descriptor();
     const std::int64_t available = std::min(length, source.Size());
-    CopyPrefix(source, available, m_state->out.Get(), m_outputPath);
-    if (::ftruncate(m_state->out.Get(), static_cast<off_t>(length)) != 0) {
+    CopyPrefix(source, available, out, m_outputPath);
+    if (::ftruncate(out, static_cast<off_t>(length)) != 0) {
         ThrowIoError("Cannot write", m_outputPath, errno);
     }
 }
 
 void PendingOutput::Commit(Durability durability) {
     State& state = *m_state;
-    if (durability == Durability::Synced && ::fsync(state.out.Get()) != 0) {
+    if (durability == Durability::Synced && ::fsync(state.file.Descriptor()) != 0) {
         ThrowIoError("Cannot write", m_outputPath, errno);
     }
-    if (const int err = state.out.Close(); err != 0) {
-        ThrowIoError("Cannot write", m_outputPath, err);
-    }
-    if (::rename(state.temp.path.c_str(), m_outputPath.c_str()) != 0) {
+    const std::string name = std::filesystem::path(m_outputPath).filename().string();
+    if (!state.file.Commit(name)) {
         ThrowIoError("Cannot create", m_outputPath, errno);
     }
-    state.temp.keep = true;
     if (durability == Durability::Synced) {
         // The new name itself lives in the folder: make it last as well.
-        Fd dir(::open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.Get() >= 0) {
-            ::fsync(dir.Get());
-        }
+        ::fsync(state.folder.Get());
     }
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "cli/cli_fixture.h"
 
@@ -213,6 +214,28 @@ TEST_F(CliTest, FilesPassedOverAreNotedOnStandardError) {
         EXPECT_NE(r.out.find("a.nds"), std::string::npos);
     }
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"GAME.NDS", "a.nds", "a_trim.nds", "roms"}));
+}
+
+TEST_F(CliTest, ARunKilledWhileItWritesLeavesNoFileBehind) {
+    // A sparse image whose game data ends 512 MiB in: a long copy, made at once.
+    constexpr std::int64_t kKept = std::int64_t{512} << 20;
+    {
+        std::ofstream image(dir / "huge.nds", std::ios::binary);
+        image << "HUGEGAME" << '\0';
+        image.seekp(kKept - 4096);
+        image << std::string(4096, '\x42');  // wider than a byte jump: the probes meet it
+    }
+    fs::resize_file(dir / "huge.nds", kKept + (std::int64_t{8} << 20));
+    // The kill must come before the output is complete: a run that was quicker
+    // than the watch is tried again.
+    bool caught = false;
+    for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+        caught = KillWhileWriting({"huge.nds"}, {"huge.nds"}) && !fs::exists(dir / "huge_trim.nds");
+        fs::remove(dir / "huge_trim.nds");
+    }
+    ASSERT_TRUE(caught);
+    // No hidden file of the output's size is left.
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"huge.nds"});
 }
 
 TEST_F(CliTest, StatusTextsGoToStandardError) {
