@@ -64,11 +64,27 @@ TEST_F(CliArchiveTest, AnExtractionNeverReplacesAnOutputOfTheRun) {
         fs::remove(dir / "game.nds");
         const Result r = Run({"--append=", "usa.zip", second});
         EXPECT_EQ(r.exitCode, 1) << second;
-        EXPECT_EQ(r.err, "error: Cannot create \"game.nds\": already written for \"usa.zip\" in "
-                         "this run\n")
+        EXPECT_EQ(r.err,
+                  "error: Cannot create \"game.nds\": already written for \"usa.zip\" in "
+                  "this run\n")
             << second;
         EXPECT_EQ(test::ReadBytes(dir / "game.nds"), trimmedUsa) << second;
     }
+}
+
+TEST_F(CliArchiveTest, AnExtractionKilledHalfWayLeavesNoFileBehind) {
+    // 64 MiB of game data that deflate to almost nothing: a long extraction.
+    ZipBuilder()
+        .Deflated("big.nds", "BIGGAME" + std::string(64 << 20, '\x42'))
+        .WriteTo(dir / "big.zip");
+    bool caught = false;
+    for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+        caught = KillWhileWriting({"big.zip"}, {"big.zip"}) && !fs::exists(dir / "big.nds");
+        fs::remove(dir / "big.nds");
+        fs::remove(dir / "big_trim.nds");
+    }
+    ASSERT_TRUE(caught);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"big.zip"});
 }
 
 TEST_F(CliArchiveTest, DeleteSourceRecyclesTheZipThenTheExtractedRom) {
