@@ -223,7 +223,7 @@ FileKind KindOf(const std::string& path) {
     if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
         return FileKind::Missing;
     }
-    return S_ISREG(st.st_mode) ? FileKind::Regular
+    return S_ISREG(st.st_mode)   ? FileKind::Regular
            : S_ISDIR(st.st_mode) ? FileKind::Folder
                                  : FileKind::Other;
 }

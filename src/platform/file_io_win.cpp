@@ -60,11 +60,12 @@ std::optional<FileStamp> StampOfHandle(HANDLE h) {
         !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) {
         return std::nullopt;
     }
-    return FileStamp{{info.dwVolumeSerialNumber,
-                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
-                     basic.ChangeTime.QuadPart,
-                     static_cast<std::int64_t>(
-                         (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow)};
+    return FileStamp{
+        {info.dwVolumeSerialNumber,
+         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
+        basic.ChangeTime.QuadPart,
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                  info.nFileSizeLow)};
 }
 
 void SetLength(HANDLE h, std::int64_t length, const std::string& path) {

@@ -186,7 +186,8 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     start = Now(env);
     env.Status("saving to disk...");
     options = CurrentOptions(env);
-    const OutputPlan plan = PlanOutput(entryPath, rom, point.Title, options, env.outputs, env.style);
+    const OutputPlan plan =
+        PlanOutput(entryPath, rom, point.Title, options, env.outputs, env.style);
     const std::string& outputPath = plan.path;
     const bool overwritesRom = plan.overwritesRom;
     // What the search found holds for the file as it was searched only.

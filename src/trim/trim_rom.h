@@ -71,7 +71,7 @@ struct TrimEnvironment {
     OptionsSource Options;
     Recycler* recycler = nullptr;
     TickCounter* tick = nullptr;
-    ArchiveStep archiveStep;  // unset: archives are passed over without a line
+    ArchiveStep archiveStep;        // unset: archives are passed over without a line
     RunOutputs* outputs = nullptr;  // what the run wrote so far; RunBatch sets it
     PathStyle style = NativePathStyle();
     char decimalSeparator = UserDecimalSeparator();
@@ -102,8 +102,7 @@ enum class TrimOutcome {
 };
 
 // Trims entry i of n. Errors (IoError and those of the archive step) propagate.
-TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
-                    const TrimEnvironment& env);
+TrimOutcome TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env);
 
 class InputFile;
 

@@ -108,8 +108,8 @@ TEST_F(CliSettingsTest, AnOutputFolderThatIsNotThereChangesNothing) {
     WriteSettings(SettingsFile(Element("checked", "True") + Element("directory", stick) +
                                Element("append", "")));
     const auto source = test::ReadBytes(dir / "1 - Game.nds");
-    for (const auto& args : std::vector<std::vector<std::string>>{{"1 - Game.nds"},
-                                                                   {"--dry-run", "1 - Game.nds"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"1 - Game.nds"}, {"--dry-run", "1 - Game.nds"}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_EQ(r.err, "error: output folder \"" + stick + "\" does not exist\n");

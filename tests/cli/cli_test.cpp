@@ -59,7 +59,8 @@ TEST_F(CliTest, AnOutputDirThatIsNotThereIsAnError) {
     test::WriteText(dir / "file", "");
     for (const char* folder : {"missing", "file"}) {
         for (const char* mode : {"--keep-going", "--dry-run"}) {
-            const Result r = Run({mode, "--append=", "--output-dir", folder, "game.nds", "pack.zip"});
+            const Result r =
+                Run({mode, "--append=", "--output-dir", folder, "game.nds", "pack.zip"});
             EXPECT_EQ(r.exitCode, 1);
             EXPECT_EQ(r.err, std::string("error: output folder \"") + folder + "\" " +
                                  (folder == std::string("missing") ? "does not exist"

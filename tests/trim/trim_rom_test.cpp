@@ -235,7 +235,8 @@ TEST_F(TrimRomTest, ACustomFolderThatIsNotThereIsAnErrorBeforeAnythingIsWritten)
             TrimRom(entry, 0, 1, env);
             ADD_FAILURE() << "no error for " << entry;
         } catch (const IoError& e) {
-            EXPECT_EQ(std::string(e.what()), "output folder \"" + (dir / "gone") + "\" does not exist");
+            EXPECT_EQ(std::string(e.what()),
+                      "output folder \"" + (dir / "gone") + "\" does not exist");
         }
     }
     EXPECT_FALSE(stepRan);

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <thread>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/Zip.h"
