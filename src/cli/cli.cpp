@@ -264,9 +264,11 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
     if (!cli.outputDir.empty()) {
         folderProblem = OutputFolderProblem(cli.outputDir);
         folderExit = 1;
-    } else if (!cli.noOutputDir && controls.CustomPath() &&
-               !settings.PassedOverDirectory().empty()) {
-        folderProblem = OutputFolderProblem(settings.PassedOverDirectory());
+    } else if (!cli.noOutputDir && controls.CustomPath()) {
+        // The folder the file named, also when it named none that is there.
+        const std::string& passedOver = settings.PassedOverDirectory();
+        folderProblem =
+            OutputFolderProblem(passedOver.empty() ? controls.PathFolder() : passedOver);
         folderExit = 2;
     }
     if (!folderProblem.empty()) {

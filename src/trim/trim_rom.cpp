@@ -47,6 +47,13 @@ void RecycleAndLog(const std::string& path, int index, int count, const TrimEnvi
     }
 }
 
+// Two spellings of one path that names no file yet compare equal.
+std::string NormalPath(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
+}
+
 bool TitleLeavesFolder(const std::string& title, PathStyle style) {
     return std::any_of(title.begin(), title.end(),
                        [style](char c) { return IsPathDelimiter(c, style); });
@@ -72,16 +79,6 @@ OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const 
     }
     return plan;
 }
-
-namespace {
-
-std::string NormalPath(const std::string& path) {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
-}
-
-}  // namespace
 
 void RunOutputs::Add(const std::string& outputPath, const std::string& entryPath) {
     m_outputs.push_back({IdentityOf(outputPath), NormalPath(outputPath), entryPath});
@@ -109,6 +106,9 @@ void RequireNotWrittenThisRun(const std::string& path, const RunOutputs* outputs
 }
 
 std::string OutputFolderProblem(const std::string& folder) {
+    if (folder.empty()) {
+        return "no output folder is chosen";
+    }
     switch (KindOf(folder)) {
         case FileKind::Folder:
             return std::string();

@@ -17,6 +17,8 @@
 
 namespace parevo {
 
+class InputFile;
+
 struct TrimOptions : NamingOptions {
     bool SafeTrim = true;
     int byteJump = kDefaultByteJump;
@@ -104,8 +106,6 @@ enum class TrimOutcome {
 // Trims entry i of n. Errors (IoError and those of the archive step) propagate.
 TrimOutcome TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env);
 
-class InputFile;
-
 // Where the trimmed image of `rom` goes, as the run decides it.
 struct OutputPlan {
     std::string path;
@@ -121,8 +121,8 @@ OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const 
                       const TrimOptions& options, const RunOutputs* outputs,
                       PathStyle style = NativePathStyle());
 
-// Why `folder` cannot take the outputs (`output folder "<dir>" does not exist`, or
-// `... is not a folder`); empty when it can.
+// Why `folder` cannot take the outputs (`output folder "<dir>" does not exist`,
+// `... is not a folder`, or `no output folder is chosen`); empty when it can.
 std::string OutputFolderProblem(const std::string& folder);
 // Throws IoError with that text when the options ask for a custom output folder
 // that cannot take the outputs: the output never falls back to the source's

@@ -131,6 +131,13 @@ TEST_F(CliSettingsTest, AnOutputFolderThatIsNotThereChangesNothing) {
     fs::create_directory(dir / "out");
     EXPECT_EQ(Run({"--output-dir", "out", "1 - Game.nds"}).exitCode, 0);
     EXPECT_TRUE(fs::exists(dir / "out/1 - Game_trim.nds"));
+
+    // Ticked, with no folder at all.
+    WriteSettings(SettingsFile(Element("checked", "True") + Element("append", "")));
+    r = Run({"1 - Game.nds"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "error: no output folder is chosen\n");
+    EXPECT_EQ(test::ReadBytes(dir / "1 - Game.nds"), source);
 }
 
 TEST_F(CliSettingsTest, AUtf8DeclarationKeepsAccentsInFoldersAndNames) {

@@ -242,6 +242,13 @@ TEST_F(TrimRomTest, ACustomFolderThatIsNotThereIsAnErrorBeforeAnythingIsWritten)
     EXPECT_FALSE(stepRan);
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(test::ReadBytes(rom).size(), 10000u);
+    options.Path = "";
+    try {
+        TrimRom(rom, 0, 1, env);
+        ADD_FAILURE() << "no error without a folder";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()), "no output folder is chosen");
+    }
 
     // Gone between the search and the write.
     options.Path = dir.Path();
