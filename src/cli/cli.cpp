@@ -56,11 +56,11 @@ bool ParseByteJump(const std::string& text, int& value) {
 
 // Which options the command line gave; the others come from the settings file.
 struct GivenOptions {
-    CLI::Option* safeTrim = nullptr;
-    CLI::Option* trimSceneNumber = nullptr;
-    CLI::Option* headerName = nullptr;
-    CLI::Option* appendText = nullptr;
-    CLI::Option* deleteSource = nullptr;
+    bool safeTrim = false;
+    bool trimSceneNumber = false;
+    bool headerName = false;
+    bool appendText = false;
+    bool deleteSource = false;
 };
 
 void ApplyCommandLine(const CliOptions& cli, const GivenOptions& given, int byteJump,
@@ -68,19 +68,19 @@ void ApplyCommandLine(const CliOptions& cli, const GivenOptions& given, int byte
     if (!cli.byteJump.empty()) {
         controls.SetByteJump(byteJump);
     }
-    if (given.safeTrim->count() > 0) {
+    if (given.safeTrim) {
         controls.SetSafeTrim(cli.safeTrim);
     }
-    if (given.trimSceneNumber->count() > 0) {
+    if (given.trimSceneNumber) {
         controls.SetTrimSceneNumber(cli.trimSceneNumber);
     }
-    if (given.headerName->count() > 0) {
+    if (given.headerName) {
         controls.SetHeaderRomName(cli.headerName);
     }
-    if (given.appendText->count() > 0) {
+    if (given.appendText) {
         controls.SetAppendText(cli.appendText);
     }
-    if (given.deleteSource->count() > 0) {
+    if (given.deleteSource) {
         controls.SetDeleteSource(cli.deleteSource);
     }
     if (!cli.outputDir.empty()) {
@@ -157,7 +157,15 @@ struct ParsedCommandLine {
 std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                     std::ostream& err, ParsedCommandLine& parsed) {
     CliOptions& cli = parsed.cli;
-    GivenOptions& given = parsed.given;
+    // The options' records live as long as `app`: what they say is copied out
+    // after the parse.
+    struct {
+        CLI::Option* safeTrim;
+        CLI::Option* trimSceneNumber;
+        CLI::Option* headerName;
+        CLI::Option* appendText;
+        CLI::Option* deleteSource;
+    } given{};
     CLI::App app{"Parevo: trims the 0x00/0xFF padding off the end of Nintendo DS ROM images.",
                  "parevo-cli"};
     app.add_option("FILE", cli.files, ".nds files (and .zip/.rar archives) to trim, in order")
@@ -228,6 +236,9 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostr
         err << "Run with --help for more information.\n";
         return 2;
     }
+    parsed.given = {given.safeTrim->count() > 0, given.trimSceneNumber->count() > 0,
+                    given.headerName->count() > 0, given.appendText->count() > 0,
+                    given.deleteSource->count() > 0};
     return std::nullopt;
 }
 
