@@ -1,6 +1,7 @@
 #include "extract_writer.h"
 
 #include "platform/member_path.h"
+#include "platform/pending_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -273,18 +274,10 @@ bool OutputFile::Create(const ExtractTarget& target) {
         m_dir = -1;
         return false;
     }
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        m_temp = "." + m_final.substr(0, 200) + ".part" + std::to_string(::getpid()) + "_" +
-                 std::to_string(counter++);
-        m_fd = ::openat(m_dir, m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0666);
-        if (m_fd >= 0 || errno != EEXIST) {
-            break;
-        }
-    }
+    // No name until it is complete where the system allows it (a hidden one
+    // elsewhere): a killed extraction leaves nothing behind.
+    m_fd = parevo::CreatePendingFile(m_dir, m_temp);
     if (m_fd < 0) {
-        m_temp.clear();
         ::close(m_dir);
         m_dir = -1;
         return false;
@@ -326,32 +319,25 @@ CommitResult OutputFile::Commit(std::uint64_t fileTime) {
         }
         ::futimens(m_fd, times);
     }
-    const bool closed = ::close(m_fd) == 0;
-    m_fd = -1;
-    if (closed && IsKept(parevo::IdentityAt(m_dir, m_final))) {
+    if (IsKept(parevo::IdentityAt(m_dir, m_final))) {
         Discard();
         return CommitResult::Refused;
     }
-    if (!closed || ::renameat(m_dir, m_temp.c_str(), m_dir, m_final.c_str()) != 0) {
+    const int fd = m_fd;
+    m_fd = -1;
+    if (!parevo::CommitPendingFile(m_dir, fd, m_temp, m_final)) {
         Discard();
         return CommitResult::Failed;
     }
-    m_temp.clear();
     ::close(m_dir);
     m_dir = -1;
     return CommitResult::Done;
 }
 
 void OutputFile::Discard() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    parevo::DiscardPendingFile(m_dir, m_fd, m_temp);
+    m_fd = -1;
     if (m_dir >= 0) {
-        if (!m_temp.empty()) {
-            ::unlinkat(m_dir, m_temp.c_str(), 0);
-            m_temp.clear();
-        }
         ::close(m_dir);
         m_dir = -1;
     }

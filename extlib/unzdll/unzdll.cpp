@@ -3,13 +3,19 @@
 
 #include <zip.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -21,6 +27,7 @@
 #include "archive/zip_format.h"
 #include "archive/zip_names.h"
 #include "platform/member_path.h"
+#include "platform/pending_file.h"
 #include "target_folders.h"
 
 #ifdef _WIN32
@@ -51,18 +58,58 @@ struct DirectoryFacts {
     std::vector<std::uint16_t> flags;
 };
 
-std::optional<DirectoryFacts> ReadDirectoryFacts(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens the archive once: its directory is read, and libzip reads the members,
+// through this one open file, so both see the same file. A FIFO or a device is
+// refused without waiting on it.
+FilePtr OpenArchiveFile(const std::string& path) {
+#ifdef _WIN32
+    return FilePtr(std::fopen(path.c_str(), "rb"));
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat st {};
+    std::FILE* file = nullptr;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
+        file = ::fdopen(fd, "rb");
+    }
+    if (file == nullptr) {
+        ::close(fd);
+    }
+    return FilePtr(file);
+#endif
+}
+
+bool SeekTo(std::FILE* file, std::int64_t offset, int whence = SEEK_SET) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, whence) == 0;
+#else
+    return ::fseeko(file, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+
+std::int64_t Position(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return ::ftello(file);
+#endif
+}
+
+std::optional<DirectoryFacts> ReadDirectoryFacts(std::FILE* file) {
+    if (!SeekTo(file, 0, SEEK_END)) {
         return std::nullopt;
     }
-    in.seekg(0, std::ios::end);
-    const std::int64_t size = in.tellg();
-    const ZipReadAt read = [&in](std::int64_t offset, void* buffer, size_t count) -> size_t {
-        in.clear();
-        in.seekg(offset);
-        in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(count));
-        return static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0));
+    const std::int64_t size = Position(file);
+    const ZipReadAt read = [file](std::int64_t offset, void* buffer, size_t count) -> size_t {
+        return SeekTo(file, offset) ? std::fread(buffer, 1, count, file) : 0;
     };
     const ZipEndRecordHit hit = FindEndRecord(size, read);
     if (hit.position < 0) {
@@ -101,21 +148,20 @@ struct ZipCloser {
 struct ZipFileCloser {
     void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
 using ZipFilePtr = std::unique_ptr<zip_file_t, ZipFileCloser>;
 
-ZipPtr OpenArchive(const std::string& path, std::int64_t prefix) {
+// libzip takes the open file over; it closes it with the archive.
+ZipPtr OpenArchive(FilePtr file, std::int64_t prefix) {
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source =
-        zip_source_file_create(path.c_str(), static_cast<zip_uint64_t>(prefix), -1, &error);
+        zip_source_filep_create(file.get(), static_cast<zip_uint64_t>(prefix), -1, &error);
     zip_error_fini(&error);
     if (source == nullptr) {
         return nullptr;
     }
+    file.release();
     zip_error_init(&error);
     zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
     zip_error_fini(&error);
@@ -125,11 +171,104 @@ ZipPtr OpenArchive(const std::string& path, std::int64_t prefix) {
     return ZipPtr(archive);
 }
 
-void SetModificationTime(const fs::path& path, std::time_t time) {
-    std::error_code ec;
-    const auto sys = std::chrono::system_clock::from_time_t(time);
-    fs::last_write_time(path, std::chrono::file_clock::from_sys(sys), ec);
+// A member's new file beside its destination, put in place only when complete
+// (with no name at all until then where the system allows it), so a failed,
+// refused or killed extraction leaves no partial file behind and an existing
+// file stays as it was. What is not committed is discarded.
+class MemberFile {
+  public:
+    MemberFile() = default;
+    MemberFile(const MemberFile&) = delete;
+    MemberFile& operator=(const MemberFile&) = delete;
+    ~MemberFile();
+
+    bool Create(const fs::path& destination);
+    bool Write(const char* data, size_t size);
+    // Gives the file the member's modification time and puts it in place.
+    bool Commit(std::time_t mtime);
+
+  private:
+    fs::path m_destination;
+#ifdef _WIN32
+    fs::path m_temporary;
+    FilePtr m_out;
+#else
+    int m_folder = -1;
+    PendingFile m_file;
+#endif
+};
+
+#ifdef _WIN32
+MemberFile::~MemberFile() {
+    if (m_out) {
+        m_out.reset();
+        std::error_code ec;
+        fs::remove(m_temporary, ec);
+    }
 }
+
+bool MemberFile::Create(const fs::path& destination) {
+    m_destination = destination;
+    // A short name of its own, so a member name near the length limit still fits.
+    for (int attempt = 0; attempt < 100 && !m_out; ++attempt) {
+        m_temporary = destination.parent_path() / (".unzdll-" + std::to_string(attempt) + ".part");
+        m_out.reset(std::fopen(m_temporary.string().c_str(), "wbx"));
+    }
+    return m_out != nullptr;
+}
+
+bool MemberFile::Write(const char* data, size_t size) {
+    return std::fwrite(data, 1, size, m_out.get()) == size;
+}
+
+bool MemberFile::Commit(std::time_t mtime) {
+    std::error_code ec;
+    if (std::fclose(m_out.release()) == 0) {
+        const auto sys = std::chrono::system_clock::from_time_t(mtime);
+        fs::last_write_time(m_temporary, std::chrono::file_clock::from_sys(sys), ec);
+        fs::rename(m_temporary, m_destination, ec);
+        if (!ec) {
+            return true;
+        }
+    }
+    fs::remove(m_temporary, ec);
+    return false;
+}
+#else
+MemberFile::~MemberFile() {
+    m_file.Discard();
+    if (m_folder >= 0) {
+        ::close(m_folder);
+    }
+}
+
+bool MemberFile::Create(const fs::path& destination) {
+    m_destination = destination;
+    m_folder = ::open(destination.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return m_folder >= 0 && m_file.Create(m_folder);
+}
+
+bool MemberFile::Write(const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(m_file.Descriptor(), data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool MemberFile::Commit(std::time_t mtime) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {mtime, 0}};
+    ::futimens(m_file.Descriptor(), times);
+    return m_file.Commit(m_destination.filename().string());
+}
+#endif
 
 std::optional<std::time_t> ModificationTime(const fs::path& path) {
     std::error_code ec;
@@ -193,8 +332,10 @@ std::int32_t Session::Run() {
     std::vector<std::string> names;
     if (m_command.ZipFileName != nullptr && m_command.ExtractDir != nullptr) {
         m_target = fs::path(m_command.ExtractDir);
-        if (const auto facts = ReadDirectoryFacts(m_command.ZipFileName)) {
-            archive = OpenArchive(m_command.ZipFileName, facts->prefix);
+        FilePtr file = OpenArchiveFile(m_command.ZipFileName);
+        const auto facts = file ? ReadDirectoryFacts(file.get()) : std::nullopt;
+        if (facts) {
+            archive = OpenArchive(std::move(file), facts->prefix);
             // libzip numbers the entries in directory order; insist on it.
             if (archive && zip_get_num_entries(archive.get(), 0) ==
                                static_cast<zip_int64_t>(facts->rawNames.size())) {
@@ -346,25 +487,10 @@ ZipFilePtr Session::OpenMember(zip_t* archive, zip_uint64_t index, const std::st
 
 Session::Outcome Session::Copy(zip_file_t* member, const fs::path& destination,
                                const std::string& name, std::time_t mtime, zip_uint64_t sizeLimit) {
-    // Written beside the destination under a temporary name and renamed over it
-    // only when complete, so a failed or refused member leaves no partial file
-    // and an existing file stays as it was.
-    fs::path temporary;
-    std::unique_ptr<std::FILE, FileCloser> out;
-    // A short name of its own, so a member name near the length limit still fits.
-    for (int attempt = 0; attempt < 100 && !out; ++attempt) {
-        temporary = destination.parent_path() / (".unzdll-" + std::to_string(attempt) + ".part");
-        out.reset(std::fopen(temporary.string().c_str(), "wbx"));
-    }
-    if (!out) {
+    MemberFile out;
+    if (!out.Create(destination)) {
         return Outcome::Skipped;
     }
-    auto discard = [&](Outcome outcome) {
-        out.reset();
-        std::error_code ec;
-        fs::remove(temporary, ec);
-        return outcome;
-    };
 
     std::vector<char> buffer(kCopyBufferSize);
     bool damaged = false;
@@ -376,7 +502,7 @@ Session::Outcome Session::Copy(zip_file_t* member, const fs::path& destination,
         }
         if (got < 0) {
             if (zip_error_code_zip(zip_file_get_error(member)) != ZIP_ER_CRC) {
-                return discard(Outcome::Skipped);
+                return Outcome::Skipped;
             }
             damaged = true;
             break;
@@ -392,36 +518,23 @@ Session::Outcome Session::Copy(zip_file_t* member, const fs::path& destination,
         if (size == 0) {
             continue;
         }
-        if (std::fwrite(buffer.data(), 1, static_cast<size_t>(size), out.get()) !=
-            static_cast<size_t>(size)) {
-            return discard(Outcome::Skipped);
+        if (!out.Write(buffer.data(), static_cast<size_t>(size))) {
+            return Outcome::Skipped;
         }
         written += size;
         if (!Call(UZ_PROGRESS, static_cast<std::int32_t>(size), name)) {
-            return discard(Outcome::Stopped);
+            return Outcome::Stopped;
         }
     }
     if (damaged) {
         if (!Call(UZ_CRC_ERROR, 0, name)) {
-            return discard(Outcome::Stopped);
+            return Outcome::Stopped;
         }
         if (m_info.Answer != 1) {
-            return discard(Outcome::Skipped);
+            return Outcome::Skipped;
         }
     }
-    if (std::fclose(out.release()) != 0) {
-        std::error_code ec;
-        fs::remove(temporary, ec);
-        return Outcome::Skipped;
-    }
-    SetModificationTime(temporary, mtime);
-    std::error_code ec;
-    fs::rename(temporary, destination, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        return Outcome::Skipped;
-    }
-    return Outcome::Written;
+    return out.Commit(mtime) ? Outcome::Written : Outcome::Skipped;
 }
 
 }  // namespace

@@ -56,11 +56,11 @@ bool ParseByteJump(const std::string& text, int& value) {
 
 // Which options the command line gave; the others come from the settings file.
 struct GivenOptions {
-    CLI::Option* safeTrim = nullptr;
-    CLI::Option* trimSceneNumber = nullptr;
-    CLI::Option* headerName = nullptr;
-    CLI::Option* appendText = nullptr;
-    CLI::Option* deleteSource = nullptr;
+    bool safeTrim = false;
+    bool trimSceneNumber = false;
+    bool headerName = false;
+    bool appendText = false;
+    bool deleteSource = false;
 };
 
 void ApplyCommandLine(const CliOptions& cli, const GivenOptions& given, int byteJump,
@@ -68,19 +68,19 @@ void ApplyCommandLine(const CliOptions& cli, const GivenOptions& given, int byte
     if (!cli.byteJump.empty()) {
         controls.SetByteJump(byteJump);
     }
-    if (given.safeTrim->count() > 0) {
+    if (given.safeTrim) {
         controls.SetSafeTrim(cli.safeTrim);
     }
-    if (given.trimSceneNumber->count() > 0) {
+    if (given.trimSceneNumber) {
         controls.SetTrimSceneNumber(cli.trimSceneNumber);
     }
-    if (given.headerName->count() > 0) {
+    if (given.headerName) {
         controls.SetHeaderRomName(cli.headerName);
     }
-    if (given.appendText->count() > 0) {
+    if (given.appendText) {
         controls.SetAppendText(cli.appendText);
     }
-    if (given.deleteSource->count() > 0) {
+    if (given.deleteSource) {
         controls.SetDeleteSource(cli.deleteSource);
     }
     if (!cli.outputDir.empty()) {
@@ -102,13 +102,30 @@ std::string DefaultSettingsFile() {
     return ChooseDataPath(FolderPart(exe), CurrentConfigEnvironment()) + "settings.xml";
 }
 
-void DryRunOne(const std::string& path, const TrimOptions& options, std::ostream& out) {
-    out << path << "\n";
+// The core passes these over without a line, as the window does; a terminal
+// says why. True for a file that is not there: an error, as for a .nds file.
+bool NotePassedOver(const std::string& path, std::ostream& out, std::ostream& err) {
+    const FileKind kind = KindOf(path);
+    const char* reason = kind == FileKind::Missing  ? "no such file"
+                         : kind == FileKind::Folder ? "a folder"
+                                                    : "not a .nds, .zip or .rar file";
+    out.flush();
+    err << "note: passed over \"" << path << "\": " << reason << "\n";
+    return kind == FileKind::Missing;
+}
+
+void DryRunOne(const std::string& path, const TrimOptions& options, RunOutputs& outputs,
+               std::ostream& out) {
     if (ExtensionOf(path) != ".nds") {
-        out << "  skipped: not a .nds file (a dry run does not open archives)\n";
+        // Refused as the run refuses it: not there, or no regular file.
+        const InputFile archive(path);
+        out << path << "\n";
+        out << "  skipped: a dry run does not open archives\n";
         return;
     }
-    const TrimPoint point = FindTrimPoint(path, options.byteJump, options.SafeTrim, {}, '.');
+    out << path << "\n";
+    const InputFile rom(path);
+    const TrimPoint point = FindTrimPoint(rom, options.byteJump, options.SafeTrim, {}, '.');
     out << "  title:        " << point.Title << "\n";
     out << "  size:         " << point.SourceSize << " bytes\n";
     out << "  steps:        " << point.Steps << "\n";
@@ -122,7 +139,11 @@ void DryRunOne(const std::string& path, const TrimOptions& options, std::ostream
     } else {
         out << "CRC valid; declares data up to " << point.DeclaredEnd << "\n";
     }
-    out << "  output:       " << MakeOutputName(path, path, point.Title, options) << "\n";
+    // Decided as the run decides it, refusals included.
+    const OutputPlan plan = PlanOutput(path, rom, point.Title, options, &outputs);
+    outputs.Add(plan.path, path);
+    out << "  output:       " << plan.path
+        << (plan.overwritesRom ? " (the source itself, cut in place)" : "") << "\n";
 }
 
 // The command line's words, and which options it gave.
@@ -136,7 +157,15 @@ struct ParsedCommandLine {
 std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                     std::ostream& err, ParsedCommandLine& parsed) {
     CliOptions& cli = parsed.cli;
-    GivenOptions& given = parsed.given;
+    // The options' records live as long as `app`: what they say is copied out
+    // after the parse.
+    struct {
+        CLI::Option* safeTrim;
+        CLI::Option* trimSceneNumber;
+        CLI::Option* headerName;
+        CLI::Option* appendText;
+        CLI::Option* deleteSource;
+    } given{};
     CLI::App app{"Parevo: trims the 0x00/0xFF padding off the end of Nintendo DS ROM images.",
                  "parevo-cli"};
     app.add_option("FILE", cli.files, ".nds files (and .zip/.rar archives) to trim, in order")
@@ -207,6 +236,9 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostr
         err << "Run with --help for more information.\n";
         return 2;
     }
+    parsed.given = {given.safeTrim->count() > 0, given.trimSceneNumber->count() > 0,
+                    given.headerName->count() > 0, given.appendText->count() > 0,
+                    given.deleteSource->count() > 0};
     return std::nullopt;
 }
 
@@ -221,6 +253,7 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
         return 2;
     }
     PlainOptionControls controls;
+    TQuillSettings settings(controls);
     if (!cli.noSettings) {
         const std::string settingsFile =
             cli.settingsFile.empty() ? DefaultSettingsFile() : cli.settingsFile;
@@ -229,11 +262,29 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
             return 2;
         }
         try {
-            TQuillSettings(controls).LoadFromFile(settingsFile);
+            settings.LoadFromFile(settingsFile);
         } catch (const ConversionError& e) {
             err << "error: settings file \"" << settingsFile << "\": " << e.what() << "\n";
             return 2;
         }
+    }
+    // An output folder asked for that is not there ends the run before anything
+    // changes: the output must not fall back to the source's folder.
+    std::string folderProblem;
+    int folderExit = 0;
+    if (!cli.outputDir.empty()) {
+        folderProblem = OutputFolderProblem(cli.outputDir);
+        folderExit = 1;
+    } else if (!cli.noOutputDir && controls.CustomPath()) {
+        // The folder the file named, also when it named none that is there.
+        const std::string& passedOver = settings.PassedOverDirectory();
+        folderProblem =
+            OutputFolderProblem(passedOver.empty() ? controls.PathFolder() : passedOver);
+        folderExit = 2;
+    }
+    if (!folderProblem.empty()) {
+        err << "error: " << folderProblem << "\n";
+        return folderExit;
     }
     ApplyCommandLine(cli, parsed.given, byteJump, controls);
     options = ToTrimOptions(controls);
@@ -243,9 +294,14 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
 int DryRun(const CliOptions& cli, const TrimOptions& options, std::ostream& out,
            std::ostream& err) {
     int failed = 0;
+    RunOutputs outputs;  // what the run would have written so far
     for (const std::string& path : cli.files) {
+        if (!IsSourceExtension(ExtensionOf(path))) {
+            failed += NotePassedOver(path, out, err) ? 1 : 0;
+            continue;
+        }
         try {
-            DryRunOne(path, options, out);
+            DryRunOne(path, options, outputs, out);
         } catch (const std::exception& e) {
             out.flush();
             err << "error: " << e.what() << "\n";
@@ -300,13 +356,17 @@ int Run(const CliOptions& cli, const TrimOptions& options, std::ostream& out, st
 
     BatchCallbacks callbacks;
     callbacks.keepGoing = cli.keepGoing;
+    int missing = 0;
+    callbacks.entryPassedOver = [&](int index) {
+        missing += NotePassedOver(cli.files[static_cast<size_t>(index)], out, err) ? 1 : 0;
+    };
     callbacks.entryFailed = [&](int, const std::exception& e) {
         out.flush();
         err << "error: " << e.what() << "\n";
     };
     try {
         const int failed = RunBatch(cli.files, env, callbacks);
-        return failed == 0 && rarErrors == 0 ? 0 : 1;
+        return failed == 0 && missing == 0 && rarErrors == 0 ? 0 : 1;
     } catch (const std::exception& e) {
         out.flush();
         err << "error: " << e.what() << "\n";

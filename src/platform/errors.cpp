@@ -5,7 +5,12 @@
 namespace parevo {
 
 std::string DescribeIoFailure(const std::string& action, const std::string& path, int errorNumber) {
-    return action + " \"" + path + "\": " + std::strerror(errorNumber);
+    return DescribeIoFailure(action, path, std::string(std::strerror(errorNumber)));
+}
+
+std::string DescribeIoFailure(const std::string& action, const std::string& path,
+                              const std::string& reason) {
+    return action + " \"" + path + "\": " + reason;
 }
 
 void ThrowIoError(const std::string& action, const std::string& path, int errorNumber) {

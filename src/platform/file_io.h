@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,9 +13,20 @@
 
 namespace parevo {
 
+// What tells one version of a file from the next: its identity, its size and
+// the time its inode last changed. Writing, truncating or replacing the file
+// changes it.
+struct FileStamp {
+    FileIdentity identity;
+    std::int64_t changeTimeNs = 0;
+    std::int64_t size = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
 class InputFile {
   public:
-    // Opens for reading; throws IoError ("Cannot open ...") on failure.
+    // Opens a regular file for reading; throws IoError ("Cannot open ...") on
+    // failure. A FIFO or a device is refused without waiting on it.
     explicit InputFile(const std::string& path);
     ~InputFile();
     InputFile(const InputFile&) = delete;
@@ -26,22 +38,23 @@ class InputFile {
     size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const;
     std::intptr_t NativeHandle() const { return m_handle; }
 
+    // The open file as it is now, and as it was when it was opened.
+    FileStamp Stamp() const;
+    const FileStamp& OpenedStamp() const { return m_opened; }
+    // Throws IoError ("Cannot trim ...") when the file was written to, cut or
+    // unlinked since it was opened, or when its path now names another file:
+    // what was found in one version must not be applied to another.
+    void RequireUnchanged() const;
+
   private:
     std::string m_path;
     std::intptr_t m_handle;
+    FileStamp m_opened;
 };
 
 // True when both paths name one existing file (also through "." parts, letter
 // case on a case-insensitive disk, or hard links).
 bool SameFile(const std::string& a, const std::string& b);
-
-// What tells one version of a file from the next: its identity and the time its
-// inode last changed. Writing, truncating or replacing the file changes it.
-struct FileStamp {
-    FileIdentity identity;
-    std::int64_t changeTimeNs = 0;
-    bool operator==(const FileStamp&) const = default;
-};
 
 // The stamp of the file at `path`, or none when nothing can be found there.
 std::optional<FileStamp> StampOf(const std::string& path);
@@ -49,28 +62,51 @@ std::optional<FileStamp> StampOf(const std::string& path);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 
+enum class FileKind { Missing, Regular, Folder, Other };
+// What `path` names, through symbolic links. Other: a FIFO, a device, a socket.
+FileKind KindOf(const std::string& path);
+
 // Whether a write must be on the disk before it counts as done: when the source
 // is about to leave its place, the output has to survive a crash.
 enum class Durability { Cached, Synced };
 
-// Writes `length` bytes to `outputPath`: the first min(length, size) bytes of
-// `source`, then zeros. The bytes go to a temporary file in the output's folder
-// that replaces the output only once complete; on failure the temporary file is
-// removed and the output path is left as it was.
+// A new file for `outputPath`: created in the output's folder, filled, and then
+// either put in place over the output path (Commit) or discarded (the
+// destructor discards what was not committed). Until Commit the output path is
+// left as it was; where the system allows, the file has no name at all until
+// then, so a run killed half-way leaves nothing behind (see pending_file.h).
+class PendingOutput {
+  public:
+    // Throws IoError ("Cannot create ...") when the file cannot be made.
+    explicit PendingOutput(const std::string& outputPath);
+    ~PendingOutput();
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+
+    // Writes the first min(length, size) bytes of `source`, then zeros up to
+    // `length` bytes in all.
+    void WritePrefix(const InputFile& source, std::int64_t length);
+    // Puts the file in place of the output path, replacing what is there.
+    void Commit(Durability durability);
+
+  private:
+    struct State;  // the platform's handles
+    std::string m_outputPath;
+    std::unique_ptr<State> m_state;
+};
+
+// Writes `length` bytes to `outputPath` through a PendingOutput: the first
+// min(length, size) bytes of `source`, then zeros. On failure the output path is
+// left as it was and no temporary file remains.
 void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
                      Durability durability = Durability::Cached);
 
 // Makes a file written earlier (and its name) last through a crash.
 void SyncFile(const std::string& path);
 
-#ifndef _WIN32
-// Creates a new file under a random name in `folder`, with the mode any new file
-// gets (0666 less the umask, which is never changed), and returns its descriptor,
-// or -1 with errno. `path` receives the file's path.
-int CreateTemporaryFile(const std::string& folder, std::string& path);
-#endif
-
-// Cuts or zero-extends the file at `path` to `length` bytes, in place.
-void ResizeFile(const std::string& path, std::int64_t length);
+// Cuts or zero-extends the open `file` to `length` bytes, in place. Throws
+// IoError when its path now names another file, or when it was written to since
+// it was opened: the length was found for the file as it was.
+void ResizeFile(const InputFile& file, std::int64_t length);
 
 }  // namespace parevo

@@ -7,14 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/file_io.h"
+#include "platform/pending_file.h"
 
 namespace parevo {
 
@@ -27,11 +26,16 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int Get() const { return m_fd; }
-    void Reset() {
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void Reset(int fd = -1) {
         if (m_fd >= 0) {
             ::close(m_fd);
         }
-        m_fd = -1;
+        m_fd = fd;
     }
     // Closes and reports the close's own error, which may be a deferred write error.
     int Close() {
@@ -42,17 +46,6 @@ class Fd {
 
   private:
     int m_fd;
-};
-
-// Removes the temporary file unless it was handed over by rename.
-struct TempFileGuard {
-    std::string path;
-    bool keep = false;
-    ~TempFileGuard() {
-        if (!keep && !path.empty()) {
-            ::unlink(path.c_str());
-        }
-    }
 };
 
 // A path holding a NUL byte would name another file at the system boundary.
@@ -124,37 +117,44 @@ void CopyPrefix(const InputFile& source, std::int64_t count, int out,
 #endif
 }
 
-}  // namespace
-
-// Creates a new file under a random name in `folder`, with the mode any new
-// file gets (0666 less the umask), and returns its descriptor, or -1 with errno.
-int CreateTemporaryFile(const std::string& folder, std::string& path) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, ".parevo-%08x%08x.tmp", random(), random());
-        path = folder + "/" + name;
-        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    errno = EEXIST;
-    return -1;
+FileStamp StampFrom(const struct stat& st) {
+#ifdef __APPLE__
+    const std::int64_t changed = st.st_ctimespec.tv_sec * 1'000'000'000LL + st.st_ctimespec.tv_nsec;
+#else
+    const std::int64_t changed = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
+#endif
+    return FileStamp{{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)},
+                     changed,
+                     static_cast<std::int64_t>(st.st_size)};
 }
+
+std::string FolderOf(const std::string& path) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+}  // namespace
 
 InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
     RequireNoNul("Cannot open", path);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // Without O_NONBLOCK, opening a FIFO waits for a writer, for ever if none comes.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.Get() < 0) {
         ThrowIoError("Cannot open", path, errno);
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &st) != 0) {
+        ThrowIoError("Cannot open", path, errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
         ThrowIoError("Cannot open", path, EISDIR);
     }
-    m_handle = fd;
+    if (!S_ISREG(st.st_mode)) {
+        throw IoError(DescribeIoFailure("Cannot open", path, kNotARegularFile));
+    }
+    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    m_opened = StampFrom(st);
+    m_handle = fd.Release();
 }
 
 InputFile::~InputFile() {
@@ -164,11 +164,15 @@ InputFile::~InputFile() {
 }
 
 std::int64_t InputFile::Size() const {
+    return Stamp().size;
+}
+
+FileStamp InputFile::Stamp() const {
     struct stat st {};
     if (::fstat(static_cast<int>(m_handle), &st) != 0) {
         ThrowIoError("Cannot read", m_path, errno);
     }
-    return static_cast<std::int64_t>(st.st_size);
+    return StampFrom(st);
 }
 
 size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const {
@@ -196,13 +200,7 @@ std::optional<FileStamp> StampOf(const std::string& path) {
     if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
         return std::nullopt;
     }
-#ifdef __APPLE__
-    const std::int64_t changed = st.st_ctimespec.tv_sec * 1'000'000'000LL + st.st_ctimespec.tv_nsec;
-#else
-    const std::int64_t changed = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
-#endif
-    return FileStamp{{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)},
-                     changed};
+    return StampFrom(st);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -217,45 +215,64 @@ bool FileExists(const std::string& path) {
 }
 
 bool FolderExists(const std::string& path) {
+    return KindOf(path) == FileKind::Folder;
+}
+
+FileKind KindOf(const std::string& path) {
     struct stat st {};
-    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
-           S_ISDIR(st.st_mode);
+    if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
+        return FileKind::Missing;
+    }
+    return S_ISREG(st.st_mode)   ? FileKind::Regular
+           : S_ISDIR(st.st_mode) ? FileKind::Folder
+                                 : FileKind::Other;
+}
+
+struct PendingOutput::State {
+    Fd folder;
+    PendingFile file;
+};
+
+PendingOutput::PendingOutput(const std::string& outputPath)
+    : m_outputPath(outputPath), m_state(std::make_unique<State>()) {
+    RequireNoNul("Cannot create", outputPath);
+    m_state->folder.Reset(::open(FolderOf(outputPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (m_state->folder.Get() < 0 || !m_state->file.Create(m_state->folder.Get())) {
+        ThrowIoError("Cannot create", outputPath, errno);
+    }
+}
+
+PendingOutput::~PendingOutput() = default;
+
+void PendingOutput::WritePrefix(const InputFile& source, std::int64_t length) {
+    const int out = m_state->file.Descriptor();
+    const std::int64_t available = std::min(length, source.Size());
+    CopyPrefix(source, available, out, m_outputPath);
+    if (::ftruncate(out, static_cast<off_t>(length)) != 0) {
+        ThrowIoError("Cannot write", m_outputPath, errno);
+    }
+}
+
+void PendingOutput::Commit(Durability durability) {
+    State& state = *m_state;
+    if (durability == Durability::Synced && ::fsync(state.file.Descriptor()) != 0) {
+        ThrowIoError("Cannot write", m_outputPath, errno);
+    }
+    const std::string name = std::filesystem::path(m_outputPath).filename().string();
+    if (!state.file.Commit(name)) {
+        ThrowIoError("Cannot create", m_outputPath, errno);
+    }
+    if (durability == Durability::Synced) {
+        // The new name itself lives in the folder: make it last as well.
+        ::fsync(state.folder.Get());
+    }
 }
 
 void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
                      Durability durability) {
-    RequireNoNul("Cannot create", outputPath);
-    const std::filesystem::path parent = std::filesystem::path(outputPath).parent_path();
-    const std::string folder = parent.empty() ? std::string(".") : parent.string();
-    TempFileGuard temp;
-    Fd out(CreateTemporaryFile(folder, temp.path));
-    if (out.Get() < 0) {
-        temp.path.clear();
-        ThrowIoError("Cannot create", outputPath, errno);
-    }
-
-    const std::int64_t available = std::min(length, source.Size());
-    CopyPrefix(source, available, out.Get(), outputPath);
-    if (::ftruncate(out.Get(), static_cast<off_t>(length)) != 0) {
-        ThrowIoError("Cannot write", outputPath, errno);
-    }
-    if (durability == Durability::Synced && ::fsync(out.Get()) != 0) {
-        ThrowIoError("Cannot write", outputPath, errno);
-    }
-    if (const int err = out.Close(); err != 0) {
-        ThrowIoError("Cannot write", outputPath, err);
-    }
-    if (::rename(temp.path.c_str(), outputPath.c_str()) != 0) {
-        ThrowIoError("Cannot create", outputPath, errno);
-    }
-    temp.keep = true;
-    if (durability == Durability::Synced) {
-        // The new name itself lives in the folder: make it last as well.
-        Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.Get() >= 0) {
-            ::fsync(dir.Get());
-        }
-    }
+    PendingOutput output(outputPath);
+    output.WritePrefix(source, length);
+    output.Commit(durability);
 }
 
 void SyncFile(const std::string& path) {
@@ -264,19 +281,33 @@ void SyncFile(const std::string& path) {
     if (fd.Get() < 0 || ::fsync(fd.Get()) != 0) {
         ThrowIoError("Cannot write", path, errno);
     }
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    Fd dir(::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Get() >= 0) {
         ::fsync(dir.Get());
     }
 }
 
-void ResizeFile(const std::string& path, std::int64_t length) {
-    RequireNoNul("Cannot open", path);
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+void InputFile::RequireUnchanged() const {
+    if (IdentityOf(m_path) != m_opened.identity) {
+        throw IoError(DescribeIoFailure("Cannot trim", m_path, kReplacedWhileSearched));
+    }
+    if (Stamp() != m_opened) {
+        throw IoError(DescribeIoFailure("Cannot trim", m_path, kChangedWhileSearched));
+    }
+}
+
+void ResizeFile(const InputFile& file, std::int64_t length) {
+    const std::string& path = file.Path();
+    // The length is the open file's: cut that file, through a handle checked to
+    // be the same file, never whatever has taken its name since.
+    Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.Get() < 0) {
         ThrowIoError("Cannot open", path, errno);
     }
+    if (IdentityOfDescriptor(fd.Get()) != file.OpenedStamp().identity) {
+        throw IoError(DescribeIoFailure("Cannot trim", path, kReplacedWhileSearched));
+    }
+    file.RequireUnchanged();
     if (::ftruncate(fd.Get(), static_cast<off_t>(length)) != 0) {
         ThrowIoError("Cannot write", path, errno);
     }

@@ -42,16 +42,31 @@ class Handle {
     Handle& operator=(const Handle&) = delete;
     HANDLE Get() const { return m_h; }
     bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
-    void Reset() {
+    void Reset(HANDLE h = INVALID_HANDLE_VALUE) {
         if (Valid()) {
             CloseHandle(m_h);
         }
-        m_h = INVALID_HANDLE_VALUE;
+        m_h = h;
     }
 
   private:
     HANDLE m_h;
 };
+
+std::optional<FileStamp> StampOfHandle(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandle(h, &info) ||
+        !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) {
+        return std::nullopt;
+    }
+    return FileStamp{
+        {info.dwVolumeSerialNumber,
+         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
+        basic.ChangeTime.QuadPart,
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                  info.nFileSizeLow)};
+}
 
 void SetLength(HANDLE h, std::int64_t length, const std::string& path) {
     LARGE_INTEGER size;
@@ -65,11 +80,25 @@ void SetLength(HANDLE h, std::int64_t length, const std::string& path) {
 }  // namespace
 
 InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+    // Others may write meanwhile (so that ResizeFile can reopen it for writing);
+    // RequireUnchanged tells when they did.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         ThrowWin("Cannot open", path, GetLastError());
     }
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        throw IoError(DescribeIoFailure("Cannot open", path, kNotARegularFile));
+    }
+    const std::optional<FileStamp> stamp = StampOfHandle(h);
+    if (!stamp) {
+        const DWORD code = GetLastError();
+        CloseHandle(h);
+        ThrowWin("Cannot open", path, code);
+    }
+    m_opened = *stamp;
     m_handle = reinterpret_cast<std::intptr_t>(h);
 }
 
@@ -112,6 +141,23 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
     return done;
 }
 
+FileStamp InputFile::Stamp() const {
+    const std::optional<FileStamp> stamp = StampOfHandle(reinterpret_cast<HANDLE>(m_handle));
+    if (!stamp) {
+        ThrowWin("Cannot read", m_path, GetLastError());
+    }
+    return *stamp;
+}
+
+void InputFile::RequireUnchanged() const {
+    if (IdentityOf(m_path) != m_opened.identity) {
+        throw IoError(DescribeIoFailure("Cannot trim", m_path, kReplacedWhileSearched));
+    }
+    if (Stamp() != m_opened) {
+        throw IoError(DescribeIoFailure("Cannot trim", m_path, kChangedWhileSearched));
+    }
+}
+
 std::optional<FileStamp> StampOf(const std::string& path) {
     Handle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -119,15 +165,7 @@ std::optional<FileStamp> StampOf(const std::string& path) {
     if (!h.Valid()) {
         return std::nullopt;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    FILE_BASIC_INFO basic;
-    if (!GetFileInformationByHandle(h.Get(), &info) ||
-        !GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &basic, sizeof basic)) {
-        return std::nullopt;
-    }
-    return FileStamp{{info.dwVolumeSerialNumber,
-                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
-                     basic.ChangeTime.QuadPart};
+    return StampOfHandle(h.Get());
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -141,35 +179,52 @@ bool FileExists(const std::string& path) {
 }
 
 bool FolderExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return KindOf(path) == FileKind::Folder;
 }
 
-void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
-                     Durability durability) {
+FileKind KindOf(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return FileKind::Missing;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return FileKind::Folder;
+    }
+    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? FileKind::Other : FileKind::Regular;
+}
+
+struct PendingOutput::State {
+    char tempName[MAX_PATH] = {};
+    bool keep = false;
+    Handle out;
+    ~State() {
+        out.Reset();
+        if (!keep && tempName[0] != '\0') {
+            DeleteFileA(tempName);
+        }
+    }
+};
+
+PendingOutput::PendingOutput(const std::string& outputPath)
+    : m_outputPath(outputPath), m_state(std::make_unique<State>()) {
     std::string folder = std::filesystem::path(outputPath).parent_path().string();
     if (folder.empty()) {
         folder = ".";
     }
-    char tempName[MAX_PATH];
-    if (GetTempFileNameA(folder.c_str(), "prv", 0, tempName) == 0) {
+    if (GetTempFileNameA(folder.c_str(), "prv", 0, m_state->tempName) == 0) {
+        m_state->tempName[0] = '\0';
         ThrowWin("Cannot create", outputPath, GetLastError());
     }
-    struct Remove {
-        const char* path;
-        bool keep = false;
-        ~Remove() {
-            if (!keep) {
-                DeleteFileA(path);
-            }
-        }
-    } guard{tempName};
+    m_state->out.Reset(CreateFileA(m_state->tempName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_state->out.Valid()) {
+        ThrowWin("Cannot create", outputPath, GetLastError());
+    }
+}
 
-    Handle out(CreateFileA(tempName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out.Valid()) {
-        ThrowWin("Cannot create", outputPath, GetLastError());
-    }
+PendingOutput::~PendingOutput() = default;
+
+void PendingOutput::WritePrefix(const InputFile& source, std::int64_t length) {
     std::vector<char> buffer(1 << 20);
     std::int64_t copied = 0;
     const std::int64_t available = std::min(length, source.Size());
@@ -181,22 +236,33 @@ void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::st
             break;
         }
         DWORD written = 0;
-        if (!WriteFile(out.Get(), buffer.data(), static_cast<DWORD>(got), &written, nullptr) ||
+        if (!WriteFile(m_state->out.Get(), buffer.data(), static_cast<DWORD>(got), &written,
+                       nullptr) ||
             written != got) {
-            ThrowWin("Cannot write", outputPath, GetLastError());
+            ThrowWin("Cannot write", m_outputPath, GetLastError());
         }
         copied += static_cast<std::int64_t>(got);
     }
-    SetLength(out.Get(), length, outputPath);
-    if (durability == Durability::Synced && !FlushFileBuffers(out.Get())) {
-        ThrowWin("Cannot write", outputPath, GetLastError());
+    SetLength(m_state->out.Get(), length, m_outputPath);
+}
+
+void PendingOutput::Commit(Durability durability) {
+    if (durability == Durability::Synced && !FlushFileBuffers(m_state->out.Get())) {
+        ThrowWin("Cannot write", m_outputPath, GetLastError());
     }
-    out.Reset();
-    if (!MoveFileExA(tempName, outputPath.c_str(),
+    m_state->out.Reset();
+    if (!MoveFileExA(m_state->tempName, m_outputPath.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ThrowWin("Cannot create", outputPath, GetLastError());
+        ThrowWin("Cannot create", m_outputPath, GetLastError());
     }
-    guard.keep = true;
+    m_state->keep = true;
+}
+
+void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
+                     Durability durability) {
+    PendingOutput output(outputPath);
+    output.WritePrefix(source, length);
+    output.Commit(durability);
 }
 
 void SyncFile(const std::string& path) {
@@ -207,13 +273,16 @@ void SyncFile(const std::string& path) {
     }
 }
 
-void ResizeFile(const std::string& path, std::int64_t length) {
-    Handle h(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
+void ResizeFile(const InputFile& file, std::int64_t length) {
+    // A second handle to the very file that was searched, never to whatever has
+    // taken its name since.
+    Handle h(ReOpenFile(reinterpret_cast<HANDLE>(file.NativeHandle()), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
     if (!h.Valid()) {
-        ThrowWin("Cannot open", path, GetLastError());
+        ThrowWin("Cannot open", file.Path(), GetLastError());
     }
-    SetLength(h.Get(), length, path);
+    file.RequireUnchanged();
+    SetLength(h.Get(), length, file.Path());
 }
 
 }  // namespace parevo

@@ -323,6 +323,14 @@ std::string Utf8ToWindows1252(std::string_view text) {
     return out;
 }
 
+std::string XmlUtf8ToNarrow(std::string_view text) {
+#ifdef _WIN32
+    return Utf8ToWindows1252(text);
+#else
+    return std::string(text);
+#endif
+}
+
 char AsciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }

@@ -43,6 +43,12 @@ std::string StoredNameToUtf8(std::string_view stored);
 // cannot be decoded or has no place in that code page becomes 0xBF.
 std::string Utf8ToWindows1252(std::string_view text);
 
+// The text of an XML document declared UTF-8, in the narrow encoding: on Windows
+// translated to Windows-1252 as above; where narrow text is UTF-8 already (Linux,
+// macOS) kept as it is, so a folder or an append text written with accents
+// names the same file.
+std::string XmlUtf8ToNarrow(std::string_view text);
+
 // The first `limit` characters of narrow text: bytes in an ANSI code page,
 // characters (never cut inside one) where the narrow encoding is UTF-8.
 std::string FirstCharacters(std::string_view text, std::size_t limit);

@@ -34,7 +34,7 @@ TrimOptions ToTrimOptions(const OptionControls& controls) {
     options.HeaderRomName = controls.HeaderRomName();
     options.AppendText = controls.AppendText();
     options.Path = controls.PathFolder();
-    options.CustomPath = controls.CustomPath() && !options.Path.empty();
+    options.CustomPath = controls.CustomPath();
     options.DeleteSource = controls.DeleteSource();
     return options;
 }

@@ -100,8 +100,8 @@ class PlainOptionControls : public OptionControls {
 };
 
 // The trimming options the controls hold now, for TrimEnvironment::Options. The
-// byte jump is brought into range; a custom folder that is empty (none chosen)
-// counts as no custom folder.
+// byte jump is brought into range. A ticked custom folder stays ticked when no
+// folder is chosen: the run refuses it rather than write beside the source.
 TrimOptions ToTrimOptions(const OptionControls& controls);
 
 }  // namespace parevo

@@ -97,6 +97,7 @@ void TQuillSettings::SaveToFile(const std::string& fileName) {
 }
 
 void TQuillSettings::LoadFromFile(const std::string& fileName) {
+    m_passedOverDirectory.clear();
     const std::unique_ptr<TXMLNode> root = ReadXmlFile(fileName);
     if (!root || root->Name() != kRoot) {
         return;
@@ -108,6 +109,9 @@ void TQuillSettings::LoadFromFile(const std::string& fileName) {
         if (name == "directory") {
             if (child.FieldIndex(kValue) >= 0 && !value.empty() && FolderExists(value)) {
                 m_controls.SelectFolder(value);
+                m_passedOverDirectory.clear();
+            } else {
+                m_passedOverDirectory = value;
             }
         } else if (name == "checked") {
             if (VariantToBoolean(value)) {

@@ -34,8 +34,14 @@ class TQuillSettings {
     // Writes the controls to the file (replacing it); errors of the write propagate.
     void SaveToFile(const std::string& fileName);
 
+    // The folder the last `directory` element of the last load named when it was
+    // passed over because no folder is there (the folder tree kept its own);
+    // empty when the last one was selected, or there was none.
+    const std::string& PassedOverDirectory() const { return m_passedOverDirectory; }
+
   private:
     OptionControls& m_controls;
+    std::string m_passedOverDirectory;
 };
 
 }  // namespace parevo

@@ -30,6 +30,8 @@ void ExtractRom(const ArchiveStepState& state, Extraction&& extract,
 
 void ZipBranch(TZip& zip, ArchiveStepState& state, const TrimEnvironment& env) {
     state.romFound = false;
+    // Nothing left over from an entry that failed before its extraction.
+    zip.FileSpecs().clear();
     zip.SetZipFileName(state.entryPath);
     const std::string folder = FolderPart(state.entryPath, env.style);
     std::string member;
@@ -50,6 +52,9 @@ void ZipBranch(TZip& zip, ArchiveStepState& state, const TrimEnvironment& env) {
     if (state.romFound) {
         env.Log(env.Text("rom (%s) %d of %d -> extracting .nds file..",
                          {state.shortRomName, state.index + 1, state.count}));
+        for (const std::string& name : zip.FileSpecs()) {
+            RequireNotWrittenThisRun(folder + name, env.outputs);
+        }
         ExtractRom(
             state, [&zip] { zip.Extract(); },
             [&zip, &member] {
@@ -71,18 +76,24 @@ void RarBranch(TDFUnRar& rar, ArchiveStepState& state, const TrimEnvironment& en
     rar.SetDirectory(folder.empty() ? std::string(".") + PathSeparator(env.style) : folder);
     rar.SetMode(DFRAR_LIST);
     rar.Extract();
+    std::vector<std::string> roms;  // the .nds members the extraction writes
     for (const std::string& name : rar.FileList()) {
         if (ExtensionOf(name, env.style) == ".nds" && MemberStaysInFolder(name, env.style)) {
-            state.romFound = true;
-            state.romPath = folder + name;
-            env.Log(env.Text("rom (%s) %d of %d -> found .nds file..",
-                             {state.shortRomName, state.index + 1, state.count}));
-            break;
+            roms.push_back(folder + name);
         }
+    }
+    if (!roms.empty()) {
+        state.romFound = true;
+        state.romPath = roms.front();
+        env.Log(env.Text("rom (%s) %d of %d -> found .nds file..",
+                         {state.shortRomName, state.index + 1, state.count}));
     }
     if (state.romFound) {
         env.Log(env.Text("rom (%s) %d of %d -> extracting .nds file..",
                          {state.shortRomName, state.index + 1, state.count}));
+        for (const std::string& rom : roms) {
+            RequireNotWrittenThisRun(rom, env.outputs);
+        }
         rar.FileList().clear();
         rar.SetMode(DFRAR_EXTRACT);
         ExtractRom(

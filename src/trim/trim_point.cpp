@@ -181,11 +181,16 @@ std::string ReadRomTitle(const ByteSource& source) {
     return first < last ? std::string(first, last) : std::string();
 }
 
+TrimPoint FindTrimPoint(const InputFile& file, int byteJump, bool safeTrim,
+                        const ProgressSink& progress, char decimalSeparator) {
+    const FileByteSource source(file);
+    return FindTrimPointIn(source, byteJump, safeTrim, progress, decimalSeparator);
+}
+
 TrimPoint FindTrimPoint(const std::string& path, int byteJump, bool safeTrim,
                         const ProgressSink& progress, char decimalSeparator) {
     const InputFile file(path);
-    const FileByteSource source(file);
-    return FindTrimPointIn(source, byteJump, safeTrim, progress, decimalSeparator);
+    return FindTrimPoint(file, byteJump, safeTrim, progress, decimalSeparator);
 }
 
 TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,

@@ -74,8 +74,11 @@ using ProgressSink = std::function<void(const std::string&)>;
 // 0x00-0x20 trimmed from both ends. Throws IoError when the data ends first.
 std::string ReadRomTitle(const ByteSource& source);
 
-// Opens `path` and searches it. Throws IoError on any failed open or read, and when
-// a probe would fall before the start of the file. `byteJump` must be 1 to 2000.
+// Searches the open `file`. Throws IoError on any failed read, and when a probe
+// would fall before the start of the file. `byteJump` must be 1 to 2000.
+TrimPoint FindTrimPoint(const InputFile& file, int byteJump, bool safeTrim,
+                        const ProgressSink& progress, char decimalSeparator);
+// The same, opening `path` first.
 TrimPoint FindTrimPoint(const std::string& path, int byteJump, bool safeTrim,
                         const ProgressSink& progress, char decimalSeparator);
 

@@ -1,6 +1,7 @@
 #include "trim/trim_rom.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 #include "platform/errors.h"
@@ -20,8 +21,11 @@ TrimOptions CurrentOptions(const TrimEnvironment& env) {
     return options;
 }
 
+// `trimmed`: for the ROM, the file as it was trimmed; whatever has taken its
+// place since was never trimmed and stays.
 void RecycleAndLog(const std::string& path, int index, int count, const TrimEnvironment& env,
-                   const std::optional<FileIdentity>& output) {
+                   const std::optional<FileIdentity>& output,
+                   const std::optional<FileStamp>& trimmed = std::nullopt) {
     const std::string name = FileNamePart(path, env.style);
     // Never send the file just written to the bin, whatever name it goes by.
     if (output && IdentityOf(path) == output) {
@@ -29,14 +33,25 @@ void RecycleAndLog(const std::string& path, int index, int count, const TrimEnvi
                          {index + 1, count}));
         return;
     }
-    const RecycleResult result =
-        env.recycler ? RecycleFile(path, *env.recycler) : RecycleResult{false, "no recycle bin"};
+    RecycleResult result{false, "no recycle bin"};
+    if (const auto now = trimmed ? StampOf(path) : std::nullopt; now && now != trimmed) {
+        result.reason = "it is no longer the file that was trimmed";
+    } else if (env.recycler) {
+        result = RecycleFile(path, *env.recycler);
+    }
     if (result.ok) {
         env.Log(env.Text("rom %d of %d -> deleted %s", {index + 1, count, name}));
     } else {
         env.Log(env.Text("rom %d of %d -> could not delete %s: %s",
                          {index + 1, count, name, result.reason}));
     }
+}
+
+// Two spellings of one path that names no file yet compare equal.
+std::string NormalPath(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
 }
 
 bool TitleLeavesFolder(const std::string& title, PathStyle style) {
@@ -46,6 +61,73 @@ bool TitleLeavesFolder(const std::string& title, PathStyle style) {
 
 }  // namespace
 
+OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const std::string& title,
+                      const TrimOptions& options, const RunOutputs* outputs, PathStyle style) {
+    OutputPlan plan;
+    plan.path = MakeOutputName(entryPath, rom.Path(), title, options, style);
+    // The title comes from the file: it names a file, never a folder to go to.
+    if (options.HeaderRomName && TitleLeavesFolder(title, style)) {
+        throw IoError("Cannot create \"" + plan.path + "\": the title in the ROM header (\"" +
+                      title + "\") cannot be used as a file name");
+    }
+    RequireOutputFolder(options);
+    // By identity: the same file may be named by other spellings or hard links.
+    plan.overwritesRom = IdentityOf(plan.path) == rom.OpenedStamp().identity;
+    // Cut in place, an output of this run is only cut again: nothing is replaced.
+    if (!plan.overwritesRom) {
+        RequireNotWrittenThisRun(plan.path, outputs);
+    }
+    return plan;
+}
+
+void RunOutputs::Add(const std::string& outputPath, const std::string& entryPath) {
+    m_outputs.push_back({IdentityOf(outputPath), NormalPath(outputPath), entryPath});
+}
+
+std::optional<std::string> RunOutputs::EntryThatWrote(const std::string& path) const {
+    const std::optional<FileIdentity> identity = IdentityOf(path);
+    const std::string normal = NormalPath(path);
+    for (const Output& output : m_outputs) {
+        if (output.identity ? identity == output.identity : normal == output.path) {
+            return output.entry;
+        }
+    }
+    return std::nullopt;
+}
+
+void RequireNotWrittenThisRun(const std::string& path, const RunOutputs* outputs) {
+    if (!outputs) {
+        return;
+    }
+    if (const std::optional<std::string> entry = outputs->EntryThatWrote(path)) {
+        throw IoError("Cannot create \"" + path + "\": already written for \"" + *entry +
+                      "\" in this run");
+    }
+}
+
+std::string OutputFolderProblem(const std::string& folder) {
+    if (folder.empty()) {
+        return "no output folder is chosen";
+    }
+    switch (KindOf(folder)) {
+        case FileKind::Folder:
+            return std::string();
+        case FileKind::Missing:
+            return "output folder \"" + folder + "\" does not exist";
+        default:
+            return "output folder \"" + folder + "\" is not a folder";
+    }
+}
+
+void RequireOutputFolder(const NamingOptions& options) {
+    if (!options.CustomPath) {
+        return;
+    }
+    if (std::string problem = OutputFolderProblem(options.Path); !problem.empty()) {
+        throw IoError(problem);
+    }
+}
+
 RecycleResult RecycleFile(const std::string& path, Recycler& recycler) {
     if (!FileExists(path)) {
         return {true, {}};
@@ -53,7 +135,12 @@ RecycleResult RecycleFile(const std::string& path, Recycler& recycler) {
     return recycler.MoveToTrash(path);
 }
 
-void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env) {
+bool IsSourceExtension(const std::string& extension) {
+    return extension == ".nds" || extension == ".zip" || extension == ".rar";
+}
+
+TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
+                    const TrimEnvironment& env) {
     std::uint32_t start = Now(env);
     ArchiveStepState state;
     state.entryPath = entryPath;
@@ -64,18 +151,32 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     const std::string extension = ExtensionOf(entryPath, env.style);
     state.romFound = extension == ".nds";
 
-    if ((extension == ".zip" || extension == ".rar") && env.archiveStep) {
+    const bool archive = IsSourceExtension(extension) && !state.romFound && env.archiveStep;
+    if (!state.romFound && !archive) {
+        return TrimOutcome::PassedOver;
+    }
+    // Before anything is extracted or written.
+    RequireOutputFolder(CurrentOptions(env));
+    if (archive) {
+        // The components open the archive by its name and would wait for ever on
+        // a FIFO; a missing archive is theirs to report.
+        if (KindOf(entryPath) == FileKind::Other) {
+            throw IoError(DescribeIoFailure("Cannot open", entryPath, kNotARegularFile));
+        }
         env.archiveStep(state, env);
     }
     if (!state.romFound) {
-        return;
+        return TrimOutcome::NoRomFound;
     }
     const std::string& romPath = state.romPath;
     const std::string shortRomName = ShortName(FileNamePart(romPath, env.style), env.style);
 
     TrimOptions options = CurrentOptions(env);
-    const TrimPoint point = FindTrimPoint(romPath, options.byteJump, options.SafeTrim,
-                                          env.SetStatus, env.decimalSeparator);
+    // One open file from the search to the write, so the length found is applied
+    // to the very file it was found in.
+    const InputFile rom(romPath);
+    const TrimPoint point =
+        FindTrimPoint(rom, options.byteJump, options.SafeTrim, env.SetStatus, env.decimalSeparator);
     env.Log(env.Text(
         "rom (%s) %d of %d -> trimming %dkb (%02f%%), searched in %02fs",
         {shortRomName, index + 1, count, static_cast<long long>(point.Distance / 1000),
@@ -85,25 +186,28 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     start = Now(env);
     env.Status("saving to disk...");
     options = CurrentOptions(env);
-    const std::string outputPath =
-        MakeOutputName(entryPath, romPath, point.Title, options, env.style);
-    // The title comes from the file: it names a file, never a folder to go to.
-    if (options.HeaderRomName && TitleLeavesFolder(point.Title, env.style)) {
-        throw IoError("Cannot create \"" + outputPath + "\": the title in the ROM header (\"" +
-                      point.Title + "\") cannot be used as a file name");
-    }
-    // The output is the very file being trimmed: cut it in place. Otherwise the
-    // source stays untouched until the complete output has replaced its target.
-    const bool overwritesRom = SameFile(outputPath, romPath);
+    const OutputPlan plan =
+        PlanOutput(entryPath, rom, point.Title, options, env.outputs, env.style);
+    const std::string& outputPath = plan.path;
+    const bool overwritesRom = plan.overwritesRom;
+    // What the search found holds for the file as it was searched only.
+    rom.RequireUnchanged();
     // When the source is about to go to the recycle bin, the output must be on
     // the disk first.
     const bool synced = options.DeleteSource;
+    // In place, or beside: the source stays untouched until the complete output
+    // has replaced its target.
     if (overwritesRom) {
-        ResizeFile(romPath, point.OutputLength());
+        ResizeFile(rom, point.OutputLength());
     } else {
-        const InputFile source(romPath);
-        WriteFilePrefix(source, point.OutputLength(), outputPath,
-                        synced ? Durability::Synced : Durability::Cached);
+        PendingOutput output(outputPath);
+        output.WritePrefix(rom, point.OutputLength());
+        // Only a copy of the file as it was searched is put in place.
+        rom.RequireUnchanged();
+        output.Commit(synced ? Durability::Synced : Durability::Cached);
+    }
+    if (env.outputs) {
+        env.outputs->Add(outputPath, entryPath);
     }
     env.Status("trim complete, file saved.");
     env.Log(env.Text(
@@ -111,12 +215,12 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
         {index + 1, count, FileNamePart(outputPath, env.style), ElapsedSeconds(start, Now(env))}));
 
     if (!CurrentOptions(env).DeleteSource) {
-        return;
+        return TrimOutcome::Trimmed;
     }
     if (overwritesRom) {
         env.Log(env.Text("rom %d of %d -> skipped deleting source; output file overwrote it.",
                          {index + 1, count}));
-        return;
+        return TrimOutcome::Trimmed;
     }
     if (!synced) {
         SyncFile(outputPath);  // the option was turned on after the write
@@ -125,16 +229,23 @@ void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvir
     if (entryPath != romPath) {
         RecycleAndLog(entryPath, index, count, env, output);
     }
-    RecycleAndLog(romPath, index, count, env, output);
+    RecycleAndLog(romPath, index, count, env, output, rom.OpenedStamp());
+    return TrimOutcome::Trimmed;
 }
 
-int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& env,
+int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& outer,
              const BatchCallbacks& callbacks) {
+    RunOutputs outputs;
+    TrimEnvironment env = outer;
+    if (!env.outputs) {
+        env.outputs = &outputs;
+    }
     const int count = static_cast<int>(entries.size());
     int failed = 0;
     for (int i = 0; i < count; ++i) {
+        TrimOutcome outcome = TrimOutcome::Trimmed;
         try {
-            TrimRom(entries[static_cast<size_t>(i)], i, count, env);
+            outcome = TrimRom(entries[static_cast<size_t>(i)], i, count, env);
         } catch (const std::exception& error) {
             if (!callbacks.keepGoing) {
                 throw;
@@ -144,6 +255,9 @@ int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& env
                 callbacks.entryFailed(i, error);
             }
             continue;
+        }
+        if (outcome == TrimOutcome::PassedOver && callbacks.entryPassedOver) {
+            callbacks.entryPassedOver(i);
         }
         if (callbacks.entryDone) {
             callbacks.entryDone(i);

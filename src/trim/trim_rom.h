@@ -3,9 +3,11 @@
 // its log lines and status texts.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_identity.h"
 #include "platform/format.h"
 #include "platform/paths.h"
 #include "platform/recycler.h"
@@ -14,6 +16,8 @@
 #include "trim/trim_point.h"
 
 namespace parevo {
+
+class InputFile;
 
 struct TrimOptions : NamingOptions {
     bool SafeTrim = true;
@@ -39,13 +43,38 @@ struct ArchiveStepState {
 struct TrimEnvironment;
 using ArchiveStep = std::function<void(ArchiveStepState&, const TrimEnvironment&)>;
 
+// The outputs one run has written, so that the run never replaces one of them
+// (two regions of a game whose headers hold one title, say); a dry run records
+// the outputs it would write. Files that were there before the run may be
+// replaced, as ever.
+class RunOutputs {
+  public:
+    void Add(const std::string& outputPath, const std::string& entryPath);
+    // The entry whose output this run wrote at `path`, whatever spelling or hard
+    // link leads there; none when the file there is none of this run's.
+    std::optional<std::string> EntryThatWrote(const std::string& path) const;
+
+  private:
+    struct Output {
+        std::optional<FileIdentity> identity;  // none: only planned by a dry run
+        std::string path;                      // absolute, without "." and ".." parts
+        std::string entry;
+    };
+    std::vector<Output> m_outputs;
+};
+
+// Throws IoError (`Cannot create "<path>": already written for "<entry>" in this
+// run`) when `path` is an output of this run; nothing without `outputs`.
+void RequireNotWrittenThisRun(const std::string& path, const RunOutputs* outputs);
+
 struct TrimEnvironment {
     LogSink AddLog;
     StatusSink SetStatus;
     OptionsSource Options;
     Recycler* recycler = nullptr;
     TickCounter* tick = nullptr;
-    ArchiveStep archiveStep;  // unset: archives are passed over without a line
+    ArchiveStep archiveStep;        // unset: archives are passed over without a line
+    RunOutputs* outputs = nullptr;  // what the run wrote so far; RunBatch sets it
     PathStyle style = NativePathStyle();
     char decimalSeparator = UserDecimalSeparator();
 
@@ -64,21 +93,57 @@ struct TrimEnvironment {
     }
 };
 
+// Whether an entry's extension is one TrimRom takes: ".nds", ".zip" or ".rar",
+// letter case included. An entry with any other is passed over without a line.
+bool IsSourceExtension(const std::string& extension);
+
+enum class TrimOutcome {
+    Trimmed,
+    NoRomFound,  // an archive without a .nds member (the archive step logged it)
+    PassedOver,  // none of the three extensions (or an archive with no archive step)
+};
+
 // Trims entry i of n. Errors (IoError and those of the archive step) propagate.
-void TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env);
+TrimOutcome TrimRom(const std::string& entryPath, int index, int count, const TrimEnvironment& env);
+
+// Where the trimmed image of `rom` goes, as the run decides it.
+struct OutputPlan {
+    std::string path;
+    bool overwritesRom = false;  // the output is the ROM itself: it is cut in place
+};
+
+// Names the output of `rom` (the .nds file open for the search) for the entry
+// `entryPath`, and refuses what the run refuses before it writes: a header title
+// that would lead out of the output folder, an output folder that is not there,
+// and an output `outputs` holds (unless the ROM is cut in place). TrimRom and a
+// dry run both decide through it.
+OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const std::string& title,
+                      const TrimOptions& options, const RunOutputs* outputs,
+                      PathStyle style = NativePathStyle());
+
+// Why `folder` cannot take the outputs (`output folder "<dir>" does not exist`,
+// `... is not a folder`, or `no output folder is chosen`); empty when it can.
+std::string OutputFolderProblem(const std::string& folder);
+// Throws IoError with that text when the options ask for a custom output folder
+// that cannot take the outputs: the output never falls back to the source's
+// folder, where an empty append text would cut the source itself.
+void RequireOutputFolder(const NamingOptions& options);
 
 // Moves the file at `path` to the recycle bin; a missing file is passed over.
 RecycleResult RecycleFile(const std::string& path, Recycler& recycler);
 
 struct BatchCallbacks {
     std::function<void(int index)> entryDone;
+    // Before entryDone, for an entry TrimRom passed over without a line.
+    std::function<void(int index)> entryPassedOver;
     // With keepGoing set, called for each failed entry instead of stopping.
     std::function<void(int index, const std::exception& error)> entryFailed;
     bool keepGoing = false;
 };
 
-// Runs TrimRom over every entry, first to last. Without keepGoing the first error
-// ends the run and propagates. Returns the number of entries that failed.
+// Runs TrimRom over every entry, first to last, with the run's RunOutputs (its
+// own, unless env holds one). Without keepGoing the first error ends the run and
+// propagates. Returns the number of entries that failed.
 int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& env,
              const BatchCallbacks& callbacks);
 

@@ -52,6 +52,44 @@ TEST_F(CliArchiveTest, AZipWithTwoRomsExtractsBothAndTrimsTheLast) {
     EXPECT_FALSE(fs::exists(dir / "first_trim.nds"));
 }
 
+TEST_F(CliArchiveTest, AnExtractionNeverReplacesAnOutputOfTheRun) {
+    // Trimmed in place, the first archive's member is that entry's output; the
+    // second archive's member of the same name must not be extracted over it.
+    ZipBuilder().Stored("game.nds", AsText(RomBytes("USA"))).WriteTo(dir / "usa.zip");
+    ZipBuilder().Stored("game.nds", AsText(RomBytes("EUR"))).WriteTo(dir / "eur.zip");
+    RarBuilder().AddFile("game.nds", RomBytes("EUR")).WriteTo(dir / "eur.rar");
+    auto trimmedUsa = RomBytes("USA");
+    trimmedUsa.resize(9100);
+    for (const char* second : {"eur.zip", "eur.rar"}) {
+        fs::remove(dir / "game.nds");
+        const Result r = Run({"--append=", "usa.zip", second});
+        EXPECT_EQ(r.exitCode, 1) << second;
+        EXPECT_EQ(r.err,
+                  "error: Cannot create \"game.nds\": already written for \"usa.zip\" in "
+                  "this run\n")
+            << second;
+        EXPECT_EQ(test::ReadBytes(dir / "game.nds"), trimmedUsa) << second;
+    }
+}
+
+TEST_F(CliArchiveTest, AnExtractionKilledHalfWayLeavesNoFileBehind) {
+    // 64 MiB of game data: a long extraction, by either library.
+    const std::string rom = "BIGGAME" + std::string(64 << 20, '\x42');
+    ZipBuilder().Deflated("big.nds", rom).WriteTo(dir / "big.zip");
+    RarBuilder().AddFile("big.nds", {rom.begin(), rom.end()}).WriteTo(dir / "big.rar");
+    for (const char* archive : {"big.zip", "big.rar"}) {
+        bool caught = false;
+        for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+            caught =
+                KillWhileWriting({archive}, {"big.zip", "big.rar"}) && !fs::exists(dir / "big.nds");
+            fs::remove(dir / "big.nds");
+            fs::remove(dir / "big_trim.nds");
+        }
+        ASSERT_TRUE(caught) << archive;
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{"big.rar", "big.zip"})) << archive;
+    }
+}
+
 TEST_F(CliArchiveTest, DeleteSourceRecyclesTheZipThenTheExtractedRom) {
     ZipBuilder().Stored("game.nds", AsText(RomBytes("GAME"))).WriteTo(dir / "pack.zip");
     const Result r = Run({"--delete-source", "pack.zip"});

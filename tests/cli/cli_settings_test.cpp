@@ -99,9 +99,59 @@ TEST_F(CliSettingsTest, CustomFolderFromTheSettings) {
     WriteSettings(SettingsFile(Element("directory", dir / "out") + Element("checked", "True")));
     EXPECT_EQ(DryRunOutput({}), dir / "out/1 - Game_trim.nds");
     EXPECT_EQ(DryRunOutput({"--no-output-dir"}), "1 - Game_trim.nds");
-    // Ticked, but the folder is gone: beside the source, not into "/".
-    fs::remove(dir / "out");
-    EXPECT_EQ(DryRunOutput({}), "1 - Game_trim.nds");
+}
+
+TEST_F(CliSettingsTest, AnOutputFolderThatIsNotThereChangesNothing) {
+    // An unplugged stick: with an empty append text the source itself would be
+    // cut, though the user asked for the output elsewhere.
+    const std::string stick = dir / "stick/trimmed";
+    WriteSettings(SettingsFile(Element("checked", "True") + Element("directory", stick) +
+                               Element("append", "")));
+    const auto source = test::ReadBytes(dir / "1 - Game.nds");
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"1 - Game.nds"}, {"--dry-run", "1 - Game.nds"}}) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.err, "error: output folder \"" + stick + "\" does not exist\n");
+        EXPECT_EQ(r.out, "");
+    }
+    // A file where the folder should be.
+    test::WriteText(dir / "stick", "");
+    WriteSettings(SettingsFile(Element("checked", "True") + Element("directory", dir / "stick")));
+    Result r = Run({"1 - Game.nds"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "error: output folder \"" + (dir / "stick") + "\" is not a folder\n");
+    EXPECT_EQ(test::ReadBytes(dir / "1 - Game.nds"), source);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"1 - Game.nds", "stick"}));
+
+    // The command line still decides.
+    r = Run({"--no-output-dir", "1 - Game.nds"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "1 - Game_trim.nds"));
+    fs::create_directory(dir / "out");
+    EXPECT_EQ(Run({"--output-dir", "out", "1 - Game.nds"}).exitCode, 0);
+    EXPECT_TRUE(fs::exists(dir / "out/1 - Game_trim.nds"));
+
+    // Ticked, with no folder at all.
+    WriteSettings(SettingsFile(Element("checked", "True") + Element("append", "")));
+    r = Run({"1 - Game.nds"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "error: no output folder is chosen\n");
+    EXPECT_EQ(test::ReadBytes(dir / "1 - Game.nds"), source);
+}
+
+TEST_F(CliSettingsTest, AUtf8DeclarationKeepsAccentsInFoldersAndNames) {
+    // The ordinary first line of a hand-written file: names stay the UTF-8 the
+    // system uses, so the folder is found and the output name is valid UTF-8.
+    const std::string folder = dir / "Jeux-\xC3\xA9";
+    fs::create_directory(folder);
+    WriteSettings("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" +
+                  SettingsFile(Element("directory", folder) + Element("checked", "True") +
+                               Element("append", "_\xC3\xA9")));
+    const Result r = Run({"1 - Game.nds"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::ReadBytes(folder + "/1 - Game_\xC3\xA9.nds").size(), 9100u);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"1 - Game.nds", "Jeux-\xC3\xA9"}));
 }
 
 TEST_F(CliSettingsTest, ASettingsFileThatFailsToConvertIsAnError) {

@@ -124,10 +124,10 @@ TEST(ResizeFile, CutsAndZeroExtendsInPlace) {
     const auto bytes = Counting(300);
     WriteBytes(dir / "a.bin", bytes);
     const auto before = IdentityOf(dir / "a.bin");
-    ResizeFile(dir / "a.bin", 200);
+    ResizeFile(InputFile(dir / "a.bin"), 200);
     EXPECT_EQ(ReadBytes(dir / "a.bin"),
               std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 200));
-    ResizeFile(dir / "a.bin", 250);
+    ResizeFile(InputFile(dir / "a.bin"), 250);
     auto expected = std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 200);
     expected.resize(250, 0);
     EXPECT_EQ(ReadBytes(dir / "a.bin"), expected);

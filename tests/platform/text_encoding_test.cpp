@@ -41,6 +41,15 @@ TEST(TextEncoding, Utf8ToWindows1252) {
               std::string(1, '\xC1'));
 }
 
+TEST(TextEncoding, XmlUtf8TextIsTranslatedOnlyWhereNarrowTextIsNotUtf8) {
+    const std::string text = "Jeux-\xC3\xA9 \xE2\x82\xAC \xE4\xB8\xAD";  // é, €, 中
+#ifdef _WIN32
+    EXPECT_EQ(XmlUtf8ToNarrow(text), Utf8ToWindows1252(text));
+#else
+    EXPECT_EQ(XmlUtf8ToNarrow(text), text);
+#endif
+}
+
 TEST(TextEncoding, Utf8AndWideRoundTrip) {
     const std::string text = "Pok\xC3\xA9mon \xE3\x83\x95 \xF0\x9F\x98\x80";  // é, フ, 😀
     const std::wstring wide = Utf8ToWide(text);

@@ -252,7 +252,9 @@ TEST(OptionControls, ToTrimOptions) {
     EXPECT_EQ(options.AppendText, "_trim");
     EXPECT_FALSE(options.CustomPath);
     controls.SetCustomPath(true);
-    EXPECT_FALSE(ToTrimOptions(controls).CustomPath);  // no folder chosen
+    // Ticked with no folder chosen: the run refuses it, never writes beside the source.
+    EXPECT_TRUE(ToTrimOptions(controls).CustomPath);
+    EXPECT_EQ(ToTrimOptions(controls).Path, "");
     controls.SelectFolder("/out");
     controls.SetByteJumpText("0");
     controls.SetTrimSceneNumber(true);

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/errors.h"
 #include "platform/file_io.h"
@@ -179,7 +181,7 @@ TEST_F(TrimRomTest, OtherExtensionsEndWithoutAnyLine) {
     WorkedRom("pack.rar");
     WorkedRom("notes.txt");
     for (const char* name : {"GAME.NDS", "pack.zip", "pack.rar", "notes.txt"}) {
-        TrimRom(dir / name, 0, 1, env);
+        EXPECT_EQ(TrimRom(dir / name, 0, 1, env), TrimOutcome::PassedOver) << name;
     }
     EXPECT_TRUE(log.empty());
     EXPECT_TRUE(status.empty());
@@ -202,6 +204,62 @@ TEST_F(TrimRomTest, TheArchiveStepHandsOverTheExtractedRom) {
     EXPECT_EQ(log[3], "rom 1 of 1 -> deleted pack.zip");
     EXPECT_EQ(log[4], "rom 1 of 1 -> deleted inner.nds");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"inner_trim.nds"});  // beside the archive
+}
+
+TEST_F(TrimRomTest, AnArchiveThatIsNoRegularFileNeverReachesTheComponents) {
+    ASSERT_EQ(::mkfifo((dir / "pipe.zip").c_str(), 0644), 0);
+    bool stepRan = false;
+    env.archiveStep = [&](ArchiveStepState&, const TrimEnvironment&) { stepRan = true; };
+    try {
+        TrimRom(dir / "pipe.zip", 0, 1, env);
+        ADD_FAILURE() << "no error";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open \"" + (dir / "pipe.zip") + "\": not a regular file");
+    }
+    EXPECT_FALSE(stepRan);
+}
+
+TEST_F(TrimRomTest, ACustomFolderThatIsNotThereIsAnErrorBeforeAnythingIsWritten) {
+    // Both front ends get this rule: the window's selected folder may vanish
+    // (an unplugged stick) after it was chosen.
+    const std::string rom = WorkedRom("game.nds");
+    WorkedRom("pack.zip");
+    options.CustomPath = true;
+    options.Path = dir / "gone";
+    options.AppendText = "";
+    bool stepRan = false;
+    env.archiveStep = [&](ArchiveStepState&, const TrimEnvironment&) { stepRan = true; };
+    for (const std::string& entry : {rom, dir / "pack.zip"}) {
+        try {
+            TrimRom(entry, 0, 1, env);
+            ADD_FAILURE() << "no error for " << entry;
+        } catch (const IoError& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "output folder \"" + (dir / "gone") + "\" does not exist");
+        }
+    }
+    EXPECT_FALSE(stepRan);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(test::ReadBytes(rom).size(), 10000u);
+    options.Path = "";
+    try {
+        TrimRom(rom, 0, 1, env);
+        ADD_FAILURE() << "no error without a folder";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()), "no output folder is chosen");
+    }
+
+    // Gone between the search and the write.
+    options.Path = dir.Path();
+    env.SetStatus = [&](const std::string& text) {
+        if (text == "saving to disk...") {
+            options.Path = dir / "gone";
+        }
+    };
+    EXPECT_THROW(TrimRom(rom, 0, 1, env), IoError);
+    EXPECT_EQ(test::ReadBytes(rom).size(), 10000u);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.nds", "pack.zip"}));
 }
 
 TEST_F(TrimRomTest, OptionsAreReadWhenUsed) {
@@ -240,6 +298,86 @@ TEST_F(TrimRomTest, AWriteThatFailsHalfWayLeavesTheSourceAndNoTemporaryFile) {
     EXPECT_TRUE(recycler.recycled.empty());
 }
 
+// The ROM changes after its search: another file renamed into its place, or
+// more data written to it. A length found for one file must never be applied to
+// another, and a file that was never trimmed never goes to the bin.
+enum class Change { Replaced, Grown };
+
+struct ChangeCase {
+    const char* name;
+    Change change;
+    const char* when;        // the status text at which it changes
+    const char* appendText;  // "" cuts the ROM in place
+    const char* error;       // TrimRom's reason; none: it saves
+};
+
+const ChangeCase kChangeCases[] = {
+    {"ReplacedBeforeACopy", Change::Replaced, "saving to disk...", "_trim",
+     "another file took its place while it was searched"},
+    {"GrownBeforeACopy", Change::Grown, "saving to disk...", "_trim",
+     "the file changed while it was searched"},
+    {"ReplacedBeforeACutInPlace", Change::Replaced, "saving to disk...", "",
+     "another file took its place while it was searched"},
+    {"GrownBeforeACutInPlace", Change::Grown, "saving to disk...", "",
+     "the file changed while it was searched"},
+    {"ReplacedBeforeTheDelete", Change::Replaced, "trim complete, file saved.", "_trim", nullptr},
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TrimRomChangeTest : public TrimRomTest, public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(TrimRomChangeTest, OnlyTheFileSearchedIsWrittenOrRecycled) {
+    const ChangeCase& c = GetParam();
+    const std::string rom = WorkedRom("game.nds");
+    const auto searched = test::ReadBytes(rom);
+    // Game data where the old length would cut.
+    auto changed = RomBuilder().Title("OTHER").DataUpTo(12000).PadTo(12500).Build();
+    if (c.change == Change::Grown) {
+        changed = searched;
+        changed.insert(changed.end(), 3000, 0x42);
+    }
+    options.AppendText = c.appendText;
+    options.DeleteSource = true;
+    env.SetStatus = [&](const std::string& text) {
+        if (text != c.when) {
+            return;
+        }
+        if (c.change == Change::Replaced) {
+            test::WriteBytes(dir / "newcomer", changed);
+            fs::rename(dir / "newcomer", rom);
+        } else {
+            std::ofstream(rom, std::ios::binary | std::ios::app)
+                .write(reinterpret_cast<const char*>(changed.data() + searched.size()),
+                       static_cast<std::streamsize>(changed.size() - searched.size()));
+        }
+    };
+
+    if (c.error != nullptr) {
+        try {
+            TrimRom(rom, 0, 1, env);
+            ADD_FAILURE() << "no error";
+        } catch (const IoError& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot trim \"" + rom + "\": " + c.error);
+        }
+        EXPECT_EQ(dir.List(), std::vector<std::string>{"game.nds"});
+    } else {
+        TrimRom(rom, 0, 1, env);
+        EXPECT_EQ(test::ReadBytes(dir / "game_trim.nds"),
+                  std::vector<std::uint8_t>(searched.begin(), searched.begin() + 9100));
+        EXPECT_EQ(log.back(),
+                  "rom 1 of 1 -> could not delete game.nds: it is no longer the file that was "
+                  "trimmed");
+    }
+    EXPECT_EQ(test::ReadBytes(rom), changed);
+    EXPECT_TRUE(recycler.recycled.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, TrimRomChangeTest, ::testing::ValuesIn(kChangeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(TrimRomTest, AMissingSourceIsAnErrorWithoutLogLines) {
     EXPECT_THROW(TrimRom(dir / "missing.nds", 0, 1, env), IoError);
     EXPECT_TRUE(log.empty());
@@ -267,6 +405,50 @@ TEST_F(TrimRomTest, AHeaderTitleNeverLeadsOutOfTheOutputFolder) {
     env.style = PathStyle::Windows;
     RomBuilder().Title("C:evil").DataUpTo(8600).PadTo(10000).WriteTo(dir / "w.nds");
     EXPECT_THROW(TrimRom(dir / "w.nds", 0, 1, env), IoError);
+}
+
+TEST_F(TrimRomTest, ARunNeverReplacesAnOutputItWroteItself) {
+    // Two regions of one game share the header title; the second names its ROM's
+    // folder in another spelling, so only the file identity tells the clash.
+    RomBuilder().Title("POKEMON D").DataUpTo(8600).PadTo(10000).WriteTo(dir / "usa.nds");
+    RomBuilder().Title("POKEMON D").DataUpTo(7600).PadTo(10000).WriteTo(dir / "eur.nds");
+    const std::string third = WorkedRom("third.nds");
+    const auto usa = test::ReadBytes(dir / "usa.nds");
+    const std::vector<std::string> entries{dir / "usa.nds", dir.Path() + "/./eur.nds", third};
+    options.HeaderRomName = true;
+    options.DeleteSource = true;
+    BatchCallbacks callbacks;
+    try {
+        RunBatch(entries, env, callbacks);
+        ADD_FAILURE() << "no error";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create \"" + dir.Path() +
+                                             "/./POKEMON D_trim.nds\": already written for \"" +
+                                             (dir / "usa.nds") + "\" in this run");
+    }
+    EXPECT_EQ(test::ReadBytes(dir / "POKEMON D_trim.nds"),
+              std::vector<std::uint8_t>(usa.begin(), usa.begin() + 9100));
+    EXPECT_EQ(recycler.recycled, std::vector<std::string>{dir / "usa.nds"});
+    EXPECT_TRUE(fs::exists(dir / "eur.nds"));
+    EXPECT_FALSE(fs::exists(dir / "SOMEGAME_trim.nds"));  // the run stopped
+
+    // Each run starts afresh: the earlier run's output is replaced. Going on, a
+    // clash (a ROM listed twice) fails its entry alone.
+    std::vector<int> failed;
+    callbacks.keepGoing = true;
+    callbacks.entryFailed = [&](int i, const std::exception&) { failed.push_back(i); };
+    EXPECT_EQ(RunBatch({dir / "eur.nds", third, third}, env, callbacks), 1);
+    EXPECT_EQ(failed, std::vector<int>{2});
+    EXPECT_EQ(test::ReadBytes(dir / "POKEMON D_trim.nds").size(), 8100u);
+    EXPECT_TRUE(fs::exists(dir / "SOMEGAME_trim.nds"));
+}
+
+TEST_F(TrimRomTest, ARomListedTwiceIsCutInPlaceTwice) {
+    // Its own output, cut again: nothing is replaced.
+    const std::string rom = WorkedRom("game.nds");
+    options.AppendText = "";
+    EXPECT_EQ(RunBatch({rom, rom}, env, {}), 0);
+    EXPECT_EQ(log.at(3), "rom 2 of 2 -> saved game.nds to disk in 0.00s");
 }
 
 TEST_F(TrimRomTest, RunBatchStopsAtTheFirstErrorUnlessToldToGoOn) {

@@ -7,6 +7,7 @@
 
 #include "platform/file_io.h"
 #include "platform/format.h"
+#include "platform/pending_file.h"
 #include "platform/text_encoding.h"
 #include "settings/xml/xml_parser.h"
 
@@ -181,24 +182,6 @@ std::string TXMLNode::ToText(int level) const {
 }
 
 #ifndef _WIN32
-namespace {
-
-struct TempFile {
-    std::string path;
-    int fd = -1;
-    bool keep = false;
-    ~TempFile() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        if (!keep && !path.empty()) {
-            ::unlink(path.c_str());
-        }
-    }
-};
-
-}  // namespace
-
 void TXMLNode::WriteToFile(const std::string& fileName) const {
     const std::string text = ToText(0);
     // Write beside the file a link points to, so the link stays a link.
@@ -219,27 +202,34 @@ void TXMLNode::WriteToFile(const std::string& fileName) const {
     if (folder.empty()) {
         folder = ".";
     }
-    TempFile temp;
-    temp.fd = CreateTemporaryFile(folder.string(), temp.path);
-    if (temp.fd < 0) {
-        temp.path.clear();
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
         throw FileCreateError(fileName, std::strerror(errno));
     }
+    struct FolderCloser {
+        int fd;
+        ~FolderCloser() { ::close(fd); }
+    } closer{dir};
+    // Declared after the folder, so it is discarded while the folder is open.
+    PendingFile temp;
+    if (!temp.Create(dir)) {
+        throw FileCreateError(fileName, std::strerror(errno));
+    }
+    const int fd = temp.Descriptor();
     // The replacement keeps the mode, and where allowed the owner, of the file
     // it replaces.
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
-        ::fchmod(temp.fd, st.st_mode & 07777);
-        if (::fchown(temp.fd, st.st_uid, st.st_gid) != 0) {
+        ::fchmod(fd, st.st_mode & 07777);
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
             // Only the owner's group may be given away; the file stays ours.
-            [[maybe_unused]] const int ignored =
-                ::fchown(temp.fd, static_cast<uid_t>(-1), st.st_gid);
+            [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
         }
     }
 
     size_t done = 0;
     while (done < text.size()) {
-        const ssize_t written = ::write(temp.fd, text.data() + done, text.size() - done);
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -248,18 +238,12 @@ void TXMLNode::WriteToFile(const std::string& fileName) const {
         }
         done += static_cast<size_t>(written);
     }
-    if (::fsync(temp.fd) != 0 && errno != EINVAL) {
+    if (::fsync(fd) != 0 && errno != EINVAL) {
         throw StreamWriteError();
     }
-    const int fd = temp.fd;
-    temp.fd = -1;
-    if (::close(fd) != 0) {
-        throw StreamWriteError();
-    }
-    if (::rename(temp.path.c_str(), target.c_str()) != 0) {
+    if (!temp.Commit(std::filesystem::path(target).filename().string())) {
         throw FileCreateError(fileName, std::strerror(errno));
     }
-    temp.keep = true;
 }
 #else
 void TXMLNode::WriteToFile(const std::string& fileName) const {

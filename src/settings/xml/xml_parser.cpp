@@ -689,7 +689,7 @@ std::unique_ptr<TXmlParser> TXmlParser::OpenExternal(const std::string& systemId
 }
 
 std::string TXmlParser::ConvertEncoding(const std::string& text) {
-    return m_currentEncoding == "UTF-8" ? Utf8ToWindows1252(text) : text;
+    return m_currentEncoding == "UTF-8" ? XmlUtf8ToNarrow(text) : text;
 }
 
 void TXmlParser::DeclarationFound(const TDtdElementRec&) {}

@@ -265,7 +265,8 @@ class TXmlParser {
     virtual std::unique_ptr<TXmlParser> OpenExternal(const std::string& systemId,
                                                      const std::string& publicId,
                                                      const std::string& notation);
-    // Translates from UTF-8 when CurrentEncoding is exactly "UTF-8".
+    // Translates from UTF-8 to the narrow encoding when CurrentEncoding is exactly
+    // "UTF-8" (a change only on Windows).
     virtual std::string ConvertEncoding(const std::string& text);
     virtual void DeclarationFound(const TDtdElementRec& rec);
 

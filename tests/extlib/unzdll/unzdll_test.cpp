@@ -2,12 +2,17 @@
 // leave the target folder, existing files, damaged and encrypted members, and
 // archives made by other tools.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/Zip.h"
@@ -302,6 +307,32 @@ TEST_F(ZipLibrary, ArchiveGoneBeforeExtractSkipsEverything) {
     fs::remove(archive);
     EXPECT_EQ(zip.Extract(), 0);
     EXPECT_EQ(skipped, 1);
+}
+
+TEST_F(ZipLibrary, AFifoInTheArchivesPlaceIsNeverWaitedOn) {
+    // Listed as an archive, then a FIFO under its name: an ordinary open would wait
+    // for a writer for ever. The extraction runs in a child that is killed if it
+    // hangs.
+    const std::string archive = InTarget(ZipBuilder().Stored("a.nds", "a"));
+    ListAndQueue(archive);
+    fs::remove(archive);
+    ASSERT_EQ(::mkfifo(archive.c_str(), 0644), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(zip.Extract() == 0 && skipped == 1 ? 0 : 1);
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            FAIL() << "the extraction waited on the FIFO";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(fs::exists(target + "/a.nds"));
 }
 
 class ZipLibraryFixtures : public ZipLibrary {
