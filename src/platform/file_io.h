@@ -35,7 +35,15 @@ class InputFile {
     const std::string& Path() const { return m_path; }
     std::int64_t Size() const;
     // Reads up to `count` bytes at `offset`; fewer only at the end of the file.
+    // Safe to call from two threads at once: it moves no file position.
     size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const;
+    // Asks the system to start reading these bytes into its cache and returns at
+    // once: a hint for a reader that will want them next, never an error.
+    void Prefetch(std::int64_t offset, std::int64_t count) const;
+    // A second handle to this very file (whatever its path names now), with a
+    // read-ahead of its own: a second reader going forwards keeps the system's
+    // read-ahead going. None where the system cannot give one.
+    std::unique_ptr<InputFile> OpenAgain() const;
     std::intptr_t NativeHandle() const { return m_handle; }
 
     // The open file as it is now, and as it was when it was opened.
@@ -47,6 +55,9 @@ class InputFile {
     void RequireUnchanged() const;
 
   private:
+    InputFile(std::string path, std::intptr_t handle, FileStamp opened)
+        : m_path(std::move(path)), m_handle(handle), m_opened(opened) {}
+
     std::string m_path;
     std::intptr_t m_handle;
     FileStamp m_opened;
@@ -86,6 +97,12 @@ class PendingOutput {
     // Writes the first min(length, size) bytes of `source`, then zeros up to
     // `length` bytes in all.
     void WritePrefix(const InputFile& source, std::int64_t length);
+    // Copies `count` bytes of `source` from `from` to the same offset of this
+    // file, fewer when the source ends first. The pieces of a prefix may come
+    // from two threads, one after the other, never at once.
+    void CopyRange(const InputFile& source, std::int64_t from, std::int64_t count);
+    // Cuts the file or extends it with zeros to `length` bytes.
+    void SetLength(std::int64_t length);
     // Puts the file in place of the output path, replacing what is there.
     void Commit(Durability durability);
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -55,9 +56,10 @@ void RequireNoNul(const char* action, const std::string& path) {
     }
 }
 
-void WriteAll(int fd, const char* data, size_t count, const std::string& outputPath) {
+void WriteAllAt(int fd, const char* data, size_t count, std::int64_t offset,
+                const std::string& outputPath) {
     while (count > 0) {
-        const ssize_t written = ::write(fd, data, count);
+        const ssize_t written = ::pwrite(fd, data, count, static_cast<off_t>(offset));
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -65,6 +67,7 @@ void WriteAll(int fd, const char* data, size_t count, const std::string& outputP
             ThrowIoError("Cannot write", outputPath, errno);
         }
         data += written;
+        offset += written;
         count -= static_cast<size_t>(written);
     }
 }
@@ -78,23 +81,26 @@ void CopyWithBuffer(const InputFile& source, std::int64_t from, std::int64_t cou
         if (got == 0) {
             return;  // the source got shorter since it was measured; zeros follow
         }
-        WriteAll(out, buffer.data(), got, outputPath);
+        WriteAllAt(out, buffer.data(), got, from, outputPath);
         from += static_cast<std::int64_t>(got);
         count -= static_cast<std::int64_t>(got);
     }
 }
 
-// Copies inside the kernel where it can; falls back to a buffer where it cannot.
-void CopyPrefix(const InputFile& source, std::int64_t count, int out,
-                const std::string& outputPath) {
+// Copies bytes [from, from + count) of the source to the same offsets of `out`,
+// inside the kernel where it can, through a buffer where it cannot. Both offsets
+// are explicit, so neither file's position moves.
+void CopyRangeTo(const InputFile& source, std::int64_t from, std::int64_t count, int out,
+                 const std::string& outputPath) {
 #ifndef __linux__
-    CopyWithBuffer(source, 0, count, out, outputPath);
+    CopyWithBuffer(source, from, count, out, outputPath);
 #else
     const int in = static_cast<int>(source.NativeHandle());
-    loff_t inOffset = 0;
+    loff_t inOffset = from;
+    loff_t outOffset = from;
     while (count > 0) {
         const size_t chunk = static_cast<size_t>(std::min<std::int64_t>(count, 1 << 30));
-        const ssize_t copied = ::copy_file_range(in, &inOffset, out, nullptr, chunk, 0);
+        const ssize_t copied = ::copy_file_range(in, &inOffset, out, &outOffset, chunk, 0);
         if (copied < 0) {
             if (errno == EINTR) {
                 continue;
@@ -195,6 +201,44 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
     return done;
 }
 
+void InputFile::Prefetch(std::int64_t offset, std::int64_t count) const {
+    if (count <= 0) {
+        return;
+    }
+    // The kernel queues the reads and returns; its own read-ahead follows only
+    // forward reads, and the search also reads backwards.
+#if defined(POSIX_FADV_WILLNEED)
+    ::posix_fadvise(static_cast<int>(m_handle), static_cast<off_t>(offset),
+                    static_cast<off_t>(count), POSIX_FADV_WILLNEED);
+#elif defined(F_RDADVISE)
+    radvisory advice{};
+    advice.ra_offset = static_cast<off_t>(offset);
+    advice.ra_count = static_cast<int>(std::min<std::int64_t>(count, 1 << 30));
+    ::fcntl(static_cast<int>(m_handle), F_RDADVISE, &advice);
+#else
+    (void)offset;
+#endif
+}
+
+std::unique_ptr<InputFile> InputFile::OpenAgain() const {
+#ifdef __linux__
+    // The link in /proc leads to the open file itself, never to whatever its
+    // path names now; a handle that is another file all the same is refused.
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", static_cast<int>(m_handle));
+    Fd fd(::open(self, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        StampFrom(st).identity != m_opened.identity) {
+        return nullptr;
+    }
+    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    return std::unique_ptr<InputFile>(new InputFile(m_path, fd.Release(), m_opened));
+#else
+    return nullptr;
+#endif
+}
+
 std::optional<FileStamp> StampOf(const std::string& path) {
     struct stat st {};
     if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
@@ -245,10 +289,16 @@ PendingOutput::PendingOutput(const std::string& outputPath)
 PendingOutput::~PendingOutput() = default;
 
 void PendingOutput::WritePrefix(const InputFile& source, std::int64_t length) {
-    const int out = m_state->file.Descriptor();
-    const std::int64_t available = std::min(length, source.Size());
-    CopyPrefix(source, available, out, m_outputPath);
-    if (::ftruncate(out, static_cast<off_t>(length)) != 0) {
+    CopyRange(source, 0, std::min(length, source.Size()));
+    SetLength(length);
+}
+
+void PendingOutput::CopyRange(const InputFile& source, std::int64_t from, std::int64_t count) {
+    CopyRangeTo(source, from, count, m_state->file.Descriptor(), m_outputPath);
+}
+
+void PendingOutput::SetLength(std::int64_t length) {
+    if (::ftruncate(m_state->file.Descriptor(), static_cast<off_t>(length)) != 0) {
         ThrowIoError("Cannot write", m_outputPath, errno);
     }
 }

@@ -68,13 +68,20 @@ std::optional<FileStamp> StampOfHandle(HANDLE h) {
                                   info.nFileSizeLow)};
 }
 
-void SetLength(HANDLE h, std::int64_t length, const std::string& path) {
+void SetFileLength(HANDLE h, std::int64_t length, const std::string& path) {
     LARGE_INTEGER size;
     size.QuadPart = length;
     // Extending through the end-of-file mark reads back as zeros.
     if (!SetFilePointerEx(h, size, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
         ThrowWin("Cannot write", path, GetLastError());
     }
+}
+
+OVERLAPPED At(std::int64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    return at;
 }
 
 }  // namespace
@@ -119,10 +126,7 @@ std::int64_t InputFile::Size() const {
 size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const {
     size_t done = 0;
     while (done < count) {
-        OVERLAPPED at{};
-        const std::uint64_t position = static_cast<std::uint64_t>(offset) + done;
-        at.Offset = static_cast<DWORD>(position);
-        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        OVERLAPPED at = At(offset + static_cast<std::int64_t>(done));
         DWORD got = 0;
         const DWORD want = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
         if (!ReadFile(reinterpret_cast<HANDLE>(m_handle), static_cast<char*>(buffer) + done, want,
@@ -139,6 +143,29 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
         done += got;
     }
     return done;
+}
+
+void InputFile::Prefetch(std::int64_t, std::int64_t) const {
+    // Windows has no such hint for a file handle: the cache manager reads ahead
+    // of each handle on its own, from the pattern of that handle's last reads,
+    // and the search's reads are large (a chunk of 1 MiB each).
+}
+
+std::unique_ptr<InputFile> InputFile::OpenAgain() const {
+    // A handle to the file object's file itself, opened for forward reading.
+    HANDLE h = ReOpenFile(reinterpret_cast<HANDLE>(m_handle), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          FILE_FLAG_SEQUENTIAL_SCAN);
+    if (h == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    const std::optional<FileStamp> stamp = StampOfHandle(h);
+    if (!stamp || stamp->identity != m_opened.identity) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    return std::unique_ptr<InputFile>(
+        new InputFile(m_path, reinterpret_cast<std::intptr_t>(h), m_opened));
 }
 
 FileStamp InputFile::Stamp() const {
@@ -225,25 +252,31 @@ PendingOutput::PendingOutput(const std::string& outputPath)
 PendingOutput::~PendingOutput() = default;
 
 void PendingOutput::WritePrefix(const InputFile& source, std::int64_t length) {
+    CopyRange(source, 0, std::min(length, source.Size()));
+    SetLength(length);
+}
+
+void PendingOutput::CopyRange(const InputFile& source, std::int64_t from, std::int64_t count) {
     std::vector<char> buffer(1 << 20);
-    std::int64_t copied = 0;
-    const std::int64_t available = std::min(length, source.Size());
-    while (copied < available) {
-        const size_t chunk =
-            static_cast<size_t>(std::min<std::int64_t>(available - copied, buffer.size()));
-        const size_t got = source.ReadAt(copied, buffer.data(), chunk);
+    while (count > 0) {
+        const size_t want = static_cast<size_t>(std::min<std::int64_t>(count, buffer.size()));
+        const size_t got = source.ReadAt(from, buffer.data(), want);
         if (got == 0) {
-            break;
+            return;  // the source got shorter since it was measured; zeros follow
         }
+        OVERLAPPED to = At(from);
         DWORD written = 0;
-        if (!WriteFile(m_state->out.Get(), buffer.data(), static_cast<DWORD>(got), &written,
-                       nullptr) ||
+        if (!WriteFile(m_state->out.Get(), buffer.data(), static_cast<DWORD>(got), &written, &to) ||
             written != got) {
             ThrowWin("Cannot write", m_outputPath, GetLastError());
         }
-        copied += static_cast<std::int64_t>(got);
+        from += static_cast<std::int64_t>(got);
+        count -= static_cast<std::int64_t>(got);
     }
-    SetLength(m_state->out.Get(), length, m_outputPath);
+}
+
+void PendingOutput::SetLength(std::int64_t length) {
+    SetFileLength(m_state->out.Get(), length, m_outputPath);
 }
 
 void PendingOutput::Commit(Durability durability) {
@@ -282,7 +315,7 @@ void ResizeFile(const InputFile& file, std::int64_t length) {
         ThrowWin("Cannot open", file.Path(), GetLastError());
     }
     file.RequireUnchanged();
-    SetLength(h.Get(), length, file.Path());
+    SetFileLength(h.Get(), length, file.Path());
 }
 
 }  // namespace parevo

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <memory>
 
 #include "platform/errors.h"
 #include "support/temp_dir.h"
@@ -42,6 +43,50 @@ TEST(InputFile, ReadsAtOffsetsAndReportsMissingFilesByName) {
                   "Cannot open \"" + (dir / "missing.nds") + "\": No such file or directory");
     }
     EXPECT_THROW(InputFile{dir.Path()}, IoError);  // a folder is no file
+}
+
+TEST(InputFile, OpenAgainIsTheFileOpenedWhateverItsNameNowNames) {
+    TempDir dir;
+    WriteBytes(dir / "a.bin", Counting(5000));
+    const InputFile first(dir / "a.bin");
+    WriteBytes(dir / "b.bin", std::vector<std::uint8_t>(7000, 0x42));
+    ASSERT_EQ(::rename((dir / "b.bin").c_str(), (dir / "a.bin").c_str()), 0);
+
+    const std::unique_ptr<InputFile> again = first.OpenAgain();
+#ifdef __linux__
+    ASSERT_NE(again, nullptr);
+#endif
+    if (again) {
+        EXPECT_EQ(again->OpenedStamp(), first.OpenedStamp());
+        EXPECT_EQ(again->Size(), 5000);
+        std::vector<std::uint8_t> bytes(5000);
+        ASSERT_EQ(again->ReadAt(0, bytes.data(), bytes.size()), 5000u);
+        EXPECT_EQ(bytes, Counting(5000));
+    }
+    // A hint is never an error, whatever it asks for.
+    EXPECT_NO_THROW(first.Prefetch(0, 1 << 30));
+    EXPECT_NO_THROW(first.Prefetch(1 << 20, 10));
+    EXPECT_NO_THROW(first.Prefetch(0, 0));
+}
+
+TEST(PendingOutput, PiecesCopiedAtTheirOffsetsMakeThePrefix) {
+    // As the trim's worker and the pipeline write it: the first part, then the
+    // rest, then the length (zeros past the end of the source).
+    TempDir dir;
+    const auto source = Counting(300000);
+    WriteBytes(dir / "src.bin", source);
+    const InputFile in(dir / "src.bin");
+    {
+        PendingOutput output(dir / "out.bin");
+        output.CopyRange(in, 0, 123457);
+        output.CopyRange(in, 123457, 1000000);  // stops at the end of the source
+        output.SetLength(300100);
+        output.Commit(Durability::Cached);
+    }
+    auto expected = source;
+    expected.resize(300100, 0);
+    EXPECT_EQ(ReadBytes(dir / "out.bin"), expected);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"out.bin", "src.bin"}));
 }
 
 TEST(WriteFilePrefix, CopiesThePrefixAndPadsWithZerosLeavingNoTemporaryFile) {
