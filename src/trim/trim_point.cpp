@@ -8,74 +8,88 @@
 #include "platform/errors.h"
 #include "platform/file_io.h"
 #include "platform/format.h"
+#include "trim/padding.h"
 #include "trim/rom_header.h"
 
 namespace parevo {
 
 namespace {
 
-bool IsPadding(std::uint8_t b) {
-    return b == 0x00 || b == 0xFF;
-}
-
-// Index of the last byte in [data, data + n) that is not padding, or -1.
-std::int64_t LastDataIndex(const std::uint8_t* data, size_t n) {
-    // A byte is 0x00 or 0xFF exactly when all its bits are equal, i.e. when it
-    // agrees with itself shifted by one bit within the byte. Checking 64 bytes per
-    // branch lets the compiler keep the loop in vector registers.
-    constexpr std::uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7FULL;
-    constexpr size_t kChunk = 64;
-    size_t end = n;
-    while (end >= kChunk) {
-        std::uint64_t words[kChunk / 8];
-        std::memcpy(words, data + end - kChunk, kChunk);
-        std::uint64_t mixed = 0;
-        for (const std::uint64_t word : words) {
-            mixed |= (word ^ (word >> 1)) & kLowSeven;
-        }
-        if (mixed != 0) {
-            break;
-        }
-        end -= kChunk;
-    }
-    while (end > 0) {
-        if (!IsPadding(data[end - 1])) {
-            return static_cast<std::int64_t>(end - 1);
-        }
-        --end;
-    }
-    return -1;
-}
-
-// Serves the probes from blocks read backwards through the source, and checks
-// every byte it brings in for the last byte of game data.
+// Serves the probes from chunks read backwards through the source (each chunk
+// in one read, and the system asked for the chunks below ahead of time, since
+// its own read-ahead follows forward reads only), and checks every byte it owns
+// for the last byte of game data. With a FrontScan, the chunks its worker took
+// are the worker's: it has checked their bytes, and one found to be a single
+// run of padding answers the probes without a read.
 class BackwardReader {
   public:
-    BackwardReader(const ByteSource& source, std::int64_t size, int byteJump)
+    BackwardReader(const ByteSource& source, std::int64_t size, int byteJump,
+                   const ScanLayout& layout, FrontScan* front)
         : m_source(source),
           m_size(size),
+          m_chunk(layout.chunk),
+          m_readAhead(layout.readAhead),
           m_lookahead(2 * static_cast<std::int64_t>(byteJump) + 1),
-          m_buffer(kBlockSize),
-          m_scannedFrom(size) {}
+          m_front(front),
+          m_buffer(static_cast<size_t>(m_chunk + m_lookahead)),
+          m_scannedFrom(size),
+          m_ownedFrom(front ? (size + m_chunk - 1) / m_chunk : 0),
+          m_readAheadFrom(size) {}
 
     std::uint8_t At(std::int64_t offset) {
-        if (offset < m_start || offset >= m_end) {
-            Load(offset);
+        if (offset >= m_start && offset < m_end) {
+            return m_buffer[static_cast<size_t>(offset - m_start)];
         }
-        return m_buffer[static_cast<size_t>(offset - m_start)];
+        if (offset >= m_uniformStart && offset < m_uniformEnd) {
+            return m_uniform;
+        }
+        Load(offset / m_chunk);
+        return At(offset);
     }
 
     bool DataFound() const { return m_dataEnd > 0; }
     std::int64_t DataEnd() const { return m_dataEnd; }
 
-  private:
-    static constexpr std::int64_t kBlockSize = 256 * 1024;
+    // Checks [from, what is checked already) from the top down, until game data.
+    void ScanDownTo(std::int64_t from) {
+        while (!DataFound() && m_scannedFrom > from) {
+            const std::int64_t start =
+                std::max(from, m_scannedFrom - static_cast<std::int64_t>(m_buffer.size()));
+            ReadAhead(start);
+            Read(start, m_scannedFrom);
+            Scan(start, m_scannedFrom);
+        }
+    }
 
-    void Load(std::int64_t offset) {
+  private:
+    void Load(std::int64_t chunk) {
+        if (m_front && chunk < m_ownedFrom) {
+            m_ownedFrom = m_front->ClaimFrom(chunk);
+        }
+        const std::int64_t start = chunk * m_chunk;
         // Reaching ahead by two jumps keeps consecutive blocks overlapping, so every
         // byte from the lowest probe to the end passes through the scan below.
-        const std::int64_t end = std::min(m_size, offset + m_lookahead);
-        const std::int64_t start = std::max<std::int64_t>(0, end - kBlockSize);
+        const std::int64_t end = std::min(m_size, start + m_chunk + m_lookahead);
+        if (chunk >= m_ownedFrom) {
+            ReadAhead(start);
+            Read(start, end);
+            Scan(start, end);
+            return;
+        }
+        // The worker's chunk: it checks the bytes (and what lies between its
+        // chunks and the search's is checked when the search ends). Kept beside
+        // the block read last, so that probes on both sides of the edge between
+        // the two read nothing.
+        if (const std::optional<std::uint8_t> value = m_front->UniformValue(chunk)) {
+            m_uniformStart = start;
+            m_uniformEnd = std::min(m_size, start + m_chunk);
+            m_uniform = *value;
+            return;
+        }
+        Read(start, end);
+    }
+
+    void Read(std::int64_t start, std::int64_t end) {
         const size_t want = static_cast<size_t>(end - start);
         if (m_source.ReadAt(start, m_buffer.data(), want) != want) {
             throw IoError("Cannot read \"" + m_source.Name() +
@@ -83,23 +97,52 @@ class BackwardReader {
         }
         m_start = start;
         m_end = end;
-        if (!DataFound() && start < m_scannedFrom) {
-            const std::int64_t last = LastDataIndex(
-                m_buffer.data(), static_cast<size_t>(std::min(end, m_scannedFrom) - start));
-            if (last >= 0) {
-                m_dataEnd = start + last + 1;
+    }
+
+    // Checks the part of the block read last that is not checked yet.
+    void Scan(std::int64_t start, std::int64_t end) {
+        if (DataFound() || start >= m_scannedFrom) {
+            return;
+        }
+        const std::int64_t last =
+            LastDataIndex(m_buffer.data() + (start - m_start),
+                          static_cast<size_t>(std::min(end, m_scannedFrom) - start));
+        m_scannedFrom = start;
+        if (last >= 0) {
+            m_dataEnd = start + last + 1;
+            if (m_front) {
+                m_front->KeptUpTo(m_dataEnd);
             }
-            m_scannedFrom = start;
+        }
+    }
+
+    // Asks for the chunks below `position` before they are wanted.
+    void ReadAhead(std::int64_t position) {
+        const std::int64_t from = std::max<std::int64_t>(0, position - m_readAhead * m_chunk);
+        if (from < m_readAheadFrom) {
+            const std::int64_t to = std::min(position, m_readAheadFrom);
+            if (to > from) {
+                m_source.Prefetch(from, to - from);
+            }
+            m_readAheadFrom = from;
         }
     }
 
     const ByteSource& m_source;
     const std::int64_t m_size;
+    const std::int64_t m_chunk;
+    const std::int64_t m_readAhead;
     const std::int64_t m_lookahead;
+    FrontScan* const m_front;
     std::vector<std::uint8_t> m_buffer;
-    std::int64_t m_start = 0;
+    std::int64_t m_start = 0;  // the block read last
     std::int64_t m_end = 0;
-    std::int64_t m_scannedFrom;
+    std::int64_t m_uniformStart = 0;  // a chunk of the worker's, not read:
+    std::int64_t m_uniformEnd = 0;    // every byte holds m_uniform
+    std::uint8_t m_uniform = 0;
+    std::int64_t m_scannedFrom;    // the search checked [m_scannedFrom, size)
+    std::int64_t m_ownedFrom;      // the search's chunks: from here up
+    std::int64_t m_readAheadFrom;  // asked for ahead: from here up
     std::int64_t m_dataEnd = 0;
 };
 
@@ -125,7 +168,8 @@ std::int64_t DeclaredDataEnd(const ByteSource& source, std::int64_t size, bool& 
 
 }  // namespace
 
-FileByteSource::FileByteSource(const InputFile& file) : m_file(file), m_size(file.Size()) {}
+FileByteSource::FileByteSource(const InputFile& file, bool hints)
+    : m_file(file), m_size(file.Size()), m_hints(hints) {}
 
 size_t FileByteSource::ReadAt(std::int64_t offset, void* buffer, size_t count) const {
     return m_file.ReadAt(offset, buffer, count);
@@ -133,6 +177,12 @@ size_t FileByteSource::ReadAt(std::int64_t offset, void* buffer, size_t count) c
 
 const std::string& FileByteSource::Name() const {
     return m_file.Path();
+}
+
+void FileByteSource::Prefetch(std::int64_t offset, std::int64_t count) const {
+    if (m_hints) {
+        m_file.Prefetch(offset, count);
+    }
 }
 
 MemoryByteSource::MemoryByteSource(const void* data, size_t size, std::string name)
@@ -194,7 +244,8 @@ TrimPoint FindTrimPoint(const std::string& path, int byteJump, bool safeTrim,
 }
 
 TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
-                          const ProgressSink& progress, char decimalSeparator) {
+                          const ProgressSink& progress, char decimalSeparator, FrontScan* front,
+                          ScanLayout layout) {
     if (byteJump < kMinByteJump || byteJump > kMaxByteJump) {
         throw std::invalid_argument("byte jump out of range");
     }
@@ -206,7 +257,10 @@ TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
     const std::int64_t half = jump / 2;
     result.SourceSize = size;
 
-    BackwardReader reader(source, size, byteJump);
+    if (front) {
+        layout = front->Layout();
+    }
+    BackwardReader reader(source, size, byteJump, layout, front);
     auto probe = [&](std::int64_t offset) {
         if (offset < 0) {
             throw IoError(
@@ -239,7 +293,17 @@ TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
     result.Distance = distance;
     result.ProbeOffset = size - steps * jump;
     result.KeepLength = result.ProbeOffset + jump + (safeTrim ? kSafeTrimMargin : 0);
-    result.DataEnd = reader.DataEnd();
+    if (front && !reader.DataFound()) {
+        // The probe that met game data lies among the worker's chunks: what the
+        // worker has checked completes what the search checked. The bytes between
+        // the two (chunks the search passed over, one the worker is still on or
+        // failed at), the search checks itself.
+        const FrontScan::Checked checked = front->StopChecking();
+        reader.ScanDownTo(checked.end);
+        result.DataEnd = reader.DataFound() ? reader.DataEnd() : checked.dataEnd;
+    } else {
+        result.DataEnd = reader.DataEnd();
+    }
     result.DeclaredEnd = DeclaredDataEnd(source, size, result.HeaderValid);
     return result;
 }

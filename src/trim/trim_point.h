@@ -6,11 +6,14 @@
 #include <functional>
 #include <string>
 
+#include "trim/front_scan.h"
+
 namespace parevo {
 
 class InputFile;
 
-// Random access to the bytes of an image.
+// Random access to the bytes of an image. Two threads may read at once (the
+// search and its FrontScan).
 class ByteSource {
   public:
     virtual ~ByteSource() = default;
@@ -19,18 +22,24 @@ class ByteSource {
     virtual size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const = 0;
     // The file name used in error texts.
     virtual const std::string& Name() const = 0;
+    // A hint that these bytes will be read soon.
+    virtual void Prefetch(std::int64_t /*offset*/, std::int64_t /*count*/) const {}
 };
 
 class FileByteSource final : public ByteSource {
   public:
-    explicit FileByteSource(const InputFile& file);
+    // `hints`: pass Prefetch on to the system. A reader with a handle of its own
+    // that goes forwards needs none: the system reads ahead of it by itself.
+    explicit FileByteSource(const InputFile& file, bool hints = true);
     std::int64_t Size() const override { return m_size; }
     size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const override;
     const std::string& Name() const override;
+    void Prefetch(std::int64_t offset, std::int64_t count) const override;
 
   private:
     const InputFile& m_file;
     std::int64_t m_size;
+    bool m_hints;
 };
 
 class MemoryByteSource final : public ByteSource {
@@ -82,7 +91,12 @@ TrimPoint FindTrimPoint(const InputFile& file, int byteJump, bool safeTrim,
 TrimPoint FindTrimPoint(const std::string& path, int byteJump, bool safeTrim,
                         const ProgressSink& progress, char decimalSeparator);
 
+// The search over any source. With `front` (over the same bytes, perhaps through
+// a handle of its own), its worker reads from the start while the search reads
+// from the end (see front_scan.h), and `layout` is the FrontScan's. The result
+// is the same.
 TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
-                          const ProgressSink& progress, char decimalSeparator);
+                          const ProgressSink& progress, char decimalSeparator,
+                          FrontScan* front = nullptr, ScanLayout layout = {});
 
 }  // namespace parevo

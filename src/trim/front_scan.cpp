@@ -1,0 +1,196 @@
+#include "trim/front_scan.h"
+
+#include <algorithm>
+
+#include "platform/errors.h"
+#include "trim/padding.h"
+#include "trim/trim_point.h"
+
+namespace parevo {
+
+namespace {
+
+constexpr std::uint8_t kNotUniform = 0;
+constexpr std::uint8_t kAllZero = 1;
+constexpr std::uint8_t kAllFf = 2;
+
+// The last page of a chunk: where a chunk of game data shows that it is one.
+constexpr std::int64_t kPage = 4096;
+
+}  // namespace
+
+FrontScan::FrontScan(const ByteSource& source, Writer write, ScanLayout layout)
+    : m_source(source),
+      m_write(std::move(write)),
+      m_layout(layout),
+      m_size(source.Size()),
+      m_chunks((m_size + layout.chunk - 1) / layout.chunk),
+      m_buffer(static_cast<size_t>(layout.chunk)),
+      // The search's first probes lie within two of the largest jumps of the end.
+      m_backFrom(std::max<std::int64_t>(0, m_size - 2 * kMaxByteJump) / layout.chunk),
+      m_uniform(static_cast<size_t>(m_chunks), kNotUniform),
+      m_thread([this] { Run(); }) {}
+
+FrontScan::~FrontScan() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+std::int64_t FrontScan::ClaimFrom(std::int64_t chunk) {
+    const std::lock_guard lock(m_mutex);
+    if (chunk < m_backFrom) {
+        m_backFrom = std::max(chunk, m_nextFront);
+    }
+    return m_backFrom;
+}
+
+std::optional<std::uint8_t> FrontScan::UniformValue(std::int64_t chunk) {
+    const std::lock_guard lock(m_mutex);
+    if (chunk < 0 || chunk >= m_checked) {
+        return std::nullopt;
+    }
+    switch (m_uniform[static_cast<size_t>(chunk)]) {
+        case kAllZero:
+            return std::uint8_t{0x00};
+        case kAllFf:
+            return std::uint8_t{0xFF};
+        default:
+            return std::nullopt;
+    }
+}
+
+void FrontScan::KeptUpTo(std::int64_t end) {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_keptEnd = std::max(m_keptEnd, std::min(end, m_size));
+        m_stopChecking = true;
+    }
+    m_changed.notify_all();
+}
+
+FrontScan::Checked FrontScan::StopChecking() {
+    const std::lock_guard lock(m_mutex);
+    m_stopChecking = true;
+    return {std::min(m_size, m_checked * m_layout.chunk), m_dataEnd};
+}
+
+std::int64_t FrontScan::Finish() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopChecking = true;
+        m_finishing = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    const std::lock_guard lock(m_mutex);
+    return m_written;
+}
+
+void FrontScan::Run() {
+    std::unique_lock lock(m_mutex);
+    try {
+        Work(lock);
+    } catch (...) {
+        // Whatever went wrong (a read, a write, memory), the search and the
+        // pipeline do the rest themselves and meet the error where they always
+        // did, with the texts they always gave.
+        if (!lock.owns_lock()) {
+            lock.lock();
+        }
+        m_failed = true;
+        m_changed.notify_all();
+    }
+}
+
+void FrontScan::Work(std::unique_lock<std::mutex>& lock) {
+    // Copies stop between steps, so that a stop is never far off.
+    const std::int64_t copyStep = m_layout.chunk * std::max<std::int64_t>(1, m_layout.readAhead);
+    for (;;) {
+        if (m_stop) {
+            return;
+        }
+        if (m_keptEnd > m_written) {
+            const std::int64_t from = m_written;
+            const std::int64_t to = std::min(m_keptEnd, from + copyStep);
+            lock.unlock();
+            Write(from, to);
+            lock.lock();
+            m_written = to;
+            m_changed.notify_all();
+            continue;
+        }
+        if (!m_stopChecking && m_nextFront < m_backFrom) {
+            const std::int64_t chunk = m_nextFront++;
+            const std::int64_t written = m_written;
+            lock.unlock();
+            const ChunkResult result = CheckChunk(chunk);
+            if (result.dataEnd > written) {
+                Write(written, result.dataEnd);
+            }
+            lock.lock();
+            m_written = std::max(written, result.dataEnd);
+            m_dataEnd = std::max(m_dataEnd, result.dataEnd);
+            if (result.uniform) {
+                m_uniform[static_cast<size_t>(chunk)] = *result.uniform == 0 ? kAllZero : kAllFf;
+            }
+            m_checked = chunk + 1;
+            m_changed.notify_all();
+            continue;
+        }
+        if (m_finishing) {
+            return;
+        }
+        m_changed.wait(lock);
+    }
+}
+
+FrontScan::ChunkResult FrontScan::CheckChunk(std::int64_t chunk) {
+    const std::int64_t from = chunk * m_layout.chunk;
+    const std::int64_t end = std::min(m_size, from + m_layout.chunk);
+    ReadAhead(from);
+    auto read = [&](std::int64_t at, std::int64_t to) {
+        const size_t want = static_cast<size_t>(to - at);
+        if (m_source.ReadAt(at, m_buffer.data() + (at - from), want) != want) {
+            throw IoError("Cannot read \"" + m_source.Name() + "\": the file got shorter");
+        }
+    };
+    // A chunk that ends in game data is kept up to there: its last page is all
+    // that needs reading here, and the copy reads the rest inside the kernel.
+    const std::int64_t tail = std::max(from, end - kPage);
+    read(tail, end);
+    if (const std::int64_t last =
+            LastDataIndex(m_buffer.data() + (tail - from), static_cast<size_t>(end - tail));
+        last >= 0) {
+        return {tail + last + 1, std::nullopt};
+    }
+    read(from, tail);
+    const std::int64_t last = LastDataIndex(m_buffer.data(), static_cast<size_t>(tail - from));
+    if (last >= 0) {
+        return {from + last + 1, std::nullopt};
+    }
+    return {0, CommonByte(m_buffer.data(), static_cast<size_t>(end - from))};
+}
+
+void FrontScan::ReadAhead(std::int64_t position) {
+    const std::int64_t to = std::min(m_size, position + m_layout.readAhead * m_layout.chunk);
+    if (to > m_readAheadTo) {
+        const std::int64_t from = std::max(position, m_readAheadTo);
+        m_source.Prefetch(from, to - from);
+        m_readAheadTo = to;
+    }
+}
+
+void FrontScan::Write(std::int64_t from, std::int64_t to) {
+    ReadAhead(from);
+    m_write(from, to - from);
+}
+
+}  // namespace parevo

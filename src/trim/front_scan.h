@@ -1,0 +1,120 @@
+#pragma once
+// The second cursor of the trim-point search. The search walks backwards from
+// the end of an image and must see every byte it cuts; the bytes below the game
+// data must be copied to the output. Read one after the other, the two take
+// twice as long as the file takes to read once, and a disk gives its speed only
+// to large reads in order. So while the search reads backwards from the end, a
+// worker thread reads forwards from the start: it checks each chunk for game
+// data as the search does, and copies every byte below the last game data it
+// has met (bytes that are kept whatever the search finds) into the output. The
+// two cursors take chunks from opposite ends and meet; each byte is read once.
+//
+// Why a thread here and nowhere else: the copy and the check are independent
+// until the output is put in place, and a second core can do one while the
+// first does the other. The thread stays inside this class: it touches nothing
+// but the image, the chunk table below and the writer it is given, never a log
+// or status sink, so the front ends see one thread as before. The output is
+// never put in place by this class: the pipeline does that on its own thread,
+// after the search has ended and every kept byte is in the output.
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace parevo {
+
+class ByteSource;
+
+// How the image is cut for the two cursors. Tests choose small chunks.
+struct ScanLayout {
+    // Bytes read at a time: large enough for the disk, small enough that a
+    // chunk stays in the processor's cache while it is checked.
+    std::int64_t chunk = 1 << 20;
+    // Chunks each cursor asks the system to read ahead of it.
+    std::int64_t readAhead = 8;
+};
+
+class FrontScan {
+  public:
+    // Copies the bytes [from, from + count) of the image into the output, at the
+    // same offsets; runs on the worker thread. Throws on failure.
+    using Writer = std::function<void(std::int64_t from, std::int64_t count)>;
+
+    // Starts the worker. The last chunks (those the search's first probes read)
+    // belong to the search from the start.
+    FrontScan(const ByteSource& source, Writer write, ScanLayout layout = {});
+    // Stops the worker after the step it is in, and waits for it.
+    ~FrontScan();
+    FrontScan(const FrontScan&) = delete;
+    FrontScan& operator=(const FrontScan&) = delete;
+
+    const ScanLayout& Layout() const { return m_layout; }
+
+    // The search's side (the caller's thread).
+
+    // Gives the chunks from `chunk` up to the search, as far as the worker has not
+    // taken them; returns the lowest chunk the search now owns.
+    std::int64_t ClaimFrom(std::int64_t chunk);
+    // The value of every byte of `chunk`, when the worker checked it and found one
+    // run of 0x00 or one of 0xFF: the search's probes there need no read.
+    std::optional<std::uint8_t> UniformValue(std::int64_t chunk);
+    // Every byte below `end` is kept: the worker checks no further chunks and
+    // copies up to `end`.
+    void KeptUpTo(std::int64_t end);
+
+    struct Checked {
+        std::int64_t end = 0;      // the worker checked [0, end)
+        std::int64_t dataEnd = 0;  // one past the last game data byte in it; 0: none
+    };
+    // Takes no further chunks, and says what the worker has checked: a chunk it
+    // is still on, or failed at, is not counted.
+    Checked StopChecking();
+
+    // The pipeline's side: waits until the worker has copied everything below
+    // the KeptUpTo end, or has failed, and stops it. Returns the length of the
+    // prefix the output holds; the caller copies the rest (after a failure, the
+    // caller's own copy meets the error again and reports it as ever).
+    std::int64_t Finish();
+
+  private:
+    struct ChunkResult {
+        std::int64_t dataEnd = 0;
+        std::optional<std::uint8_t> uniform;
+    };
+    void Run();
+    void Work(std::unique_lock<std::mutex>& lock);
+    ChunkResult CheckChunk(std::int64_t chunk);
+    void ReadAhead(std::int64_t chunk);
+    void Write(std::int64_t from, std::int64_t to);
+
+    const ByteSource& m_source;
+    const Writer m_write;
+    const ScanLayout m_layout;
+    const std::int64_t m_size;
+    const std::int64_t m_chunks;
+    std::vector<std::uint8_t> m_buffer;  // the worker's
+    std::int64_t m_readAheadTo = 0;      // the worker's
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    // Guarded by m_mutex.
+    std::int64_t m_nextFront = 0;         // the next chunk the worker takes
+    std::int64_t m_backFrom;              // chunks from here up are the search's
+    std::int64_t m_checked = 0;           // chunks the worker has checked: [0, m_checked)
+    std::int64_t m_dataEnd = 0;           // one past the last game data in them
+    std::int64_t m_written = 0;           // the output holds [0, m_written)
+    std::int64_t m_keptEnd = 0;           // every byte below is kept (KeptUpTo)
+    std::vector<std::uint8_t> m_uniform;  // per checked chunk: kNotUniform, kAllZero, kAllFf
+    bool m_stopChecking = false;
+    bool m_finishing = false;
+    bool m_stop = false;
+    bool m_failed = false;
+
+    std::thread m_thread;  // last: it starts once everything above is set
+};
+
+}  // namespace parevo
