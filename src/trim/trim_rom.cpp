@@ -59,6 +59,61 @@ bool TitleLeavesFolder(const std::string& title, PathStyle style) {
                        [style](char c) { return IsPathDelimiter(c, style); });
 }
 
+// The output begun before the search: its FrontScan copies the kept bytes into
+// it while the search runs. It is put in place only after the search, by the
+// pipeline, once the output is planned again and every kept byte is copied.
+struct EarlyOutput {
+    EarlyOutput(const OutputPlan& plan, const InputFile& rom)
+        : plan(plan),
+          again(rom.OpenAgain()),
+          reader(again ? *again : rom),
+          source(reader, /*hints=*/again == nullptr),
+          output(plan.path),
+          scan(source, [this](std::int64_t from, std::int64_t count) {
+              output.CopyRange(reader, from, count);
+          }) {}
+
+    // Waits for the worker, copies what it has not (at least the bytes past the
+    // game data that the search keeps), and sets the length: zeros beyond the
+    // end of the ROM, as WritePrefix gives them.
+    void Complete(const InputFile& rom, std::int64_t length) {
+        const std::int64_t written = scan.Finish();
+        output.CopyRange(rom, written, std::min(length, rom.Size()) - written);
+        output.SetLength(length);
+    }
+
+    const OutputPlan plan;
+    // The worker reads through a handle of its own where there is one: its
+    // reads go forwards, and the system's own read-ahead (which reads in larger
+    // pieces, at less cost, than any hint gets) follows them only when the
+    // search's backward reads do not come in between. Sharing the search's
+    // handle, it asks for its chunks ahead as the search does.
+    const std::unique_ptr<InputFile> again;
+    const InputFile& reader;
+    const FileByteSource source;
+    PendingOutput output;
+    FrontScan scan;  // after the output it writes into, so it stops first
+};
+
+// Plans the output before the search as the pipeline plans it after: a title
+// and options that do not change give the same plan. Whatever fails here (the
+// title, the plan's refusals, the file's creation) is left to the steps after
+// the search, which meet it again in their own order and with their own texts.
+void BeginOutput(std::optional<EarlyOutput>& early, const std::string& entryPath,
+                 const InputFile& rom, const ByteSource& source, const TrimOptions& options,
+                 const TrimEnvironment& env) {
+    try {
+        const OutputPlan plan =
+            PlanOutput(entryPath, rom, ReadRomTitle(source), options, env.outputs, env.style);
+        // A cut in place reads nothing but the padding.
+        if (!plan.overwritesRom) {
+            early.emplace(plan, rom);
+        }
+    } catch (const std::exception&) {
+        early.reset();
+    }
+}
+
 }  // namespace
 
 OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const std::string& title,
@@ -175,8 +230,12 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     // One open file from the search to the write, so the length found is applied
     // to the very file it was found in.
     const InputFile rom(romPath);
+    const FileByteSource source(rom);
+    std::optional<EarlyOutput> early;
+    BeginOutput(early, entryPath, rom, source, options, env);
     const TrimPoint point =
-        FindTrimPoint(rom, options.byteJump, options.SafeTrim, env.SetStatus, env.decimalSeparator);
+        FindTrimPointIn(source, options.byteJump, options.SafeTrim, env.SetStatus,
+                        env.decimalSeparator, early ? &early->scan : nullptr);
     env.Log(env.Text(
         "rom (%s) %d of %d -> trimming %dkb (%02f%%), searched in %02fs",
         {shortRomName, index + 1, count, static_cast<long long>(point.Distance / 1000),
@@ -198,10 +257,20 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     // In place, or beside: the source stays untouched until the complete output
     // has replaced its target.
     if (overwritesRom) {
+        early.reset();
         ResizeFile(rom, point.OutputLength());
     } else {
-        PendingOutput output(outputPath);
-        output.WritePrefix(rom, point.OutputLength());
+        // The output begun before the search serves if it was planned alike.
+        if (early && early->plan.path != outputPath) {
+            early.reset();
+        }
+        std::optional<PendingOutput> fresh;
+        PendingOutput& output = early ? early->output : fresh.emplace(outputPath);
+        if (early) {
+            early->Complete(rom, point.OutputLength());
+        } else {
+            output.WritePrefix(rom, point.OutputLength());
+        }
         // Only a copy of the file as it was searched is put in place.
         rom.RequireUnchanged();
         output.Commit(synced ? Durability::Synced : Durability::Cached);

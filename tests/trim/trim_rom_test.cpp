@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/errors.h"
 #include "platform/file_io.h"
@@ -376,6 +377,146 @@ TEST_P(TrimRomChangeTest, OnlyTheFileSearchedIsWrittenOrRecycled) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, TrimRomChangeTest, ::testing::ValuesIn(kChangeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A ROM of several chunks: the worker copies its game data while the search
+// walks down its padding.
+constexpr std::int64_t kBigSize = 6 << 20;
+constexpr std::int64_t kBigData = (5 << 19) + 12345;  // 2.5 MiB and a bit
+
+TEST_F(TrimRomTest, ALargeRomIsCopiedWhileItIsSearchedWithTheSameLinesAndBytes) {
+    for (const bool header : {false, true}) {
+        RomBuilder rom;
+        rom.Title("BIGGAME").DataUpTo(kBigData).PadTo(kBigSize).MixedPadding();
+        if (header) {
+            rom.DeclaredUsedSize(static_cast<std::uint32_t>(kBigData + 5000));
+        }
+        rom.WriteTo(dir / "big.nds");
+        const TrimPoint expected = FindTrimPoint(dir / "big.nds", 500, true, {}, '.');
+        log.clear();
+        status.clear();
+        std::vector<std::thread::id> threads;
+        env.AddLog = [&](const std::string& line) {
+            threads.push_back(std::this_thread::get_id());
+            log.push_back(line);
+        };
+        env.SetStatus = [&](const std::string& text) {
+            threads.push_back(std::this_thread::get_id());
+            status.push_back(text);
+        };
+        TrimRom(dir / "big.nds", 0, 1, env);
+
+        const auto source = test::ReadBytes(dir / "big.nds");
+        EXPECT_EQ(
+            test::ReadBytes(dir / "big_trim.nds"),
+            std::vector<std::uint8_t>(source.begin(), source.begin() + expected.OutputLength()));
+        EXPECT_EQ(log.at(0),
+                  env.Text("rom (big.nds) 1 of 1 -> trimming %dkb (%02f%%), searched in 0.00s",
+                           {static_cast<long long>(expected.Distance / 1000),
+                            static_cast<double>(expected.Distance) / kBigSize * 100.0}));
+        EXPECT_EQ(status.size(), static_cast<size_t>((expected.Steps + 99) / 100 + 2));
+        // The window's widgets are touched on its own thread only.
+        EXPECT_EQ(std::count(threads.begin(), threads.end(), std::this_thread::get_id()),
+                  static_cast<std::ptrdiff_t>(threads.size()));
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{"big.nds", "big_trim.nds"}));
+    }
+}
+
+// What goes wrong while the worker copies and the search checks: the output is
+// never put in place, no temporary file stays, and the error is the one the
+// pipeline always gave.
+enum class Mishap { Grown, KeptByteRewritten, CutShort, WriteFails };
+
+// The error and the log lines written before it (the trimming line comes
+// after the search).
+struct Failure {
+    std::string error;
+    size_t logLines;
+    bool operator==(const Failure&) const = default;
+};
+
+struct MishapCase {
+    const char* name;
+    Mishap mishap;
+    std::vector<Failure> failures;  // which one depends on who meets the change first
+};
+
+const std::string kChanged = "Cannot trim \"big.nds\": the file changed while it was searched";
+
+const MishapCase kMishaps[] = {
+    {"GrownWhileSearched", Mishap::Grown, {{kChanged, 1}}},
+    {"KeptByteRewrittenWhileSearched", Mishap::KeptByteRewritten, {{kChanged, 1}}},
+    // The search meets the shorter file, unless the worker has read those
+    // chunks already; then the check before the output is put in place meets
+    // the change. The old reader gave either, by when the file was cut.
+    {"CutShortWhileSearched",
+     Mishap::CutShort,
+     {{"Cannot read \"big.nds\": the file got shorter while it was searched", 0}, {kChanged, 1}}},
+    {"WriteFailsWhileTheWorkerCopies",
+     Mishap::WriteFails,
+     {{"Cannot write \"big_trim.nds\": File too large", 1}}},
+};
+
+void PrintTo(const MishapCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TrimRomMishapTest : public TrimRomTest, public ::testing::WithParamInterface<MishapCase> {};
+
+TEST_P(TrimRomMishapTest, NothingIsPutInPlaceAndNothingStays) {
+    const MishapCase& c = GetParam();
+    const std::string rom = dir / "big.nds";
+    RomBuilder().Title("BIGGAME").DataUpTo(kBigData).PadTo(kBigSize).WriteTo(rom);
+    const auto before = test::ReadBytes(rom);
+    bool done = false;
+    env.SetStatus = [&](const std::string&) {
+        // At the first status text the search has read one chunk and the worker
+        // is under way.
+        if (done) {
+            return;
+        }
+        done = true;
+        if (c.mishap == Mishap::Grown) {
+            std::ofstream(rom, std::ios::binary | std::ios::app) << "more";
+        } else if (c.mishap == Mishap::KeptByteRewritten) {
+            std::fstream(rom, std::ios::binary | std::ios::in | std::ios::out).seekp(1000).put('x');
+        } else if (c.mishap == Mishap::CutShort) {
+            fs::resize_file(rom, 4 << 20);
+        }
+    };
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    if (c.mishap == Mishap::WriteFails) {
+        rlimit limited = saved;
+        limited.rlim_cur = 1 << 20;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    }
+    std::string error;
+    try {
+        TrimRom(rom, 0, 1, env);
+    } catch (const IoError& e) {
+        error = e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    // The texts name the files by their full paths.
+    for (const std::string name : {"big_trim.nds", "big.nds"}) {
+        if (const size_t at = error.find(dir / name); at != std::string::npos) {
+            error.replace(at, (dir / name).size(), name);
+        }
+    }
+    const Failure failure{error, log.size()};
+    EXPECT_NE(std::find(c.failures.begin(), c.failures.end(), failure), c.failures.end())
+        << failure.error << " after " << failure.logLines << " log lines";
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"big.nds"});
+    if (c.mishap == Mishap::WriteFails) {
+        EXPECT_EQ(test::ReadBytes(rom), before);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Mishaps, TrimRomMishapTest, ::testing::ValuesIn(kMishaps),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TrimRomTest, AMissingSourceIsAnErrorWithoutLogLines) {
