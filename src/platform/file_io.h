@@ -37,6 +37,10 @@ class InputFile {
     // Reads up to `count` bytes at `offset`; fewer only at the end of the file.
     // Safe to call from two threads at once: it moves no file position.
     size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const;
+    // Reads what of these bytes the system's cache holds now, from `offset` on,
+    // without waiting for the disk: fewer bytes (0 where the system cannot tell)
+    // mean the rest is not there yet. Never an error: ReadAt meets it.
+    size_t ReadCachedAt(std::int64_t offset, void* buffer, size_t count) const;
     // Asks the system to start reading these bytes into its cache and returns at
     // once: a hint for a reader that will want them next, never an error.
     void Prefetch(std::int64_t offset, std::int64_t count) const;

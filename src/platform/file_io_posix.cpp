@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -199,6 +200,20 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
         done += static_cast<size_t>(got);
     }
     return done;
+}
+
+size_t InputFile::ReadCachedAt(std::int64_t offset, void* buffer, size_t count) const {
+#if defined(__linux__) && defined(RWF_NOWAIT)
+    iovec piece{buffer, count};
+    const ssize_t got =
+        ::preadv2(static_cast<int>(m_handle), &piece, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+    return got > 0 ? static_cast<size_t>(got) : 0;
+#else
+    (void)offset;
+    (void)buffer;
+    (void)count;
+    return 0;
+#endif
 }
 
 void InputFile::Prefetch(std::int64_t offset, std::int64_t count) const {

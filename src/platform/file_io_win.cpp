@@ -145,6 +145,10 @@ size_t InputFile::ReadAt(std::int64_t offset, void* buffer, size_t count) const 
     return done;
 }
 
+size_t InputFile::ReadCachedAt(std::int64_t, void*, size_t) const {
+    return 0;  // no read that waits for nothing on a handle like this one
+}
+
 void InputFile::Prefetch(std::int64_t, std::int64_t) const {
     // Windows has no such hint for a file handle: the cache manager reads ahead
     // of each handle on its own, from the pattern of that handle's last reads,

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -45,7 +46,7 @@ TEST(InputFile, ReadsAtOffsetsAndReportsMissingFilesByName) {
     EXPECT_THROW(InputFile{dir.Path()}, IoError);  // a folder is no file
 }
 
-TEST(InputFile, OpenAgainIsTheFileOpenedWhateverItsNameNowNames) {
+TEST(InputFile, OpenAgainAndCachedReadsAreTheFileOpenedWhateverItsNameNowNames) {
     TempDir dir;
     WriteBytes(dir / "a.bin", Counting(5000));
     const InputFile first(dir / "a.bin");
@@ -63,6 +64,15 @@ TEST(InputFile, OpenAgainIsTheFileOpenedWhateverItsNameNowNames) {
         ASSERT_EQ(again->ReadAt(0, bytes.data(), bytes.size()), 5000u);
         EXPECT_EQ(bytes, Counting(5000));
     }
+    // What the cache holds is read without waiting: the file was just written.
+    std::vector<std::uint8_t> cached(6000, 0);
+    const size_t held = first.ReadCachedAt(0, cached.data(), cached.size());
+    EXPECT_LE(held, 5000u);
+#ifdef __linux__
+    EXPECT_GT(held, 0u);
+#endif
+    EXPECT_TRUE(std::equal(cached.begin(), cached.begin() + static_cast<std::ptrdiff_t>(held),
+                           Counting(5000).begin()));
     // A hint is never an error, whatever it asks for.
     EXPECT_NO_THROW(first.Prefetch(0, 1 << 30));
     EXPECT_NO_THROW(first.Prefetch(1 << 20, 10));
