@@ -25,7 +25,7 @@ FrontScan::FrontScan(const ByteSource& source, Writer write, ScanLayout layout)
       m_layout(layout),
       m_size(source.Size()),
       m_chunks((m_size + layout.chunk - 1) / layout.chunk),
-      m_buffer(static_cast<size_t>(layout.chunk)),
+      m_buffer(static_cast<size_t>(std::max(kPage, std::min(layout.piece, layout.chunk)))),
       // The search's first probes lie within two of the largest jumps of the end.
       m_backFrom(std::max<std::int64_t>(0, m_size - 2 * kMaxByteJump) / layout.chunk),
       m_uniform(static_cast<size_t>(m_chunks), kNotUniform),
@@ -158,25 +158,33 @@ FrontScan::ChunkResult FrontScan::CheckChunk(std::int64_t chunk) {
     ReadAhead(from);
     auto read = [&](std::int64_t at, std::int64_t to) {
         const size_t want = static_cast<size_t>(to - at);
-        if (m_source.ReadAt(at, m_buffer.data() + (at - from), want) != want) {
+        if (m_source.ReadAt(at, m_buffer.data(), want) != want) {
             throw IoError("Cannot read \"" + m_source.Name() + "\": the file got shorter");
         }
+        return m_buffer.data();
     };
     // A chunk that ends in game data is kept up to there: its last page is all
     // that needs reading here, and the copy reads the rest inside the kernel.
     const std::int64_t tail = std::max(from, end - kPage);
-    read(tail, end);
-    if (const std::int64_t last =
-            LastDataIndex(m_buffer.data() + (tail - from), static_cast<size_t>(end - tail));
+    const std::uint8_t* bytes = read(tail, end);
+    if (const std::int64_t last = LastDataIndex(bytes, static_cast<size_t>(end - tail));
         last >= 0) {
         return {tail + last + 1, std::nullopt};
     }
-    read(from, tail);
-    const std::int64_t last = LastDataIndex(m_buffer.data(), static_cast<size_t>(tail - from));
-    if (last >= 0) {
-        return {from + last + 1, std::nullopt};
+    // Else every byte, piece by piece in order, each checked right after its read.
+    ChunkResult result{0, CommonByte(bytes, static_cast<size_t>(end - tail))};
+    for (std::int64_t at = from; at < tail;) {
+        const std::int64_t to = std::min(tail, at + m_layout.piece);
+        bytes = read(at, to);
+        const size_t n = static_cast<size_t>(to - at);
+        if (const std::int64_t last = LastDataIndex(bytes, n); last >= 0) {
+            result = {at + last + 1, std::nullopt};
+        } else if (result.uniform && CommonByte(bytes, n) != result.uniform) {
+            result.uniform.reset();
+        }
+        at = to;
     }
-    return {0, CommonByte(m_buffer.data(), static_cast<size_t>(end - from))};
+    return result;
 }
 
 void FrontScan::ReadAhead(std::int64_t position) {

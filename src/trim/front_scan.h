@@ -31,10 +31,13 @@ class ByteSource;
 
 // How the image is cut for the two cursors. Tests choose small chunks.
 struct ScanLayout {
-    // Bytes read at a time: large enough for the disk, small enough that a
-    // chunk stays in the processor's cache while it is checked.
+    // What the cursors take and the system is asked for at a time: large enough
+    // for the disk.
     std::int64_t chunk = 1 << 20;
-    // Chunks each cursor asks the system to read ahead of it.
+    // The most read at once: small enough that a piece is still in the
+    // processor's cache when it is checked right after its read.
+    std::int64_t piece = 256 << 10;
+    // Chunks the search asks the system to read ahead of it.
     std::int64_t readAhead = 8;
 };
 

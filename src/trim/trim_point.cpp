@@ -15,12 +15,15 @@ namespace parevo {
 
 namespace {
 
-// Serves the probes from chunks read backwards through the source (each chunk
-// in one read, and the system asked for the chunks below ahead of time, since
-// its own read-ahead follows forward reads only), and checks every byte it owns
-// for the last byte of game data. With a FrontScan, the chunks its worker took
-// are the worker's: it has checked their bytes, and one found to be a single
-// run of padding answers the probes without a read.
+// Serves the probes from blocks read backwards through the source, and checks
+// every byte it owns for the last byte of game data. A block is one piece of a
+// chunk (and two jumps of the next), read at once and checked right after its
+// read, while the processor still holds it. Once a read finds bytes not in the
+// system's cache, the system is asked for whole chunks below ahead of time,
+// since its own read-ahead follows forward reads only; a file all in the cache
+// is spared the asking, which costs a look at every page. With a FrontScan,
+// the chunks its worker took are the worker's: it has checked their bytes, and
+// one found to be a single run of padding answers the probes without a read.
 class BackwardReader {
   public:
     BackwardReader(const ByteSource& source, std::int64_t size, int byteJump,
@@ -28,10 +31,11 @@ class BackwardReader {
         : m_source(source),
           m_size(size),
           m_chunk(layout.chunk),
+          m_piece(std::min(layout.piece, layout.chunk)),
           m_readAhead(layout.readAhead),
           m_lookahead(2 * static_cast<std::int64_t>(byteJump) + 1),
           m_front(front),
-          m_buffer(static_cast<size_t>(m_chunk + m_lookahead)),
+          m_buffer(static_cast<size_t>(m_piece + m_lookahead)),
           m_scannedFrom(size),
           m_ownedFrom(front ? (size + m_chunk - 1) / m_chunk : 0),
           m_readAheadFrom(size) {}
@@ -43,7 +47,7 @@ class BackwardReader {
         if (offset >= m_uniformStart && offset < m_uniformEnd) {
             return m_uniform;
         }
-        Load(offset / m_chunk);
+        Load(offset);
         return At(offset);
     }
 
@@ -53,27 +57,24 @@ class BackwardReader {
     // Checks [from, what is checked already) from the top down, until game data.
     void ScanDownTo(std::int64_t from) {
         while (!DataFound() && m_scannedFrom > from) {
-            const std::int64_t start =
-                std::max(from, m_scannedFrom - static_cast<std::int64_t>(m_buffer.size()));
-            ReadAhead(start);
-            Read(start, m_scannedFrom);
-            Scan(start, m_scannedFrom);
+            Read(std::max(from, m_scannedFrom - m_piece), m_scannedFrom, true);
         }
     }
 
   private:
-    void Load(std::int64_t chunk) {
+    void Load(std::int64_t offset) {
+        const std::int64_t chunk = offset / m_chunk;
         if (m_front && chunk < m_ownedFrom) {
             m_ownedFrom = m_front->ClaimFrom(chunk);
         }
-        const std::int64_t start = chunk * m_chunk;
-        // Reaching ahead by two jumps keeps consecutive blocks overlapping, so every
-        // byte from the lowest probe to the end passes through the scan below.
-        const std::int64_t end = std::min(m_size, start + m_chunk + m_lookahead);
+        // The piece of the chunk that holds `offset`. Reaching ahead by two jumps
+        // keeps consecutive blocks overlapping, so every byte from the lowest
+        // probe to the end passes through the check.
+        const std::int64_t chunkStart = chunk * m_chunk;
+        const std::int64_t start = chunkStart + (offset - chunkStart) / m_piece * m_piece;
+        const std::int64_t end = std::min(m_size, start + m_piece + m_lookahead);
         if (chunk >= m_ownedFrom) {
-            ReadAhead(start);
-            Read(start, end);
-            Scan(start, end);
+            Read(start, end, true);
             return;
         }
         // The worker's chunk: it checks the bytes (and what lies between its
@@ -81,32 +82,37 @@ class BackwardReader {
         // the block read last, so that probes on both sides of the edge between
         // the two read nothing.
         if (const std::optional<std::uint8_t> value = m_front->UniformValue(chunk)) {
-            m_uniformStart = start;
-            m_uniformEnd = std::min(m_size, start + m_chunk);
+            m_uniformStart = chunkStart;
+            m_uniformEnd = std::min(m_size, chunkStart + m_chunk);
             m_uniform = *value;
             return;
         }
-        Read(start, end);
+        Read(start, end, false);
     }
 
-    void Read(std::int64_t start, std::int64_t end) {
+    // Reads the block [start, end) and, with `scan`, checks what is not checked
+    // yet.
+    void Read(std::int64_t start, std::int64_t end, bool scan) {
         const size_t want = static_cast<size_t>(end - start);
-        if (m_source.ReadAt(start, m_buffer.data(), want) != want) {
+        size_t got = m_cold ? 0 : m_source.ReadCachedAt(start, m_buffer.data(), want);
+        if (got < want) {
+            m_cold = true;
+            ReadAhead(start / m_chunk);
+            got += m_source.ReadAt(start + static_cast<std::int64_t>(got), m_buffer.data() + got,
+                                   want - got);
+        }
+        if (got != want) {
+            m_start = m_end = 0;
             throw IoError("Cannot read \"" + m_source.Name() +
                           "\": the file got shorter while it was searched");
         }
         m_start = start;
         m_end = end;
-    }
-
-    // Checks the part of the block read last that is not checked yet.
-    void Scan(std::int64_t start, std::int64_t end) {
-        if (DataFound() || start >= m_scannedFrom) {
+        if (!scan || DataFound() || start >= m_scannedFrom) {
             return;
         }
-        const std::int64_t last =
-            LastDataIndex(m_buffer.data() + (start - m_start),
-                          static_cast<size_t>(std::min(end, m_scannedFrom) - start));
+        const std::int64_t last = LastDataIndex(
+            m_buffer.data(), static_cast<size_t>(std::min(end, m_scannedFrom) - start));
         m_scannedFrom = start;
         if (last >= 0) {
             m_dataEnd = start + last + 1;
@@ -116,21 +122,21 @@ class BackwardReader {
         }
     }
 
-    // Asks for the chunks below `position` before they are wanted.
-    void ReadAhead(std::int64_t position) {
-        const std::int64_t from = std::max<std::int64_t>(0, position - m_readAhead * m_chunk);
-        if (from < m_readAheadFrom) {
-            const std::int64_t to = std::min(position, m_readAheadFrom);
-            if (to > from) {
-                m_source.Prefetch(from, to - from);
-            }
-            m_readAheadFrom = from;
+    // Asks for `chunk` and the chunks below it before they are wanted.
+    void ReadAhead(std::int64_t chunk) {
+        const std::int64_t from = std::max<std::int64_t>(0, (chunk - m_readAhead) * m_chunk);
+        const std::int64_t to =
+            std::min({m_readAheadFrom, m_size, (chunk + 1) * m_chunk + m_lookahead});
+        if (from < to) {
+            m_source.Prefetch(from, to - from);
         }
+        m_readAheadFrom = std::min(m_readAheadFrom, from);
     }
 
     const ByteSource& m_source;
     const std::int64_t m_size;
     const std::int64_t m_chunk;
+    const std::int64_t m_piece;
     const std::int64_t m_readAhead;
     const std::int64_t m_lookahead;
     FrontScan* const m_front;
@@ -143,6 +149,7 @@ class BackwardReader {
     std::int64_t m_scannedFrom;    // the search checked [m_scannedFrom, size)
     std::int64_t m_ownedFrom;      // the search's chunks: from here up
     std::int64_t m_readAheadFrom;  // asked for ahead: from here up
+    bool m_cold = false;           // a read found bytes not in the system's cache
     std::int64_t m_dataEnd = 0;
 };
 
@@ -177,6 +184,10 @@ size_t FileByteSource::ReadAt(std::int64_t offset, void* buffer, size_t count) c
 
 const std::string& FileByteSource::Name() const {
     return m_file.Path();
+}
+
+size_t FileByteSource::ReadCachedAt(std::int64_t offset, void* buffer, size_t count) const {
+    return m_file.ReadCachedAt(offset, buffer, count);
 }
 
 void FileByteSource::Prefetch(std::int64_t offset, std::int64_t count) const {

@@ -22,6 +22,11 @@ class ByteSource {
     virtual size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const = 0;
     // The file name used in error texts.
     virtual const std::string& Name() const = 0;
+    // Reads what of these bytes is at hand without waiting for a disk: fewer
+    // bytes (0 where the source cannot tell) mean the rest is not yet.
+    virtual size_t ReadCachedAt(std::int64_t /*offset*/, void* /*buffer*/, size_t /*count*/) const {
+        return 0;
+    }
     // A hint that these bytes will be read soon.
     virtual void Prefetch(std::int64_t /*offset*/, std::int64_t /*count*/) const {}
 };
@@ -34,6 +39,7 @@ class FileByteSource final : public ByteSource {
     std::int64_t Size() const override { return m_size; }
     size_t ReadAt(std::int64_t offset, void* buffer, size_t count) const override;
     const std::string& Name() const override;
+    size_t ReadCachedAt(std::int64_t offset, void* buffer, size_t count) const override;
     void Prefetch(std::int64_t offset, std::int64_t count) const override;
 
   private:

@@ -100,9 +100,10 @@ Image Build(const Shape& shape, std::mt19937& random) {
                 value = 0x00;
                 break;
             case Padding::Runs:
+            case Padding::LongRuns:
                 if (left-- == 0) {
                     value = static_cast<std::uint8_t>(~value);
-                    left = run(random);
+                    left = shape.padding == Padding::Runs ? run(random) : 5000 + 10 * run(random);
                 }
                 break;
             case Padding::Bytes:

@@ -24,7 +24,9 @@ struct Outcome {
 // The rule, one byte at a time over the whole image.
 Outcome PlainSearch(const Image& image, int jump, bool safeTrim);
 
-enum class Padding { Ff, Zero, Runs, Bytes };
+// All 0xFF, all 0x00, runs of 1 to 3000 bytes of each, runs of 5000 to 30000
+// (longer than a page), or each byte either.
+enum class Padding { Ff, Zero, Runs, LongRuns, Bytes };
 
 // One image: game data, padding, and what lies in it.
 struct Shape {

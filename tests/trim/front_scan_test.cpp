@@ -206,7 +206,8 @@ TEST_P(FrontScanMeetingTest, TheResultIsThePlainSearchs) {
     std::mt19937 random(7);
     const Image image = Build(shape, random);
     MeetingSource source(image, kGate * kChunk, (kGate + 1) * kChunk, c.what);
-    const Searched s = SearchWithFront(source, image, kJump, {kChunk, 2});
+    const Searched s =
+        SearchWithFront(source, image, kJump, {.chunk = kChunk, .piece = kChunk, .readAhead = 2});
     EXPECT_FALSE(source.TimedOut());
     ExpectSameAsPlain(s, image, kJump);
     if (c.stray != 0) {
@@ -217,6 +218,22 @@ TEST_P(FrontScanMeetingTest, TheResultIsThePlainSearchs) {
 INSTANTIATE_TEST_SUITE_P(Meetings, FrontScanMeetingTest, ::testing::ValuesIn(kMeetings),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(FrontScan, AChunkAnswersForItsProbesOnlyWhenAllOfItIsOneRun) {
+    // Runs of 0x00 and 0xFF longer than a page: a chunk's last page may be one
+    // run while the chunk holds both. The worker checks all but the last chunks
+    // before the search starts, so the search's probes (and the status texts of
+    // every hundredth, at jumps of 2) take the values the worker found.
+    std::mt19937 random(11);
+    const std::int64_t chunk = 65536;
+    const Image image =
+        Build({"long runs", 40 * chunk, 3 * chunk + 77, test::Padding::LongRuns}, random);
+    MeetingSource source(image, 38 * chunk, 39 * chunk, AtGate::Wait);
+    const Searched s =
+        SearchWithFront(source, image, 2, {.chunk = chunk, .piece = 10000, .readAhead = 2});
+    EXPECT_FALSE(source.TimedOut());
+    ExpectSameAsPlain(s, image, 2);
+}
+
 TEST(FrontScan, AFailedWriteLeavesTheRestToTheCaller) {
     // A full disk, say: the worker stops, the search goes on, and the caller's
     // own copy from where the worker stopped meets the error again.
@@ -225,12 +242,13 @@ TEST(FrontScan, AFailedWriteLeavesTheRestToTheCaller) {
     for (const std::int64_t failAt : {std::int64_t{0}, std::int64_t{1}, std::int64_t{70000}}) {
         SCOPED_TRACE(failAt);
         const TestSource source(image);
-        const Searched s = SearchWithFront(source, image, 500, {4096, 2},
-                                           [failAt](std::int64_t from, std::int64_t count) {
-                                               if (from + count > failAt) {
-                                                   throw IoError("Cannot write \"out\": disk full");
-                                               }
-                                           });
+        const Searched s =
+            SearchWithFront(source, image, 500, {.chunk = 4096, .piece = 1000, .readAhead = 2},
+                            [failAt](std::int64_t from, std::int64_t count) {
+                                if (from + count > failAt) {
+                                    throw IoError("Cannot write \"out\": disk full");
+                                }
+                            });
         ExpectSameAsPlain(s, image, 500);
         EXPECT_LE(s.written, failAt);
     }
@@ -263,12 +281,14 @@ TEST(FrontScan, TheSearchsOwnFailuresAreItsOwnWithTheWorkerRunning) {
                                                      : std::make_unique<TestSource>(*image);
         std::string without;
         try {
-            FindTrimPointIn(*source, 500, false, {}, '.', nullptr, {4096, 2});
+            FindTrimPointIn(*source, 500, false, {}, '.', nullptr,
+                            {.chunk = 4096, .piece = 1000, .readAhead = 2});
         } catch (const IoError& e) {
             without = e.what();
         }
         EXPECT_NE(without, "") << shrinks;
-        const Searched s = SearchWithFront(*source, *image, 500, {4096, 2});
+        const Searched s =
+            SearchWithFront(*source, *image, 500, {.chunk = 4096, .piece = 1000, .readAhead = 2});
         EXPECT_TRUE(s.outcome.failed) << shrinks;
         EXPECT_EQ(s.outcome.error, without);
     }
@@ -285,13 +305,15 @@ TEST(FrontScan, EachByteIsReadAboutOnce) {
     const std::int64_t chunk = 65536;
     const Image image = Build({"read once", 80 * chunk, 16 * chunk}, random);
     MeetingSource source(image, 40 * chunk, 41 * chunk, AtGate::Wait);
-    const Searched s = SearchWithFront(source, image, 500, {chunk, 2});
+    const Searched s =
+        SearchWithFront(source, image, 500, {.chunk = chunk, .piece = chunk / 4, .readAhead = 2});
     EXPECT_FALSE(source.TimedOut());
     ExpectSameAsPlain(s, image, 500);
     const std::int64_t padding = 64 * chunk;
-    // Each block of the search reaches two jumps into the one above; the worker
-    // reads the last page of each data chunk; the title is read first.
-    const std::int64_t extra = 80 * (2 * 500 + 1) + 16 * 4096 + 4096;
+    // Each block (a quarter chunk) of the search reaches two jumps into the one
+    // above; the worker reads the last page of each data chunk; the title is
+    // read first.
+    const std::int64_t extra = 80 * 4 * (2 * 500 + 1) + 16 * 4096 + 4096;
     EXPECT_LE(source.SearchBytes() + source.WorkerBytes(), padding + 3 * chunk + extra);
     EXPECT_GE(source.WorkerBytes(), 24 * chunk);
 }

@@ -28,8 +28,8 @@ using test::Padding;
 using test::PlainSearch;
 using test::Shape;
 
-// How the program's search is run: its chunk layout, and with or without the
-// worker.
+// How the program's search is run: its chunk layout (pieces of odd sizes, so
+// that their edges fall anywhere), and with or without the worker.
 struct Reader {
     const char* name;
     ScanLayout layout;
@@ -38,14 +38,14 @@ struct Reader {
 
 const Reader kReaders[] = {
     {"Default", {}, false},
-    {"Chunks64", {64, 2}, false},
-    {"Chunks1000", {1000, 3}, false},
-    {"Chunks4096", {4096, 8}, false},
+    {"Chunks64", {.chunk = 64, .piece = 64, .readAhead = 2}, false},
+    {"Chunks1000", {.chunk = 1000, .piece = 300, .readAhead = 3}, false},
+    {"Chunks4096", {.chunk = 4096, .piece = 1000, .readAhead = 8}, false},
     {"FrontDefault", {}, true},
-    {"FrontChunks64", {64, 2}, true},
-    {"FrontChunks1000", {1000, 3}, true},
-    {"FrontChunks4096", {4096, 1}, true},
-    {"FrontChunks65536", {65536, 8}, true},
+    {"FrontChunks64", {.chunk = 64, .piece = 64, .readAhead = 2}, true},
+    {"FrontChunks1000", {.chunk = 1000, .piece = 300, .readAhead = 3}, true},
+    {"FrontChunks4096", {.chunk = 4096, .piece = 1000, .readAhead = 1}, true},
+    {"FrontChunks65536", {.chunk = 65536, .piece = 10000, .readAhead = 8}, true},
 };
 
 struct Run {
@@ -152,6 +152,7 @@ const Shape kShapes[] = {
     {"AllPadding", 90000, 0},
     {"ZeroPadding", 150000, 41234, Padding::Zero},
     {"PaddingInRuns", 150000, 41234, Padding::Runs},
+    {"PaddingInRunsLongerThanAPage", 400000, 41234, Padding::LongRuns},
     {"PaddingByteByByte", 150000, 41234, Padding::Bytes},
     {"PaddingInsideTheData", 200000, 120000, Padding::Runs, true},
     {"DataJustPastTheFirstProbes",
@@ -210,7 +211,7 @@ TEST(SearchAgrees, OnRandomImages) {
             end = end / edge * edge + std::uniform_int_distribution<int>(-2, 2)(one);
         }
         shape.dataEnd = std::clamp<std::int64_t>(end, 0, shape.size);
-        shape.padding = static_cast<Padding>(std::uniform_int_distribution<int>(0, 3)(one));
+        shape.padding = static_cast<Padding>(std::uniform_int_distribution<int>(0, 4)(one));
         shape.padInData = std::uniform_int_distribution<int>(0, 2)(one) == 0;
         // Data bytes right beside where the first probes look.
         for (int s = std::uniform_int_distribution<int>(0, 3)(one); s > 0; --s) {
