@@ -99,14 +99,9 @@ void FrontScan::Run() {
     try {
         Work(lock);
     } catch (...) {
-        // Whatever went wrong (a read, a write, memory), the search and the
-        // pipeline do the rest themselves and meet the error where they always
-        // did, with the texts they always gave.
-        if (!lock.owns_lock()) {
-            lock.lock();
-        }
-        m_failed = true;
-        m_changed.notify_all();
+        // Whatever went wrong (a read, a write, memory), the worker stops where
+        // it is; the search and the pipeline do the rest themselves and meet the
+        // error where they always did, with the texts they always gave.
     }
 }
 
@@ -124,25 +119,34 @@ void FrontScan::Work(std::unique_lock<std::mutex>& lock) {
             Write(from, to);
             lock.lock();
             m_written = to;
-            m_changed.notify_all();
             continue;
         }
         if (!m_stopChecking && m_nextFront < m_backFrom) {
             const std::int64_t chunk = m_nextFront++;
-            const std::int64_t written = m_written;
+            std::int64_t written = m_written;
             lock.unlock();
+            // In game data the chunk is copied before it is checked, so that the
+            // copy reads the image in order and the check finds the chunk in the
+            // cache. A chunk that turns out to end in padding was copied in
+            // vain: the output takes the kept length before it takes its name.
+            if (m_inData) {
+                const std::int64_t end = std::min(m_size, (chunk + 1) * m_layout.chunk);
+                Write(written, end);
+                written = end;
+            }
             const ChunkResult result = CheckChunk(chunk);
             if (result.dataEnd > written) {
                 Write(written, result.dataEnd);
+                written = result.dataEnd;
             }
+            m_inData = result.endsInData;
             lock.lock();
-            m_written = std::max(written, result.dataEnd);
+            m_written = written;
             m_dataEnd = std::max(m_dataEnd, result.dataEnd);
             if (result.uniform) {
                 m_uniform[static_cast<size_t>(chunk)] = *result.uniform == 0 ? kAllZero : kAllFf;
             }
             m_checked = chunk + 1;
-            m_changed.notify_all();
             continue;
         }
         if (m_finishing) {
@@ -169,16 +173,16 @@ FrontScan::ChunkResult FrontScan::CheckChunk(std::int64_t chunk) {
     const std::uint8_t* bytes = read(tail, end);
     if (const std::int64_t last = LastDataIndex(bytes, static_cast<size_t>(end - tail));
         last >= 0) {
-        return {tail + last + 1, std::nullopt};
+        return {tail + last + 1, std::nullopt, true};
     }
     // Else every byte, piece by piece in order, each checked right after its read.
-    ChunkResult result{0, CommonByte(bytes, static_cast<size_t>(end - tail))};
+    ChunkResult result{0, CommonByte(bytes, static_cast<size_t>(end - tail)), false};
     for (std::int64_t at = from; at < tail;) {
         const std::int64_t to = std::min(tail, at + m_layout.piece);
         bytes = read(at, to);
         const size_t n = static_cast<size_t>(to - at);
         if (const std::int64_t last = LastDataIndex(bytes, n); last >= 0) {
-            result = {at + last + 1, std::nullopt};
+            result = {at + last + 1, std::nullopt, false};
         } else if (result.uniform && CommonByte(bytes, n) != result.uniform) {
             result.uniform.reset();
         }

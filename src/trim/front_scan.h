@@ -6,8 +6,10 @@
 // to large reads in order. So while the search reads backwards from the end, a
 // worker thread reads forwards from the start: it checks each chunk for game
 // data as the search does, and copies every byte below the last game data it
-// has met (bytes that are kept whatever the search finds) into the output. The
-// two cursors take chunks from opposite ends and meet; each byte is read once.
+// has met (bytes that are kept whatever the search finds) into the output; in
+// game data it copies a chunk before it checks it, so it may copy up to a chunk
+// more, which the pipeline cuts off when it sets the output's length. The two
+// cursors take chunks from opposite ends and meet; each byte is read once.
 //
 // Why a thread here and nowhere else: the copy and the check are independent
 // until the output is put in place, and a second core can do one while the
@@ -79,14 +81,16 @@ class FrontScan {
 
     // The pipeline's side: waits until the worker has copied everything below
     // the KeptUpTo end, or has failed, and stops it. Returns the length of the
-    // prefix the output holds; the caller copies the rest (after a failure, the
-    // caller's own copy meets the error again and reports it as ever).
+    // prefix the output holds, which may pass the kept length; the caller
+    // copies the rest (after a failure, the caller's own copy meets the error
+    // again and reports it as ever) and sets the length.
     std::int64_t Finish();
 
   private:
     struct ChunkResult {
         std::int64_t dataEnd = 0;
         std::optional<std::uint8_t> uniform;
+        bool endsInData = false;  // game data in the last page: the next chunk likely holds more
     };
     void Run();
     void Work(std::unique_lock<std::mutex>& lock);
@@ -101,9 +105,10 @@ class FrontScan {
     const std::int64_t m_chunks;
     std::vector<std::uint8_t> m_buffer;  // the worker's
     std::int64_t m_readAheadTo = 0;      // the worker's
+    bool m_inData = true;                // the worker's: an image starts with its header
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_changed;  // the worker waits on it for work
     // Guarded by m_mutex.
     std::int64_t m_nextFront = 0;         // the next chunk the worker takes
     std::int64_t m_backFrom;              // chunks from here up are the search's
@@ -115,7 +120,6 @@ class FrontScan {
     bool m_stopChecking = false;
     bool m_finishing = false;
     bool m_stop = false;
-    bool m_failed = false;
 
     std::thread m_thread;  // last: it starts once everything above is set
 };

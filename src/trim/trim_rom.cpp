@@ -74,11 +74,14 @@ struct EarlyOutput {
           }) {}
 
     // Waits for the worker, copies what it has not (at least the bytes past the
-    // game data that the search keeps), and sets the length: zeros beyond the
-    // end of the ROM, as WritePrefix gives them.
+    // game data that the search keeps), and sets the length: it cuts what the
+    // worker copied past it, and adds zeros beyond the end of the ROM, as
+    // WritePrefix does.
     void Complete(const InputFile& rom, std::int64_t length) {
         const std::int64_t written = scan.Finish();
-        output.CopyRange(rom, written, std::min(length, rom.Size()) - written);
+        if (const std::int64_t kept = std::min(length, rom.Size()); written < kept) {
+            output.CopyRange(rom, written, kept - written);
+        }
         output.SetLength(length);
     }
 

@@ -146,8 +146,11 @@ Searched SearchWithFront(const ByteSource& source, const Image& image, int jump,
             std::min(s.outcome.point.OutputLength(), s.outcome.point.SourceSize);
         front.KeptUpTo(kept);
         s.written = front.Finish();
+        // As the pipeline does: the rest copied, the length set.
         s.output.resize(static_cast<size_t>(s.written));
-        s.output.insert(s.output.end(), image.begin() + s.written, image.begin() + kept);
+        s.output.insert(s.output.end(), image.begin() + std::min(s.written, kept),
+                        image.begin() + kept);
+        s.output.resize(static_cast<size_t>(kept));
     } catch (const IoError& e) {
         s.outcome.failed = true;
         s.outcome.error = e.what();

@@ -50,10 +50,11 @@ const Reader kReaders[] = {
 
 struct Run {
     Outcome outcome;
-    // With the worker: the output as the pipeline completes it, and whether the
-    // worker ever copied a byte past the last game data before the search ended.
+    // With the worker: the output as the pipeline completes it, whether the
+    // worker copied more than a chunk past the chunk holding the last game data
+    // before the search ended, and whether its pieces followed each other.
     Image output;
-    bool copiedPastData = false;
+    bool copiedTooFar = false;
     bool contiguous = true;
 };
 
@@ -68,7 +69,9 @@ Run RunProgram(const Image& image, int jump, bool safeTrim, const Reader& reader
             x.point = FindTrimPointIn(source, jump, safeTrim, sink, '.', nullptr, reader.layout);
             return run;
         }
-        std::atomic<std::int64_t> limit = dataEnd;
+        const std::int64_t chunk = reader.layout.chunk;
+        std::atomic<std::int64_t> limit = std::min<std::int64_t>(
+            static_cast<std::int64_t>(image.size()), ((dataEnd - 1) / chunk + 2) * chunk);
         FrontScan front(
             source,
             [&](std::int64_t from, std::int64_t count) {
@@ -76,7 +79,7 @@ Run RunProgram(const Image& image, int jump, bool safeTrim, const Reader& reader
                     run.contiguous = false;
                 }
                 if (from + count > limit) {
-                    run.copiedPastData = true;
+                    run.copiedTooFar = true;
                 }
                 run.output.insert(run.output.end(), image.begin() + from,
                                   image.begin() + from + count);
@@ -84,14 +87,16 @@ Run RunProgram(const Image& image, int jump, bool safeTrim, const Reader& reader
             reader.layout);
         x.point = FindTrimPointIn(source, jump, safeTrim, sink, '.', &front);
         const std::int64_t kept = std::min(x.point.OutputLength(), x.point.SourceSize);
-        limit = kept;
+        limit = std::max<std::int64_t>(limit, kept);
         front.KeptUpTo(x.point.OutputLength());
         const std::int64_t written = front.Finish();
         if (written != static_cast<std::int64_t>(run.output.size())) {
             run.contiguous = false;
         }
+        // As the pipeline does: the rest copied, the length set.
         run.output.insert(run.output.end(), image.begin() + std::min(written, kept),
                           image.begin() + kept);
+        run.output.resize(static_cast<size_t>(kept));
     } catch (const IoError& e) {
         x.failed = true;
         x.error = e.what();
@@ -126,7 +131,7 @@ void ExpectAllAgree(const Image& image, int jump, bool safeTrim, const std::stri
         EXPECT_EQ(got.point.DeclaredEnd, expected.point.DeclaredEnd);
         EXPECT_EQ(got.progress, expected.progress);
         if (reader.front) {
-            EXPECT_FALSE(run.copiedPastData);
+            EXPECT_FALSE(run.copiedTooFar);
             EXPECT_TRUE(run.contiguous);
             const auto kept = static_cast<size_t>(
                 std::min(expected.point.OutputLength(), expected.point.SourceSize));
