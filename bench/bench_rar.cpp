@@ -5,11 +5,13 @@
 //
 // The same program is the probe bench/compare_rar.sh times and measures:
 //   bench_rar --make ARCHIVE MIB        writes the archive
+//   bench_rar --store ARCHIVE FILE      writes an archive holding FILE as game.nds
 //   bench_rar --extract ARCHIVE FOLDER  one extraction run, as the window makes it
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,14 +76,16 @@ void WriteAll(int fd, const void* p, size_t n) {
     }
 }
 
-// A RAR 4 archive holding one stored member "game.nds" of `mib` MiB, streamed.
-void MakeArchive(const std::string& path, std::uint64_t mib) {
-    const std::uint64_t size = mib << 20;
+// A RAR 4 archive holding one stored member "game.nds" of `size` bytes, which
+// `fill` writes block by block (twice: for the CRC, then into the archive).
+template <typename Fill>
+void WriteArchive(const std::string& path, std::uint64_t size, const Fill& fill) {
     std::vector<unsigned char> block(1 << 20);
     std::uint32_t crc = 0;
     for (std::uint64_t at = 0; at < size; at += block.size()) {
-        Fill(block, at);
-        crc = Crc32(block.data(), block.size(), crc);
+        const size_t n = static_cast<size_t>(std::min<std::uint64_t>(block.size(), size - at));
+        fill(block, at, n);
+        crc = Crc32(block.data(), n, crc);
     }
     const std::string name = "game.nds";
     std::vector<unsigned char> body;
@@ -109,12 +113,37 @@ void MakeArchive(const std::string& path, std::uint64_t mib) {
     const auto fileHead = Block(0x74, 0x8000 | 0x100, body);
     WriteAll(fd, fileHead.data(), fileHead.size());
     for (std::uint64_t at = 0; at < size; at += block.size()) {
-        Fill(block, at);
-        WriteAll(fd, block.data(), block.size());
+        const size_t n = static_cast<size_t>(std::min<std::uint64_t>(block.size(), size - at));
+        fill(block, at, n);
+        WriteAll(fd, block.data(), n);
     }
     const auto end = Block(0x7B, 0x4000, {});
     WriteAll(fd, end.data(), end.size());
     ::close(fd);
+}
+
+void MakeArchive(const std::string& path, std::uint64_t mib) {
+    WriteArchive(path, mib << 20, [](std::vector<unsigned char>& block, std::uint64_t at, size_t) {
+        Fill(block, at);
+    });
+}
+
+// The bytes of `file` as the member.
+void StoreFile(const std::string& path, const std::string& file) {
+    const int in = ::open(file.c_str(), O_RDONLY);
+    if (in < 0) {
+        std::perror(file.c_str());
+        std::exit(1);
+    }
+    WriteArchive(
+        path, static_cast<std::uint64_t>(fs::file_size(file)),
+        [in](std::vector<unsigned char>& block, std::uint64_t at, size_t n) {
+            if (::pread(in, block.data(), n, static_cast<off_t>(at)) != static_cast<ssize_t>(n)) {
+                std::perror("read");
+                std::exit(1);
+            }
+        });
+    ::close(in);
 }
 
 // One run as the window configures the component.
@@ -217,6 +246,10 @@ BENCHMARK(BM_ListArchive)->Unit(benchmark::kMillisecond)->UseRealTime();
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--make") == 0) {
         MakeArchive(argv[2], std::strtoull(argv[3], nullptr, 10));
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--store") == 0) {
+        StoreFile(argv[2], argv[3]);
         return 0;
     }
     if (argc == 4 && std::strcmp(argv[1], "--extract") == 0) {

@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # Prints Parevo's speed and memory figures beside their floors, measured in the
-# same run on the same disk, with the commands that produced them.
-#   bench/compare.sh [WORK_DIR]     (default: a folder under /tmp; needs ~2 GiB)
+# same run on the same disk, each with the command that produced it.
+#   bench/compare.sh [WORK_DIR]     (default: a folder under /tmp; needs ~3 GiB)
+# Side-by-side timings run every command once per round, in turn, and give
+# medians (bench/alternate.py). Set in the environment:
+#   PAREVO_ROUNDS=N    rounds of each timing (default 10)
+#   PAREVO_BEFORE=DIR  also time the parevo-cli in DIR (its run-time libraries
+#                      beside it), an earlier build, in the same rounds
+# The cold-cache figures drop the page cache before every run, which needs
+# root; without it they are skipped, and the script says so.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 work="${1:-/tmp/parevo-compare}"
 bin="$root/build/default/bin"
-mkdir -p "$work"
+rounds="${PAREVO_ROUNDS:-10}"
+before="${PAREVO_BEFORE:-}"
+mkdir -p "$work/batch"
 
 say() { printf '%s\n' "$*"; }
 run() { say "\$ $*"; "$@"; }
+alternate() { python3 "$root/bench/alternate.py" --rounds "$rounds" "$@"; }
 
 (cd "$root" && scripts/install-deps && cmake --preset default >/dev/null && cmake --build --preset default >/dev/null)
 
@@ -21,35 +31,129 @@ make_image() {
     head -c $((pad * 1048576)) /dev/zero | tr '\000' '\377'; } > "$path"
 }
 kept_length() { "$bin/parevo-cli" --dry-run "$1" | sed -n 's/^  kept length: *\([0-9]*\) bytes.*/\1/p'; }
+# The trim command of this build, and of the earlier one when there is one.
+trims() {
+  printf '%s\n' "$bin/parevo-cli $*"
+  if [ -n "$before" ]; then printf '%s\n' "$before/parevo-cli $*"; fi
+}
+
+make_image "$work/image256.nds" 64 192
+make_image "$work/image512.nds" 64 448
+batch=()
+for i in $(seq -w 1 16); do
+  make_image "$work/batch/b$i.nds" 16 48
+  batch+=("$work/batch/b$i.nds")
+done
+sync  # images just made are still being written out: no timing while they are
 
 say "== Trim engine =="
-make_image "$work/image256.nds" 64 192
-make_image "$work/image512.nds" 128 384
-keep=$(kept_length "$work/image256.nds")
-say "256 MiB image, 64 MiB of data, kept length $keep bytes"
-cat "$work/image256.nds" > /dev/null  # warm the cache for both sides
+say "images: image256.nds and image512.nds (64 MiB of game data, then 0xFF), and a batch"
+say "of 16 images of 64 MiB (16 MiB of data each), in $work"
+[ -n "$before" ] && say "side by side with the earlier build in $before"
 
 say ""
-say "-- whole trim against the floor head -c KEEP src > dst"
-run hyperfine -N --warmup 3 --runs 20 --export-json "$work/whole.json" \
-  --prepare "rm -f $work/out.nds $work/image256_trim.nds" \
-  "$bin/parevo-cli $work/image256.nds" \
-  "sh -c 'head -c $keep $work/image256.nds > $work/out.nds'"
-python3 - "$work/whole.json" <<'PY'
-import json, sys
-r = json.load(open(sys.argv[1]))["results"]
-print(f"ratio whole trim / head -c: {r[0]['mean'] / r[1]['mean']:.2f}x "
-      f"({r[0]['mean']*1000:.1f} ms / {r[1]['mean']*1000:.1f} ms)")
-PY
-
-say ""
-say "-- peak memory of the whole trim (must not grow with the image)"
+say "-- warm cache: the whole trim against the larger of two floors, a header-trusting"
+say "   copy of the kept bytes (bench/copy_kept.c: one copy_file_range) and one plain read"
+say "   of the padding"
 for size in 256 512; do
-  rm -f "$work/image${size}_trim.nds"
-  kib=$( { /usr/bin/time -f %M "$bin/parevo-cli" "$work/image$size.nds" >/dev/null; } 2>&1 | tail -1)
-  say "\$ /usr/bin/time -f %M parevo-cli image$size.nds   -> peak RSS $((kib / 1024)) MiB ($kib KiB)"
+  image="$work/image$size.nds"
+  keep=$(kept_length "$image")
+  say "image$size.nds: kept length $keep bytes"
+  cat "$image" > /dev/null
+  mapfile -t commands < <(trims --append _t "$image")
+  count=${#commands[@]}
+  alternate --prepare "rm -f $work/image${size}_t.nds $work/floor.nds" \
+    --floors "$((count + 1)),$((count + 2))" \
+    "${commands[@]}" \
+    "$bin/copy_kept $image $keep $work/floor.nds" \
+    "dd if=$image bs=4M iflag=skip_bytes skip=$keep of=/dev/null"
 done
-rm -f "$work"/image*_trim.nds "$work/out.nds"
+rm -f "$work"/image*_t.nds "$work/floor.nds"
+
+say ""
+if [ "$(id -u)" = 0 ] && [ -w /proc/sys/vm/drop_caches ]; then
+  # Every run starts with nothing of the files in the cache, and with the free
+  # memory compacted, so that no run inherits the memory another one left.
+  drop="sync; echo 3 > /proc/sys/vm/drop_caches"
+  if [ -w /proc/sys/vm/compact_memory ]; then drop="$drop; echo 1 > /proc/sys/vm/compact_memory"; fi
+  say "-- cold cache (before every run: $drop)"
+  image="$work/image512.nds"
+  keep=$(kept_length "$image")
+
+  say "one 512 MiB image, against reading it once:"
+  mapfile -t commands < <(trims --append _t "$image")
+  alternate --prepare "sh -c 'rm -f $work/image512_t.nds; $drop'" \
+    --floors "$((${#commands[@]} + 1))" "${commands[@]}" "cat $image"
+
+  say "a batch of 16 images of 64 MiB in one run, against reading them all once:"
+  mapfile -t commands < <(trims --append _t "${batch[@]}")
+  alternate --prepare "sh -c 'rm -f $work/batch/*_t.nds; $drop'" \
+    --floors "$((${#commands[@]} + 1))" "${commands[@]}" "cat ${batch[*]}"
+
+  say "in place (--append=, the output is the source), against reading the padding once"
+  say "and one truncate, on a fresh copy of image512.nds each time:"
+  copy="$work/inplace.nds"
+  mapfile -t commands < <(trims --append= "$copy")
+  alternate --prepare "sh -c 'cp $image $copy; $drop; sleep 1'" \
+    --floors "$((${#commands[@]} + 1))" "${commands[@]}" \
+    "sh -c 'dd if=$copy bs=4M iflag=skip_bytes skip=$keep of=/dev/null status=none && truncate -s $keep $copy'"
+  rm -f "$copy" "$work/image512_t.nds" "$work"/batch/*_t.nds
+else
+  say "-- cold cache: skipped (dropping the page cache before each run needs root)"
+fi
+
+say ""
+say "-- peak memory of the whole trim (must stay flat: at most 32 MiB)"
+sparse="$work/sparse4g.nds"
+if [ ! -f "$sparse" ]; then
+  head -c $((64 * 1048576)) "$work/image512.nds" > "$sparse"
+  truncate -s 4G "$sparse"  # a hole, which reads as 0x00: padding
+fi
+for image in "$work/image512.nds" "$sparse"; do
+  kib=$( { /usr/bin/time -f %M "$bin/parevo-cli" --append _t "$image" >/dev/null; } 2>&1 | tail -1)
+  say "\$ /usr/bin/time -f %M parevo-cli --append _t $(basename "$image")   -> peak RSS $((kib / 1024)) MiB ($kib KiB)"
+done
+rm -f "$work/image512_t.nds" "$work/sparse4g_t.nds"
+
+say ""
+say "-- bytes read from a member just extracted from an archive (it is in the cache;"
+say "   the trim should read it once, no more)"
+if command -v strace >/dev/null; then
+  arc="$work/archive"
+  rm -rf "$arc"
+  mkdir -p "$arc"
+  member="$work/batch/b01.nds"
+  python3 - "$member" "$arc/pack.zip" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as z:
+    z.write(sys.argv[1], "game.nds")
+PY
+  "$bin/bench_rar" --store "$arc/pack.rar" "$member"
+  for archive in "$arc/pack.zip" "$arc/pack.rar"; do
+    rm -f "$arc"/game*.nds "$arc"/trace.*
+    say "\$ strace -ff -y -e trace=read,pread64,preadv2,copy_file_range parevo-cli --append _t $(basename "$archive")"
+    strace -ff -qq -y -e trace=read,pread64,preadv2,copy_file_range -o "$arc/trace" \
+      "$bin/parevo-cli" --append _t "$archive" >/dev/null
+    python3 - "$arc" "$archive" "$(stat -c %s "$member")" <<'PY'
+import glob, os, re, sys
+folder, archive, size = sys.argv[1], sys.argv[2], int(sys.argv[3])
+read = {}
+for name in glob.glob(os.path.join(folder, "trace.*")):
+    for line in open(name):
+        m = re.match(r'\w+\(\d+<([^>]*)>.*= (\d+)$', line.strip())
+        if m:
+            read[m.group(1)] = read.get(m.group(1), 0) + int(m.group(2))
+member = os.path.join(folder, "game.nds")
+print(f"  read from the archive: {read.get(archive, 0) / 2**20:.2f} MiB "
+      f"(it holds {os.path.getsize(archive) / 2**20:.2f} MiB)")
+print(f"  read from the member:  {read.get(member, 0) / 2**20:.2f} MiB "
+      f"(it holds {size / 2**20:.2f} MiB: {read.get(member, 0) / size:.2f}x)")
+PY
+  done
+  rm -rf "$arc"
+else
+  say "   skipped: strace is not installed"
+fi
 
 say ""
 say "-- in-process figures (Google Benchmark; floors in the same run)"
