@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "checksum.h"
+#include "platform/stdio_file.h"
 #include "platform/text_encoding.h"
 #include "unrar_exports.h"
 
@@ -49,42 +50,25 @@ class MemorySource : public ByteSource {
     std::size_t m_size;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-int SeekTo(std::FILE* f, std::uint64_t offset, int whence) {
-#ifdef _WIN32
-    return _fseeki64(f, static_cast<std::int64_t>(offset), whence);
-#else
-    return fseeko(f, static_cast<off_t>(offset), whence);
-#endif
-}
-
 class FileSource : public ByteSource {
   public:
-    explicit FileSource(std::FILE* f) : m_file(f) {
-        if (SeekTo(f, 0, SEEK_END) == 0) {
-#ifdef _WIN32
-            const std::int64_t end = _ftelli64(f);
-#else
-            const std::int64_t end = ftello(f);
-#endif
+    explicit FileSource(parevo::StdioFile f) : m_file(std::move(f)) {
+        if (parevo::SeekFile(m_file.get(), 0, SEEK_END) == 0) {
+            const std::int64_t end = parevo::TellFile(m_file.get());
             m_size = end > 0 ? static_cast<std::uint64_t>(end) : 0;
         }
     }
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) override {
-        if (offset >= m_size || SeekTo(m_file.get(), offset, SEEK_SET) != 0) {
+        if (offset >= m_size ||
+            parevo::SeekFile(m_file.get(), static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
             return 0;
         }
         return std::fread(buffer, 1, count, m_file.get());
     }
-    std::uint64_t Size() const override {
-        return m_size;
-    }
+    std::uint64_t Size() const override { return m_size; }
 
   private:
-    std::unique_ptr<std::FILE, FileCloser> m_file;
+    parevo::StdioFile m_file;
     std::uint64_t m_size = 0;
 };
 
@@ -716,11 +700,11 @@ VolumeScan ScanVolume(const std::uint8_t* data, std::size_t size) {
 
 bool ScanVolumeFile(const std::string& path, VolumeScan& scan) {
     scan = VolumeScan();
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    parevo::StdioFile f = parevo::OpenRegularFile(path);
     if (f == nullptr) {
         return false;
     }
-    FileSource src(f);
+    FileSource src(std::move(f));
     Walk(src, scan);
     return true;
 }
