@@ -460,7 +460,8 @@ void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             scan.end = ERAR_END_ARCHIVE;
             return;
         }
-        const std::uint64_t next = pos + size + addSize;
+        // A 64-bit packed size could wrap the sum back into the archive.
+        const std::uint64_t next = addSize >= kMaxPosition ? kMaxPosition : pos + size + addSize;
         if (const unsigned code = CheckNext(next, pos, src)) {
             return Stop(scan, code, mainFound);
         }

@@ -146,7 +146,7 @@ struct Handle {
     std::vector<Volume> volumes;
     // Every volume opened, and those the naming rules will find next: no
     // extracted file may replace one of them.
-    std::vector<FileId> volumeIds;
+    std::vector<FileIdentity> volumeIds;
     // The name the naming rules gave the newest volume; a volume the caller
     // named otherwise does not change how the following ones are named.
     std::string lastRuleName;
@@ -239,7 +239,7 @@ struct Handle {
         return true;
     }
 
-    void KeepVolume(const std::optional<FileId>& id) {
+    void KeepVolume(const std::optional<FileIdentity>& id) {
         if (id && std::find(volumeIds.begin(), volumeIds.end(), *id) == volumeIds.end()) {
             volumeIds.push_back(*id);
         }
@@ -252,7 +252,7 @@ struct Handle {
         std::string name = lastRuleName;
         for (std::size_t i = volumes.size(); i < kMaxVolumes; ++i) {
             name = NextVolumeName(name, NewNumbering());
-            const std::optional<FileId> id = FileIdOf(name);
+            const std::optional<FileIdentity> id = IdentityOf(name);
             if (!id) {
                 break;
             }
@@ -281,7 +281,7 @@ struct Handle {
             volumeError = ERAR_EOPEN;
             return false;
         }
-        KeepVolume(FileIdOf(name));
+        KeepVolume(IdentityOf(name));
         volumes.push_back(std::move(next));
         lastRuleName = ruleName;
         if (!NotifyVolume(name)) {
@@ -336,7 +336,7 @@ struct Handle {
         if (file == nullptr) {
             return false;
         }
-        KeepVolume(FileIdOf(file.get()));
+        KeepVolume(IdentityOfFile(file.get()));
         fileSize = 0;
         if (SeekFile(file.get(), 0, SEEK_END) == 0) {
             fileSize = TellFile(file.get());
@@ -798,7 +798,7 @@ void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback,
     h->callback = callback;
     h->userData = userData;
     h->lastRuleName = name;
-    h->KeepVolume(FileIdOf(name));
+    h->KeepVolume(IdentityOf(name));
     h->volumes.push_back(std::move(first));
     const VolumeScan& scan = h->FirstScan();
     if ((scan.archiveFlags & ROADF_VOLUME) != 0) {

@@ -30,6 +30,7 @@
 #include "app/qt_prompter.h"
 #include "platform/file_io.h"
 #include "platform/qt/qt_recycler.h"
+#include "platform/version.h"
 #include "trim/archive_step.h"
 
 #ifndef PAREVO_WEBSITE_URL
@@ -53,8 +54,6 @@ constexpr int kProgressTextMinLeft = 8;  // never past the log's left edge
 constexpr qint64 kBreathInterval = 50;
 // Shortest time between two paints of a running count in the status line.
 constexpr qint64 kStatusFrame = 16;
-
-const char* const kVersion = "1.3";
 
 QString Lines(std::initializer_list<const char*> lines) {
     QStringList list;
@@ -297,7 +296,7 @@ void TForm1::CreateControls() {
     const QString site =
         website.isLocalFile() ? QFileInfo(website.toLocalFile()).fileName() : website.host();
     m_link->setText(QStringLiteral("Parevo v%1 - %2 (click for website)")
-                        .arg(QString::fromLatin1(kVersion), site));
+                        .arg(QString::fromLatin1(kProgramVersion), site));
     QFont linkFont = UiFont(QStringLiteral("Lucida Sans"), 8);
     linkFont.setBold(true);
     linkFont.setUnderline(true);

@@ -14,6 +14,7 @@
 #include "platform/file_io.h"
 #include "platform/numbers.h"
 #include "platform/program_location.h"
+#include "platform/version.h"
 #include "settings/appmanager.h"
 #include "settings/option_controls.h"
 #include "settings/settings.h"
@@ -23,8 +24,6 @@
 namespace parevo {
 
 namespace {
-
-constexpr const char* kVersion = "1.3";
 
 struct CliOptions {
     std::vector<std::string> files;
@@ -210,7 +209,7 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostr
     app.add_flag("--dry-run", cli.dryRun,
                  "show what would be done for each file; write and delete nothing");
     app.add_flag("--keep-going", cli.keepGoing, "go on with the next file after an error");
-    app.set_version_flag("--version", std::string("parevo-cli ") + kVersion);
+    app.set_version_flag("--version", std::string("parevo-cli ") + kProgramVersion);
 
     // The parser reads "--append=" as an option still waiting for its value; an
     // empty append text is legitimate, so spell it as a separate empty argument.

@@ -43,6 +43,17 @@ StdioFile OpenRegularFile(const std::string& path) {
 #endif
 }
 
+std::optional<FileIdentity> IdentityOfFile(std::FILE* file) {
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+#ifdef _WIN32
+    return IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+#else
+    return IdentityOfDescriptor(::fileno(file));
+#endif
+}
+
 int SeekFile(std::FILE* file, std::int64_t offset, int whence) {
 #ifdef _WIN32
     return _fseeki64(file, offset, whence);

@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/file_identity.h"
 
 namespace parevo {
 
@@ -19,6 +22,9 @@ using StdioFile = std::unique_ptr<std::FILE, StdioFileCloser>;
 // it is a FIFO, a device or a folder (opening a FIFO would wait for a writer, for
 // ever if none comes).
 StdioFile OpenRegularFile(const std::string& path);
+
+// Which file an open file is (see file_identity.h).
+std::optional<FileIdentity> IdentityOfFile(std::FILE* file);
 
 // fseek and ftell with 64-bit offsets: 0 / the position, -1 on failure.
 int SeekFile(std::FILE* file, std::int64_t offset, int whence);
