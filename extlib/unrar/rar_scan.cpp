@@ -556,7 +556,9 @@ bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t ex
         }
     }
     if (version != 0) {
-        f.name += ";" + std::to_string(version);  // the name a file version is listed under
+        // The name a file version is listed under.
+        f.name += ';';
+        f.name += std::to_string(version);
     }
     if (hasMtime && mtimeFile != 0) {
         f.mtime = mtimeFile;
@@ -732,12 +734,12 @@ std::string NextVolumeName(const std::string& name, bool newNumbering) {
                     ++next[i];
                     return next;
                 }
-                next.insert(i + 1, "1");
+                next.insert(i + 1, 1, '1');
                 return next;
             }
             next[i] = '0';
             if (i == base || !(next[i - 1] >= '0' && next[i - 1] <= '9')) {
-                next.insert(i, "1");
+                next.insert(i, 1, '1');
                 return next;
             }
         }
