@@ -140,17 +140,6 @@ bool WalkFolders(const ExtractTarget& target, std::size_t count, fs::path& folde
 }
 }  // namespace
 
-std::optional<FileId> FileIdOf(std::FILE* file) {
-    if (file == nullptr) {
-        return std::nullopt;
-    }
-    return parevo::IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
-}
-
-std::optional<FileId> FileIdOf(const std::string& path) {
-    return parevo::IdentityOfPath(fs::path(path).wstring(), true);
-}
-
 bool CreateFolders(const ExtractTarget& target, bool includeLast) {
     fs::path folder;
     return target.valid && WalkFolders(target, target.parts.size() - (includeLast ? 0 : 1), folder);
@@ -240,14 +229,6 @@ void OutputFile::Discard() {
 }
 
 #else
-std::optional<FileId> FileIdOf(std::FILE* file) {
-    return file == nullptr ? std::nullopt : parevo::IdentityOfDescriptor(::fileno(file));
-}
-
-std::optional<FileId> FileIdOf(const std::string& path) {
-    return parevo::IdentityOf(path);
-}
-
 bool CreateFolders(const ExtractTarget& target, bool includeLast) {
     if (!target.valid) {
         return false;
@@ -345,7 +326,7 @@ void OutputFile::Discard() {
 
 #endif
 
-bool OutputFile::IsKept(const std::optional<FileId>& id) const {
+bool OutputFile::IsKept(const std::optional<parevo::FileIdentity>& id) const {
     return id && std::find(m_keep.begin(), m_keep.end(), *id) != m_keep.end();
 }
 

@@ -16,12 +16,6 @@
 
 namespace unrar {
 
-using FileId = parevo::FileIdentity;
-
-std::optional<FileId> FileIdOf(std::FILE* file);
-// The file that opening `path` reads, through symbolic links.
-std::optional<FileId> FileIdOf(const std::string& path);
-
 struct ExtractTarget {
     bool valid = false;
     std::string base;                // the caller's folder ("" = the current folder)
@@ -50,7 +44,7 @@ enum class CommitResult { Done, Refused, Failed };
 // volume may be opened while the member's data is read.
 class OutputFile : public DataSink {
   public:
-    explicit OutputFile(const std::vector<FileId>& keep) : m_keep(keep) {}
+    explicit OutputFile(const std::vector<parevo::FileIdentity>& keep) : m_keep(keep) {}
     ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -66,9 +60,9 @@ class OutputFile : public DataSink {
     void Discard();
 
   private:
-    bool IsKept(const std::optional<FileId>& id) const;
+    bool IsKept(const std::optional<parevo::FileIdentity>& id) const;
 
-    const std::vector<FileId>& m_keep;
+    const std::vector<parevo::FileIdentity>& m_keep;
     int m_dir = -1;  // POSIX: the folder the file goes into
     int m_fd = -1;
     std::string m_temp;  // POSIX: names inside m_dir; Windows: full paths

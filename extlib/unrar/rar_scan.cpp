@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "checksum.h"
+#include "platform/stdio_file.h"
 #include "platform/text_encoding.h"
 #include "unrar_exports.h"
 
@@ -49,42 +50,25 @@ class MemorySource : public ByteSource {
     std::size_t m_size;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-int SeekTo(std::FILE* f, std::uint64_t offset, int whence) {
-#ifdef _WIN32
-    return _fseeki64(f, static_cast<std::int64_t>(offset), whence);
-#else
-    return fseeko(f, static_cast<off_t>(offset), whence);
-#endif
-}
-
 class FileSource : public ByteSource {
   public:
-    explicit FileSource(std::FILE* f) : m_file(f) {
-        if (SeekTo(f, 0, SEEK_END) == 0) {
-#ifdef _WIN32
-            const std::int64_t end = _ftelli64(f);
-#else
-            const std::int64_t end = ftello(f);
-#endif
+    explicit FileSource(parevo::StdioFile f) : m_file(std::move(f)) {
+        if (parevo::SeekFile(m_file.get(), 0, SEEK_END) == 0) {
+            const std::int64_t end = parevo::TellFile(m_file.get());
             m_size = end > 0 ? static_cast<std::uint64_t>(end) : 0;
         }
     }
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) override {
-        if (offset >= m_size || SeekTo(m_file.get(), offset, SEEK_SET) != 0) {
+        if (offset >= m_size ||
+            parevo::SeekFile(m_file.get(), static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
             return 0;
         }
         return std::fread(buffer, 1, count, m_file.get());
     }
-    std::uint64_t Size() const override {
-        return m_size;
-    }
+    std::uint64_t Size() const override { return m_size; }
 
   private:
-    std::unique_ptr<std::FILE, FileCloser> m_file;
+    parevo::StdioFile m_file;
     std::uint64_t m_size = 0;
 };
 
@@ -476,7 +460,8 @@ void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             scan.end = ERAR_END_ARCHIVE;
             return;
         }
-        const std::uint64_t next = pos + size + addSize;
+        // A 64-bit packed size could wrap the sum back into the archive.
+        const std::uint64_t next = addSize >= kMaxPosition ? kMaxPosition : pos + size + addSize;
         if (const unsigned code = CheckNext(next, pos, src)) {
             return Stop(scan, code, mainFound);
         }
@@ -571,7 +556,9 @@ bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t ex
         }
     }
     if (version != 0) {
-        f.name += ";" + std::to_string(version);  // the name a file version is listed under
+        // The name a file version is listed under.
+        f.name += ';';
+        f.name += std::to_string(version);
     }
     if (hasMtime && mtimeFile != 0) {
         f.mtime = mtimeFile;
@@ -716,11 +703,11 @@ VolumeScan ScanVolume(const std::uint8_t* data, std::size_t size) {
 
 bool ScanVolumeFile(const std::string& path, VolumeScan& scan) {
     scan = VolumeScan();
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    parevo::StdioFile f = parevo::OpenRegularFile(path);
     if (f == nullptr) {
         return false;
     }
-    FileSource src(f);
+    FileSource src(std::move(f));
     Walk(src, scan);
     return true;
 }
@@ -747,12 +734,12 @@ std::string NextVolumeName(const std::string& name, bool newNumbering) {
                     ++next[i];
                     return next;
                 }
-                next.insert(i + 1, "1");
+                next.insert(i + 1, 1, '1');
                 return next;
             }
             next[i] = '0';
             if (i == base || !(next[i - 1] >= '0' && next[i - 1] <= '9')) {
-                next.insert(i, "1");
+                next.insert(i, 1, '1');
                 return next;
             }
         }

@@ -27,6 +27,7 @@
 
 #include "checksum.h"
 #include "extract_writer.h"
+#include "platform/stdio_file.h"
 #include "platform/text_encoding.h"
 #include "rar_scan.h"
 #include "unrar_exports.h"
@@ -80,28 +81,9 @@ class Utf8Locale {
 struct ArchiveFree {
     void operator()(archive* a) const { archive_read_free(a); }
 };
-struct FileClose {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-int Seek(std::FILE* f, std::int64_t offset, int whence) {
-#ifdef _WIN32
-    return _fseeki64(f, offset, whence);
-#else
-    return fseeko(f, static_cast<off_t>(offset), whence);
-#endif
-}
-std::int64_t Tell(std::FILE* f) {
-#ifdef _WIN32
-    return _ftelli64(f);
-#else
-    return ftello(f);
-#endif
-}
-
-bool FileExists(const std::string& path) {
-    std::unique_ptr<std::FILE, FileClose> f(std::fopen(path.c_str(), "rb"));
-    return f != nullptr;
+// A volume is a regular file; a FIFO of that name is never waited on.
+bool VolumeThere(const std::string& path) {
+    return OpenRegularFile(path) != nullptr;
 }
 
 void CopyNarrow(char* dest, std::size_t size, const std::string& text) {
@@ -164,7 +146,7 @@ struct Handle {
     std::vector<Volume> volumes;
     // Every volume opened, and those the naming rules will find next: no
     // extracted file may replace one of them.
-    std::vector<FileId> volumeIds;
+    std::vector<FileIdentity> volumeIds;
     // The name the naming rules gave the newest volume; a volume the caller
     // named otherwise does not change how the following ones are named.
     std::string lastRuleName;
@@ -180,7 +162,7 @@ struct Handle {
 
     // The volume the decoder reads, through the callbacks below.
     std::size_t opens = 0;
-    std::unique_ptr<std::FILE, FileClose> file;
+    StdioFile file;
     std::int64_t fileSize = 0;
     std::vector<char> buffer = std::vector<char>(kReadBuffer);
     unsigned volumeError = 0;  // why a volume could not be had
@@ -257,7 +239,7 @@ struct Handle {
         return true;
     }
 
-    void KeepVolume(const std::optional<FileId>& id) {
+    void KeepVolume(const std::optional<FileIdentity>& id) {
         if (id && std::find(volumeIds.begin(), volumeIds.end(), *id) == volumeIds.end()) {
             volumeIds.push_back(*id);
         }
@@ -270,7 +252,7 @@ struct Handle {
         std::string name = lastRuleName;
         for (std::size_t i = volumes.size(); i < kMaxVolumes; ++i) {
             name = NextVolumeName(name, NewNumbering());
-            const std::optional<FileId> id = FileIdOf(name);
+            const std::optional<FileIdentity> id = IdentityOf(name);
             if (!id) {
                 break;
             }
@@ -287,7 +269,7 @@ struct Handle {
         }
         const std::string ruleName = NextVolumeName(lastRuleName, NewNumbering());
         std::string name = ruleName;
-        for (int asked = 0; name == lastRuleName || !FileExists(name); ++asked) {
+        for (int asked = 0; name == lastRuleName || !VolumeThere(name); ++asked) {
             if (asked == kMaxVolumeQuestions || !AskVolume(name)) {
                 volumeError = ERAR_EOPEN;
                 return false;
@@ -299,7 +281,7 @@ struct Handle {
             volumeError = ERAR_EOPEN;
             return false;
         }
-        KeepVolume(FileIdOf(name));
+        KeepVolume(IdentityOf(name));
         volumes.push_back(std::move(next));
         lastRuleName = ruleName;
         if (!NotifyVolume(name)) {
@@ -350,16 +332,16 @@ struct Handle {
     }
 
     bool OpenFile(const std::string& name) {
-        file.reset(std::fopen(name.c_str(), "rb"));
+        file = OpenRegularFile(name);
         if (file == nullptr) {
             return false;
         }
-        KeepVolume(FileIdOf(file.get()));
+        KeepVolume(IdentityOfFile(file.get()));
         fileSize = 0;
-        if (Seek(file.get(), 0, SEEK_END) == 0) {
-            fileSize = Tell(file.get());
+        if (SeekFile(file.get(), 0, SEEK_END) == 0) {
+            fileSize = TellFile(file.get());
         }
-        Seek(file.get(), 0, SEEK_SET);
+        SeekFile(file.get(), 0, SEEK_SET);
         return true;
     }
 
@@ -448,10 +430,10 @@ la_int64_t SkipCallback(archive*, void* data, la_int64_t request) {
     if (h.file == nullptr) {
         return 0;
     }
-    const std::int64_t pos = Tell(h.file.get());
+    const std::int64_t pos = TellFile(h.file.get());
     const std::int64_t step =
         std::max<std::int64_t>(0, std::min<std::int64_t>(request, h.fileSize - pos));
-    if (step == 0 || Seek(h.file.get(), step, SEEK_CUR) != 0) {
+    if (step == 0 || SeekFile(h.file.get(), step, SEEK_CUR) != 0) {
         return 0;
     }
     return step;
@@ -816,7 +798,7 @@ void* Open(const std::string& name, unsigned openMode, UNRARCALLBACK callback,
     h->callback = callback;
     h->userData = userData;
     h->lastRuleName = name;
-    h->KeepVolume(FileIdOf(name));
+    h->KeepVolume(IdentityOf(name));
     h->volumes.push_back(std::move(first));
     const VolumeScan& scan = h->FirstScan();
     if ((scan.archiveFlags & ROADF_VOLUME) != 0) {

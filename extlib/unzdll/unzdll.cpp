@@ -28,6 +28,7 @@
 #include "archive/zip_names.h"
 #include "platform/member_path.h"
 #include "platform/pending_file.h"
+#include "platform/stdio_file.h"
 #include "target_folders.h"
 
 #ifdef _WIN32
@@ -58,58 +59,13 @@ struct DirectoryFacts {
     std::vector<std::uint16_t> flags;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens the archive once: its directory is read, and libzip reads the members,
-// through this one open file, so both see the same file. A FIFO or a device is
-// refused without waiting on it.
-FilePtr OpenArchiveFile(const std::string& path) {
-#ifdef _WIN32
-    return FilePtr(std::fopen(path.c_str(), "rb"));
-#else
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return nullptr;
-    }
-    struct stat st {};
-    std::FILE* file = nullptr;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
-        file = ::fdopen(fd, "rb");
-    }
-    if (file == nullptr) {
-        ::close(fd);
-    }
-    return FilePtr(file);
-#endif
-}
-
-bool SeekTo(std::FILE* file, std::int64_t offset, int whence = SEEK_SET) {
-#ifdef _WIN32
-    return _fseeki64(file, offset, whence) == 0;
-#else
-    return ::fseeko(file, static_cast<off_t>(offset), whence) == 0;
-#endif
-}
-
-std::int64_t Position(std::FILE* file) {
-#ifdef _WIN32
-    return _ftelli64(file);
-#else
-    return ::ftello(file);
-#endif
-}
-
 std::optional<DirectoryFacts> ReadDirectoryFacts(std::FILE* file) {
-    if (!SeekTo(file, 0, SEEK_END)) {
+    if (SeekFile(file, 0, SEEK_END) != 0) {
         return std::nullopt;
     }
-    const std::int64_t size = Position(file);
+    const std::int64_t size = TellFile(file);
     const ZipReadAt read = [file](std::int64_t offset, void* buffer, size_t count) -> size_t {
-        return SeekTo(file, offset) ? std::fread(buffer, 1, count, file) : 0;
+        return SeekFile(file, offset, SEEK_SET) == 0 ? std::fread(buffer, 1, count, file) : 0;
     };
     const ZipEndRecordHit hit = FindEndRecord(size, read);
     if (hit.position < 0) {
@@ -152,7 +108,7 @@ using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
 using ZipFilePtr = std::unique_ptr<zip_file_t, ZipFileCloser>;
 
 // libzip takes the open file over; it closes it with the archive.
-ZipPtr OpenArchive(FilePtr file, std::int64_t prefix) {
+ZipPtr OpenArchive(StdioFile file, std::int64_t prefix) {
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source =
@@ -191,7 +147,7 @@ class MemberFile {
     fs::path m_destination;
 #ifdef _WIN32
     fs::path m_temporary;
-    FilePtr m_out;
+    StdioFile m_out;
 #else
     int m_folder = -1;
     PendingFile m_file;
@@ -332,7 +288,10 @@ std::int32_t Session::Run() {
     std::vector<std::string> names;
     if (m_command.ZipFileName != nullptr && m_command.ExtractDir != nullptr) {
         m_target = fs::path(m_command.ExtractDir);
-        FilePtr file = OpenArchiveFile(m_command.ZipFileName);
+        // The archive is opened once: its directory is read, and libzip reads the
+        // members, through this one open file, so both see the same file. A FIFO
+        // or a device is refused without waiting on it.
+        StdioFile file = OpenRegularFile(m_command.ZipFileName);
         const auto facts = file ? ReadDirectoryFacts(file.get()) : std::nullopt;
         if (facts) {
             archive = OpenArchive(std::move(file), facts->prefix);

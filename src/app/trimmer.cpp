@@ -30,6 +30,7 @@
 #include "app/qt_prompter.h"
 #include "platform/file_io.h"
 #include "platform/qt/qt_recycler.h"
+#include "platform/version.h"
 #include "trim/archive_step.h"
 
 #ifndef PAREVO_WEBSITE_URL
@@ -53,8 +54,6 @@ constexpr int kProgressTextMinLeft = 8;  // never past the log's left edge
 constexpr qint64 kBreathInterval = 50;
 // Shortest time between two paints of a running count in the status line.
 constexpr qint64 kStatusFrame = 16;
-
-const char* const kVersion = "1.3";
 
 QString Lines(std::initializer_list<const char*> lines) {
     QStringList list;
@@ -297,7 +296,7 @@ void TForm1::CreateControls() {
     const QString site =
         website.isLocalFile() ? QFileInfo(website.toLocalFile()).fileName() : website.host();
     m_link->setText(QStringLiteral("Parevo v%1 - %2 (click for website)")
-                        .arg(QString::fromLatin1(kVersion), site));
+                        .arg(QString::fromLatin1(kProgramVersion), site));
     QFont linkFont = UiFont(QStringLiteral("Lucida Sans"), 8);
     linkFont.setBold(true);
     linkFont.setUnderline(true);
@@ -311,6 +310,8 @@ void TForm1::CreateControls() {
     m_link->setGeometry(132, 464, 316, 12);
     m_link->setAccessibleName(m_link->text());
     m_link->setAccessibleDescription(website.toString());
+    // Reachable without a mouse: Tab brings it into focus, Return or Space opens it.
+    m_link->setFocusPolicy(Qt::TabFocus);
     m_link->installEventFilter(this);
 }
 
@@ -363,6 +364,9 @@ void TForm1::CreateOptionPages() {
             [this](const QModelIndex& current) {
                 if (m_folders->filePath(current) != m_scrollTarget) {
                     m_scrollTarget.clear();
+                }
+                if (current.isValid()) {
+                    m_missingFolder.clear();
                 }
             });
 
@@ -442,7 +446,8 @@ void TForm1::SetKeyboardOrder() {
     // page in its own order. Qt skips what is hidden or disabled.
     const QList<QWidget*> order{
         m_log,          m_dropGames,  m_optionPages,     m_path,     m_trimGames, m_customPath,
-        m_deleteSource, m_appendText, m_trimSceneNumber, m_safeTrim, m_byteJump,  m_headerRomName};
+        m_deleteSource, m_appendText, m_trimSceneNumber, m_safeTrim, m_byteJump,  m_headerRomName,
+        m_link};
     for (qsizetype i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }
@@ -499,12 +504,21 @@ void TForm1::LoadPreferences() {
     } catch (const std::exception& e) {
         error = e.what();
     }
+    // The tree cannot show a folder that is not there; it stays the chosen one,
+    // with nothing selected in the tree, rather than quietly becoming the Desktop.
+    if (const TQuillSettings* settings = m_appManager->AppSettings();
+        settings != nullptr && !settings->PassedOverDirectory().empty()) {
+        m_scrollTarget.clear();
+        m_path->setCurrentIndex(QModelIndex());
+        m_missingFolder = settings->PassedOverDirectory();
+    }
     // After an error the options read before it stand and the rest keep their
-    // defaults; the pages show so they can be set right, and the close saves
-    // them.
+    // defaults; the pages show so they can be set right. The close asks before
+    // it replaces the file, which may hold more than was read.
     m_optionPages->show();
     if (error) {
-        ShowError(*error);
+        m_loadFailed = true;
+        ShowError(*error + "\n\nSettings file: " + m_appManager->SettingsFile());
     }
 }
 
@@ -522,6 +536,15 @@ void TForm1::FormClose(QCloseEvent* event) {
     }
     // Before the first tick nothing was loaded, so nothing is saved: the
     // settings file stays as it is.
+    if (m_appManager && m_loadFailed &&
+        m_prompter->ShowMessage(
+            ToNarrow(ApplicationTitle()),
+            "The settings file \"" + m_appManager->SettingsFile() +
+                "\" could not be read when Parevo started.\nReplace it with the options as "
+                "they are now?",
+            DialogButtons::YesNo, DialogIcon::Question) != DialogResult::Yes) {
+        m_appManager.reset();
+    }
     if (m_appManager) {
         try {
             m_appManager->SavePreferences();
@@ -599,6 +622,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         LinkClick();
         return true;
+    }
+    if (watched == m_link && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            LinkClick();
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -698,6 +728,9 @@ void TForm1::CustomPathClick() {
 }
 
 std::string TForm1::PathFolder() const {
+    if (!m_missingFolder.empty()) {
+        return m_missingFolder;
+    }
     const QModelIndex current = m_path->currentIndex();
     if (!current.isValid()) {
         return std::string();

@@ -158,6 +158,11 @@ class TForm1 : public QWidget, public OptionControls {
     QElapsedTimer m_statusPainted;           // when the status line last changed
     std::optional<QString> m_pendingStatus;  // a count not shown yet
     QString m_scrollTarget;                  // folder to keep in view while the tree loads
+    // The output folder the settings named that is not there (an unplugged
+    // stick): it stays the chosen folder, so a run says it is missing instead of
+    // writing elsewhere and the close saves it back, until the user picks another.
+    std::string m_missingFolder;
+    bool m_loadFailed = false;  // the settings file could not be read at start
 
     QFrame* m_panel = nullptr;
     QListWidget* m_dropGames = nullptr;

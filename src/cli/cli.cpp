@@ -14,6 +14,7 @@
 #include "platform/file_io.h"
 #include "platform/numbers.h"
 #include "platform/program_location.h"
+#include "platform/version.h"
 #include "settings/appmanager.h"
 #include "settings/option_controls.h"
 #include "settings/settings.h"
@@ -23,8 +24,6 @@
 namespace parevo {
 
 namespace {
-
-constexpr const char* kVersion = "1.3";
 
 struct CliOptions {
     std::vector<std::string> files;
@@ -184,7 +183,7 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostr
                                     "name the output after the title in the ROM header");
     given.appendText = app.add_option("--append", cli.appendText,
                                       "text appended to the output name (default \"_trim\"); "
-                                      "empty overwrites the source unless --output-dir is given")
+                                      "empty overwrites the source unless an output folder is set")
                            ->type_name("TEXT");
     auto* outputDirOption =
         app.add_option("--output-dir", cli.outputDir,
@@ -210,7 +209,7 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostr
     app.add_flag("--dry-run", cli.dryRun,
                  "show what would be done for each file; write and delete nothing");
     app.add_flag("--keep-going", cli.keepGoing, "go on with the next file after an error");
-    app.set_version_flag("--version", std::string("parevo-cli ") + kVersion);
+    app.set_version_flag("--version", std::string("parevo-cli ") + kProgramVersion);
 
     // The parser reads "--append=" as an option still waiting for its value; an
     // empty append text is legitimate, so spell it as a separate empty argument.
@@ -257,12 +256,21 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
     if (!cli.noSettings) {
         const std::string settingsFile =
             cli.settingsFile.empty() ? DefaultSettingsFile() : cli.settingsFile;
-        if (!cli.settingsFile.empty() && !FileExists(settingsFile)) {
+        const FileKind kind = KindOf(settingsFile);
+        if (!cli.settingsFile.empty() && kind == FileKind::Missing) {
             err << "error: settings file \"" << settingsFile << "\" does not exist\n";
             return 2;
         }
         try {
+            // A settings file that is there but cannot be read (no permission, a
+            // folder, a FIFO) is an error, not a reason to run with the defaults.
+            if (kind != FileKind::Missing) {
+                const InputFile readable(settingsFile);
+            }
             settings.LoadFromFile(settingsFile);
+        } catch (const IoError& e) {
+            err << "error: settings file: " << e.what() << "\n";
+            return 2;
         } catch (const ConversionError& e) {
             err << "error: settings file \"" << settingsFile << "\": " << e.what() << "\n";
             return 2;

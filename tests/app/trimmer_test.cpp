@@ -257,7 +257,8 @@ TEST_F(ControlsTest, KeyboardOrderFollowsTheLayout) {
     auto window = MakeWindow();
     const QStringList expected{
         "Log",          "DropGames",  "OptionPages",     "Path",     "TrimGames", "CustomPath",
-        "DeleteSource", "AppendText", "TrimSceneNumber", "SafeTrim", "byteJump",  "HeaderRomName"};
+        "DeleteSource", "AppendText", "TrimSceneNumber", "SafeTrim", "byteJump",  "HeaderRomName",
+        "Link"};
     QStringList chain;
     QWidget* w = Find<QWidget>(*window, "Log");
     for (int guard = 0; guard < 200 && w != nullptr; ++guard) {
@@ -330,9 +331,15 @@ TEST_F(ControlsTest, TheLinkLooksLikeOneAndOpensTheAddress) {
     const QString scheme = QUrl(TForm1::WebsiteUrl()).scheme();
     QDesktopServices::setUrlHandler(scheme, &opener, "open");
     QTest::mouseClick(link, Qt::LeftButton);
+    // Without a mouse: Return or Space on the focused link.
+    QTest::keyClick(link, Qt::Key_Return);
+    QTest::keyClick(link, Qt::Key_Space);
+    QTest::keyClick(link, Qt::Key_A);  // any other key does nothing
     QDesktopServices::unsetUrlHandler(scheme);
-    ASSERT_EQ(opener.opened.size(), 1);
+    ASSERT_EQ(opener.opened.size(), 3);
     EXPECT_EQ(opener.opened[0], QUrl(TForm1::WebsiteUrl()));
+    EXPECT_EQ(opener.opened[2], QUrl(TForm1::WebsiteUrl()));
+    EXPECT_EQ(link->focusPolicy(), Qt::TabFocus);
 }
 
 // ---- Start and close ----------------------------------------------------------------
@@ -390,7 +397,8 @@ TEST_F(StartTest, ALoadErrorIsShownOnceAndTheStartGoesOn) {
     }
     ASSERT_EQ(prompter.messages.size(), 1u);
     EXPECT_EQ(prompter.messages[0].text,
-              "Could not convert variant of type (String) into type (Boolean)");
+              "Could not convert variant of type (String) into type (Boolean)\n\nSettings file: " +
+                  SettingsFile());
     EXPECT_EQ(prompter.messages[0].caption, "Parevo");
     EXPECT_EQ(prompter.messages[0].buttons, DialogButtons::Ok);
     // What came before the bad value stands; the rest keeps the defaults.
@@ -398,6 +406,65 @@ TEST_F(StartTest, ALoadErrorIsShownOnceAndTheStartGoesOn) {
     EXPECT_EQ(window->AppendText(), "_trim");
     EXPECT_TRUE(Find<QWidget>(*window, "OptionPages")->isVisible());
     EXPECT_FALSE(window->FirstTick());
+}
+
+TEST_F(StartTest, AFileThatCouldNotBeReadIsReplacedAtCloseOnlyWhenTheUserSaysSo) {
+    fs::create_directories(exe / "data");
+    const std::string broken =
+        "<settings>\r\n <safetrim value=\"yes\" />\r\n <append value=\"_mine\" "
+        "/>\r\n</settings>\r\n";
+    for (const DialogResult answer : {DialogResult::No, DialogResult::Yes}) {
+        WriteText(SettingsFile(), broken);
+        prompter.messages.clear();
+        auto window = MakeWindow();
+        FirstTick(*window);
+        prompter.answer = answer;
+        EXPECT_TRUE(window->close());
+        ASSERT_EQ(prompter.messages.size(), 2u);
+        EXPECT_EQ(prompter.messages[1].buttons, DialogButtons::YesNo);
+        EXPECT_NE(prompter.messages[1].text.find(SettingsFile()), std::string::npos);
+        if (answer == DialogResult::No) {
+            EXPECT_EQ(ReadText(SettingsFile()), broken) << "the user's file is kept as it was";
+        } else {
+            EXPECT_NE(ReadText(SettingsFile()).find("_trim"), std::string::npos);
+        }
+        prompter.answer = DialogResult::Ok;
+    }
+}
+
+TEST_F(StartTest, AnOutputFolderThatIsNotThereStaysChosenAndIsSavedBack) {
+    // The settings name a folder on a stick that is not plugged in.
+    fs::create_directories(exe / "data");
+    const std::string gone = dir / "usb-stick/trimmed";
+    WriteText(SettingsFile(), "<settings>\r\n <checked value=\"True\" />\r\n <directory value=\"" +
+                                  gone + "\" />\r\n <append value=\"\" />\r\n</settings>\r\n");
+    auto window = MakeWindow();
+    FirstTick(*window);
+    NextTick(*window);
+    EXPECT_TRUE(window->CustomPath());
+    EXPECT_EQ(window->PathFolder(), gone);
+    EXPECT_EQ(Find<QLabel>(*window, "PathText")->text(), Q("Save Path: " + gone));
+    EXPECT_FALSE(Find<QTreeView>(*window, "Path")->currentIndex().isValid());
+
+    // A run says so and cuts nothing: no fall-back to the source's folder.
+    const std::string rom = Rom("game.nds");
+    const auto before = ReadBytes(rom);
+    window->FormDropFiles({Q(rom)});
+    NextTick(*window);
+    Find<QPushButton>(*window, "TrimGames")->click();
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].text, "output folder \"" + gone + "\" does not exist");
+    EXPECT_EQ(ReadBytes(rom), before);
+
+    // The close writes the folder back as it was named.
+    EXPECT_TRUE(window->close());
+    EXPECT_NE(ReadText(SettingsFile()).find(gone), std::string::npos);
+
+    // Once the user picks a folder in the tree, that one is the output folder.
+    auto again = MakeWindow();
+    FirstTick(*again);
+    again->SelectFolder(dir.Path());
+    EXPECT_EQ(again->PathFolder(), dir.Path());
 }
 
 TEST_F(StartTest, ACloseBeforeTheFirstTickLeavesTheSettingsFileAlone) {

@@ -512,7 +512,7 @@ TEST_F(RarComponent, ADamagedMemberEndsTheRunWithItsErrorAndLeavesNoFile) {
 
 TEST_F(RarComponent, AMemberGoingOnInAMissingVolumeIsAVolumeError) {
     if (!fs::exists(FixturePath("test_read_format_rar5_multiarchive.part01.rar"))) {
-        GTEST_SKIP() << "fixtures absent";
+        FAIL() << "fixtures missing (tests/fixtures)";
     }
     fs::copy_file(FixturePath("test_read_format_rar5_multiarchive.part01.rar"),
                   dir / "set.part01.rar");
@@ -534,7 +534,7 @@ TEST_F(RarComponent, AMemberGoingOnInAMissingVolumeIsAVolumeError) {
 
 TEST_F(RarComponent, ASolidEncryptedRar5ArchiveIsListedWhole) {
     if (!fs::exists(FixturePath("test_read_format_rar5_solid_encrypted.rar"))) {
-        GTEST_SKIP() << "fixtures absent";
+        FAIL() << "fixtures missing (tests/fixtures)";
     }
     rar.SetFileName(FixturePath("test_read_format_rar5_solid_encrypted.rar"));
     rar.SetMode(DFRAR_LIST);

@@ -1,6 +1,7 @@
 // Archive sources end to end: parevo-cli with the real zip and RAR components
 // and their run-time-loaded libraries, on archives written in the test.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -231,6 +232,19 @@ TEST_F(CliArchiveTest, ARarRomGoingOnInAMissingVolumeEndsWithItsErrorAndNoOutput
         EXPECT_NE(r.err.find("rar: Volumn-Error (15)"), std::string::npos) << r.err;
         EXPECT_EQ(dir.List(), std::vector<std::string>{"game.part1.rar"});
     }
+}
+
+TEST_F(CliArchiveTest, AFifoNamedLikeTheNextVolumeIsNeverWaitedOn) {
+    RarMember rom;
+    rom.name = "game.nds";
+    rom.data = RomBytes("GAME");
+    test::WriteBytes(dir / "game.part1.rar", RarBuilder::VolumeSet(rom, 2, true)[0]);
+    ASSERT_EQ(::mkfifo((dir / "game.part2.rar").c_str(), 0644), 0);
+    const Result r = Run({"game.part1.rar"}, 20);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("rar: Volumn-Error (15)"), std::string::npos) << r.err;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.part1.rar", "game.part2.rar"}));
 }
 
 TEST_F(CliArchiveTest, AMemberThatWasNotExtractedIsNeverTrimmedInItsPlace) {

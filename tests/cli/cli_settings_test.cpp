@@ -1,6 +1,7 @@
 // parevo-cli and the settings file: defaults from the file beside the
 // executable (or one named), the command line winning, and nothing written.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -162,6 +163,25 @@ TEST_F(CliSettingsTest, ASettingsFileThatFailsToConvertIsAnError) {
                          "\": Could not convert variant of type (String) into type (Boolean)\n");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"1 - Game.nds"});
     EXPECT_EQ(Run({"--no-settings", "1 - Game.nds"}).exitCode, 0);
+}
+
+TEST_F(CliSettingsTest, ASettingsFileThatCannotBeReadIsAnError) {
+    // Run with the defaults instead, and the user's folder, append text or byte
+    // jump would quietly not apply.
+    fs::create_directory(dir / "folder.xml");
+    Result r = Run({"--settings", "folder.xml", "1 - Game.nds"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "error: settings file: Cannot open \"folder.xml\": Is a directory\n");
+    ASSERT_EQ(::mkfifo((dir / "pipe.xml").c_str(), 0644), 0);
+    r = Run({"--settings", "pipe.xml", "1 - Game.nds"}, 20);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "error: settings file: Cannot open \"pipe.xml\": not a regular file\n");
+    // The settings file beside the program, too.
+    fs::create_directories(install / "bin/data/settings.xml");
+    r = Run({"1 - Game.nds"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"1 - Game.nds", "folder.xml", "pipe.xml"}));
 }
 
 }  // namespace

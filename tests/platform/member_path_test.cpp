@@ -81,7 +81,8 @@ const MemberCase kCases[] = {
     {"x.nds ", true, false, {"x.nds "}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Names, MemberPath, ::testing::ValuesIn(kCases));
+INSTANTIATE_TEST_SUITE_P(Names, MemberPath, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return "Row" + std::to_string(info.index); });
 
 }  // namespace
 }  // namespace parevo

@@ -98,9 +98,13 @@ void PutMember(std::vector<std::uint8_t>& out, const RarMember& m, std::size_t b
     body.push_back(m.method);
     Put16(body, static_cast<unsigned>(m.name.size()));
     Put32(body, m.attributes);
+    if (m.declaredHighPackSize) {
+        Put32(body, *m.declaredHighPackSize);
+        Put32(body, 0);  // high 32 bits of the unpacked size
+    }
     body.insert(body.end(), m.name.begin(), m.name.end());
     const unsigned flags = 0x8000 | splitFlags | (m.folder ? 0xE0 : 0) | (m.encrypted ? 0x04 : 0) |
-                           (m.solid ? 0x10 : 0);
+                           (m.solid ? 0x10 : 0) | (m.declaredHighPackSize ? 0x100 : 0);
     PutBlock(out, type, flags, body, m.brokenHeaderCrc);
     out.insert(out.end(), m.data.begin() + begin, m.data.begin() + end);
 }

@@ -20,6 +20,8 @@ struct RarMember {
     bool solid = false;  // continues the previous member's solid stream
     // The packed size the header gives, when not the data's own.
     std::optional<std::uint32_t> declaredPackSize;
+    // The high 32 bits of the packed size, written with the large-file flag.
+    std::optional<std::uint32_t> declaredHighPackSize;
     std::uint8_t hostOS = 2;     // Windows
     std::uint8_t method = 0x30;  // stored
     std::uint8_t unpVer = 20;

@@ -96,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
         Blake2spCase{513, "f405ed3422923e4cd0d141ab4ff130914fff2eb9e7f49588a5c02387e5d343ac"},
         Blake2spCase{1000, "29ded360f74fde02697a0495c85859aa2c4968cce40fba406ff33bc55c3d246e"},
         Blake2spCase{4099, "35f90fa16fd3ef6d593c47b044ae7bc84c2057b58a05d97d43bfbd91dfe010ef"},
-        Blake2spCase{70000, "8bc17424944a17f0150233db3822d1a1933931f0ac8ee02b6ca063c0b94a2405"}));
+        Blake2spCase{70000, "8bc17424944a17f0150233db3822d1a1933931f0ac8ee02b6ca063c0b94a2405"}),
+    [](const auto& info) { return "Bytes" + std::to_string(info.param.length); });
 
 }  // namespace
 }  // namespace parevo

@@ -27,8 +27,8 @@ std::string FixturePath(const std::string& name) {
 bool HaveFixtures() {
     return fs::exists(FixturePath("test_read_format_rar.rar"));
 }
-#define REQUIRE_FIXTURES()                 \
-    if (!HaveFixtures()) {                 \
+#define REQUIRE_FIXTURES()                             \
+    if (!HaveFixtures()) {                             \
         FAIL() << "fixtures missing (tests/fixtures)"; \
     }
 
@@ -762,7 +762,7 @@ int ResultOf(const Entries& entries, const DamageCase& c) {
 TEST_P(RarDamagedData, ExtractionRefusesItAndKeepsTheOlderFile) {
     const DamageCase& c = GetParam();
     if (std::string(c.label).find("Compressed") != std::string::npos && !HaveFixtures()) {
-        GTEST_SKIP() << "fixtures absent";
+        FAIL() << "fixtures missing (tests/fixtures)";
     }
     test::WriteBytes(dir / "a.rar", c.make());
     fs::create_directory(dir / "out");
@@ -778,7 +778,7 @@ TEST_P(RarDamagedData, ExtractionRefusesItAndKeepsTheOlderFile) {
 TEST_P(RarDamagedData, TestModeRefusesIt) {
     const DamageCase& c = GetParam();
     if (std::string(c.label).find("Compressed") != std::string::npos && !HaveFixtures()) {
-        GTEST_SKIP() << "fixtures absent";
+        FAIL() << "fixtures missing (tests/fixtures)";
     }
     test::WriteBytes(dir / "a.rar", c.make());
     auto entries = Run(dir / "a.rar", RAR_OM_EXTRACT, RAR_TEST, dir / "out");
@@ -819,6 +819,25 @@ TEST_F(RarLibrary, ListingStopsWhereTheArchiveIsCutOrOverrun) {
     auto entries = Run(dir / "cut.rar", RAR_OM_LIST, RAR_SKIP, "", &last);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(last, ERAR_BAD_DATA);
+}
+
+TEST_F(RarLibrary, ARar4PackedSizeNearTwoToTheSixtyFourNeverWrapsTheWalk) {
+    // 2^64 - 16: added to the member's position it would wrap to just past its
+    // own header and list the data as a block.
+    RarMember huge;
+    huge.name = "huge.nds";
+    huge.data = {1, 2, 3, 4};
+    huge.declaredHighPackSize = 0xFFFFFFFF;
+    huge.declaredPackSize = 0xFFFFFFF0;
+    RarBuilder b;
+    b.AddText("first.txt", "one").Add(huge).AddText("after.txt", "two");
+    test::WriteBytes(dir / "a.rar", b.Build());
+    int last = 0;
+    const auto entries = Run(dir / "a.rar", RAR_OM_LIST, RAR_SKIP, "", &last);
+    // The member whose header claims it is listed; the walk cannot go past it.
+    ASSERT_EQ(entries.size(), 2u) << last;
+    EXPECT_EQ(entries[1].name, "huge.nds");
+    EXPECT_EQ(last, ERAR_EREAD);
 }
 
 TEST_F(RarLibrary, ABrokenRar5HeaderEndsTheListing) {
