@@ -325,6 +325,10 @@ struct FixtureCase {
     std::string name;
 };
 
+void PrintTo(const FixtureCase& c, std::ostream* os) {
+    *os << c.file;
+}
+
 class ZipFixtureNames : public ZipFixtures, public ::testing::WithParamInterface<FixtureCase> {};
 
 TEST_P(ZipFixtureNames, ListsTheEntriesOfOtherTools) {
