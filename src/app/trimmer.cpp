@@ -470,6 +470,7 @@ void TForm1::CreateTrimEnvironment() {
 
     m_env.AddLog = [this](const std::string& line) { AddLog(line); };
     m_env.SetStatus = [this](const std::string& text) { SetProgressText(text); };
+    m_env.KeepAlive = [this] { Breathe(); };
     m_env.Options = [this] { return ToTrimOptions(*this); };
     m_env.recycler = m_recycler;
     m_env.tick = &m_tick;

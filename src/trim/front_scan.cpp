@@ -1,6 +1,7 @@
 #include "trim/front_scan.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "platform/errors.h"
 #include "trim/padding.h"
@@ -80,18 +81,25 @@ FrontScan::Checked FrontScan::StopChecking() {
     return {std::min(m_size, m_checked * m_layout.chunk), m_dataEnd};
 }
 
-std::int64_t FrontScan::Finish() {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopChecking = true;
-        m_finishing = true;
-    }
+std::int64_t FrontScan::Finish(const std::function<void()>& keepAlive) {
+    std::unique_lock lock(m_mutex);
+    m_stopChecking = true;
+    m_finishing = true;
     m_changed.notify_all();
+    constexpr std::chrono::milliseconds kSlice{50};
+    while (!m_changed.wait_for(lock, kSlice, [this] { return m_done; })) {
+        if (keepAlive) {
+            lock.unlock();
+            keepAlive();
+            lock.lock();
+        }
+    }
+    const std::int64_t written = m_written;
+    lock.unlock();
     if (m_thread.joinable()) {
         m_thread.join();
     }
-    const std::lock_guard lock(m_mutex);
-    return m_written;
+    return written;
 }
 
 void FrontScan::Run() {
@@ -102,7 +110,12 @@ void FrontScan::Run() {
         // Whatever went wrong (a read, a write, memory), the worker stops where
         // it is; the search and the pipeline do the rest themselves and meet the
         // error where they always did, with the texts they always gave.
+        if (!lock.owns_lock()) {
+            lock.lock();
+        }
     }
+    m_done = true;
+    m_changed.notify_all();
 }
 
 void FrontScan::Work(std::unique_lock<std::mutex>& lock) {

@@ -83,8 +83,9 @@ class FrontScan {
     // the KeptUpTo end, or has failed, and stops it. Returns the length of the
     // prefix the output holds, which may pass the kept length; the caller
     // copies the rest (after a failure, the caller's own copy meets the error
-    // again and reports it as ever) and sets the length.
-    std::int64_t Finish();
+    // again and reports it as ever) and sets the length. While it waits, it
+    // calls `keepAlive` (if set) on the caller's thread every few frames.
+    std::int64_t Finish(const std::function<void()>& keepAlive = {});
 
   private:
     struct ChunkResult {
@@ -120,6 +121,7 @@ class FrontScan {
     bool m_stopChecking = false;
     bool m_finishing = false;
     bool m_stop = false;
+    bool m_done = false;  // the worker has returned
 
     std::thread m_thread;  // last: it starts once everything above is set
 };

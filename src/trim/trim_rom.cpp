@@ -59,6 +59,19 @@ bool TitleLeavesFolder(const std::string& title, PathStyle style) {
                        [style](char c) { return IsPathDelimiter(c, style); });
 }
 
+// Copies the ROM's bytes [from, min(length, size)) into the output and sets its
+// length (zeros beyond the end of the ROM), as WritePrefix does, but in pieces
+// with a breath between them: on a slow disk a large ROM takes seconds.
+void CopyKept(PendingOutput& output, const InputFile& rom, std::int64_t from,
+              std::int64_t length, const TrimEnvironment& env) {
+    constexpr std::int64_t kPiece = 16 << 20;
+    for (const std::int64_t kept = std::min(length, rom.Size()); from < kept; from += kPiece) {
+        output.CopyRange(rom, from, std::min(kPiece, kept - from));
+        env.Breathe();
+    }
+    output.SetLength(length);
+}
+
 // The output begun before the search: its FrontScan copies the kept bytes into
 // it while the search runs. It is put in place only after the search, by the
 // pipeline, once the output is planned again and every kept byte is copied.
@@ -75,14 +88,9 @@ struct EarlyOutput {
 
     // Waits for the worker, copies what it has not (at least the bytes past the
     // game data that the search keeps), and sets the length: it cuts what the
-    // worker copied past it, and adds zeros beyond the end of the ROM, as
-    // WritePrefix does.
-    void Complete(const InputFile& rom, std::int64_t length) {
-        const std::int64_t written = scan.Finish();
-        if (const std::int64_t kept = std::min(length, rom.Size()); written < kept) {
-            output.CopyRange(rom, written, kept - written);
-        }
-        output.SetLength(length);
+    // worker copied past it.
+    void Complete(const InputFile& rom, std::int64_t length, const TrimEnvironment& env) {
+        CopyKept(output, rom, scan.Finish([&env] { env.Breathe(); }), length, env);
     }
 
     const OutputPlan plan;
@@ -270,9 +278,9 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
         std::optional<PendingOutput> fresh;
         PendingOutput& output = early ? early->output : fresh.emplace(outputPath);
         if (early) {
-            early->Complete(rom, point.OutputLength());
+            early->Complete(rom, point.OutputLength(), env);
         } else {
-            output.WritePrefix(rom, point.OutputLength());
+            CopyKept(output, rom, 0, point.OutputLength(), env);
         }
         // Only a copy of the file as it was searched is put in place.
         rom.RequireUnchanged();

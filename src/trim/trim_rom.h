@@ -70,6 +70,10 @@ void RequireNotWrittenThisRun(const std::string& path, const RunOutputs* outputs
 struct TrimEnvironment {
     LogSink AddLog;
     StatusSink SetStatus;
+    // Called on the caller's thread now and then while an output is copied,
+    // which takes seconds for a large ROM on a slow disk: a window handles its
+    // events there. No text, so the log and status lines stay as they are.
+    std::function<void()> KeepAlive;
     OptionsSource Options;
     Recycler* recycler = nullptr;
     TickCounter* tick = nullptr;
@@ -89,6 +93,11 @@ struct TrimEnvironment {
     void Status(const std::string& text) const {
         if (SetStatus) {
             SetStatus(text);
+        }
+    }
+    void Breathe() const {
+        if (KeepAlive) {
+            KeepAlive();
         }
     }
 };

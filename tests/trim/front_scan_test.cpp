@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/errors.h"
 #include "support/search_reference.h"
@@ -127,7 +130,8 @@ struct Searched {
 };
 
 Searched SearchWithFront(const ByteSource& source, const Image& image, int jump,
-                         const ScanLayout& layout, const FrontScan::Writer& failWhen = nullptr) {
+                         const ScanLayout& layout, const FrontScan::Writer& failWhen = nullptr,
+                         const std::function<void()>& keepAlive = nullptr) {
     Searched s;
     const ProgressSink sink = [&s](const std::string& text) { s.outcome.progress.push_back(text); };
     try {
@@ -145,7 +149,7 @@ Searched SearchWithFront(const ByteSource& source, const Image& image, int jump,
         const std::int64_t kept =
             std::min(s.outcome.point.OutputLength(), s.outcome.point.SourceSize);
         front.KeptUpTo(kept);
-        s.written = front.Finish();
+        s.written = front.Finish(keepAlive);
         // As the pipeline does: the rest copied, the length set.
         s.output.resize(static_cast<size_t>(s.written));
         s.output.insert(s.output.end(), image.begin() + std::min(s.written, kept),
@@ -255,6 +259,38 @@ TEST(FrontScan, AFailedWriteLeavesTheRestToTheCaller) {
         ExpectSameAsPlain(s, image, 500);
         EXPECT_LE(s.written, failAt);
     }
+}
+
+TEST(FrontScan, WhileTheCallerWaitsForTheWorkerItKeepsItsWindowAlive) {
+    // A slow disk: the worker's copy is not done when the search ends, and the
+    // caller (a window's thread) still handles its events while it waits. Here
+    // the worker's first write waits for the caller's first breath.
+    std::mt19937 random(7);
+    const Image image = Build({"slow copy", 300000, 250000}, random);
+    const TestSource source(image);
+    std::mutex mutex;
+    std::condition_variable breathed;
+    std::vector<std::thread::id> breaths;
+    bool timedOut = false;
+    const Searched s = SearchWithFront(
+        source, image, 500, {.chunk = 4096, .piece = 1000, .readAhead = 2},
+        [&](std::int64_t, std::int64_t) {
+            std::unique_lock lock(mutex);
+            // Once it has waited in vain, it waits no more: the test fails, not hangs.
+            timedOut = timedOut || !breathed.wait_for(lock, std::chrono::seconds(30),
+                                                      [&] { return !breaths.empty(); });
+        },
+        [&] {
+            const std::lock_guard lock(mutex);
+            breaths.push_back(std::this_thread::get_id());
+            breathed.notify_all();
+        });
+    EXPECT_FALSE(timedOut);
+    ASSERT_FALSE(breaths.empty());
+    EXPECT_EQ(std::count(breaths.begin(), breaths.end(), std::this_thread::get_id()),
+              static_cast<std::ptrdiff_t>(breaths.size()));
+    EXPECT_GT(s.written, 0);
+    ExpectSameAsPlain(s, image, 500);
 }
 
 TEST(FrontScan, TheSearchsOwnFailuresAreItsOwnWithTheWorkerRunning) {

@@ -404,6 +404,7 @@ TEST_F(TrimRomTest, ALargeRomIsCopiedWhileItIsSearchedWithTheSameLinesAndBytes) 
             threads.push_back(std::this_thread::get_id());
             status.push_back(text);
         };
+        env.KeepAlive = [&] { threads.push_back(std::this_thread::get_id()); };
         TrimRom(dir / "big.nds", 0, 1, env);
 
         const auto source = test::ReadBytes(dir / "big.nds");
