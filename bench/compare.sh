@@ -23,12 +23,31 @@ alternate() { python3 "$root/bench/alternate.py" --rounds "$rounds" "$@"; }
 
 (cd "$root" && scripts/install-deps && cmake --preset default >/dev/null && cmake --build --preset default >/dev/null)
 
-# An image of DATA MiB of game data followed by PAD MiB of 0xFF padding.
+# An image of DATA MiB of game data followed by PAD MiB of 0xFF padding, with a
+# valid header that declares the data, as dumps of real cartridges have.
 make_image() {
   local path=$1 data=$2 pad=$3
   [ -f "$path" ] && return
-  { printf 'BENCHGAME\0'; head -c $((data * 1048576 - 10)) /dev/urandom | tr '\000\377' '\001\376';
+  { head -c $((data * 1048576)) /dev/urandom | tr '\000\377' '\001\376';
     head -c $((pad * 1048576)) /dev/zero | tr '\000' '\377'; } > "$path"
+  python3 - "$path" $((data * 1048576)) <<'PY'
+import struct, sys
+def crc16(data):
+    crc = 0xFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+with open(sys.argv[1], "r+b") as f:
+    header = bytearray(f.read(0x160))
+    header[0:12] = b"BENCHGAME\0\0\0"
+    header[0x12] = 0  # not DSi: the used size at 0x80 is the one that counts
+    header[0x80:0x88] = struct.pack("<II", int(sys.argv[2]), 0x4000)
+    header[0x15E:0x160] = struct.pack("<H", crc16(header[:0x15E]))
+    f.seek(0)
+    f.write(header)
+PY
 }
 kept_length() { "$bin/parevo-cli" --dry-run "$1" | sed -n 's/^  kept length: *\([0-9]*\) bytes.*/\1/p'; }
 # The trim command of this build, and of the earlier one when there is one.

@@ -248,6 +248,8 @@ std::unique_ptr<InputFile> InputFile::OpenAgain() const {
         return nullptr;
     }
     ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    // Read in order: the system reads ahead of this handle twice as far.
+    ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::unique_ptr<InputFile>(new InputFile(m_path, fd.Release(), m_opened));
 #else
     return nullptr;

@@ -21,14 +21,27 @@ constexpr std::int64_t kPage = 4096;
 }  // namespace
 
 FrontScan::FrontScan(const ByteSource& source, Writer write, ScanLayout layout)
+    : FrontScan(source, std::move(write), layout, false, 0) {}
+
+FrontScan::FrontScan(const ByteSource& source, Tail tail, ScanLayout layout)
+    : FrontScan(source, nullptr, layout, true, tail.from) {}
+
+FrontScan::FrontScan(const ByteSource& source, Writer write, ScanLayout layout, bool tail,
+                     std::int64_t from)
     : m_source(source),
       m_write(std::move(write)),
       m_layout(layout),
       m_size(source.Size()),
       m_chunks((m_size + layout.chunk - 1) / layout.chunk),
+      m_tail(tail),
+      m_firstChunk(std::clamp<std::int64_t>(from / layout.chunk, 0, m_chunks)),
       m_buffer(static_cast<size_t>(std::max(kPage, std::min(layout.piece, layout.chunk)))),
-      // The search's first probes lie within two of the largest jumps of the end.
-      m_backFrom(std::max<std::int64_t>(0, m_size - 2 * kMaxByteJump) / layout.chunk),
+      m_nextFront(m_firstChunk),
+      // The search's first probes lie within two of the largest jumps of the end;
+      // a tail scan takes those too.
+      m_backFrom(tail ? m_chunks
+                      : std::max<std::int64_t>(0, m_size - 2 * kMaxByteJump) / layout.chunk),
+      m_checked(m_firstChunk),
       m_uniform(static_cast<size_t>(m_chunks), kNotUniform),
       m_thread([this] { Run(); }) {}
 
@@ -81,19 +94,32 @@ FrontScan::Checked FrontScan::StopChecking() {
     return {std::min(m_size, m_checked * m_layout.chunk), m_dataEnd};
 }
 
-std::int64_t FrontScan::Finish(const std::function<void()>& keepAlive) {
-    std::unique_lock lock(m_mutex);
-    m_stopChecking = true;
-    m_finishing = true;
-    m_changed.notify_all();
+template <class Done>
+void FrontScan::WaitFor(std::unique_lock<std::mutex>& lock, const std::function<void()>& keepAlive,
+                        Done done) {
     constexpr std::chrono::milliseconds kSlice{50};
-    while (!m_changed.wait_for(lock, kSlice, [this] { return m_done; })) {
+    while (!m_changed.wait_for(lock, kSlice, [&] { return m_done || done(); })) {
         if (keepAlive) {
             lock.unlock();
             keepAlive();
             lock.lock();
         }
     }
+}
+
+bool FrontScan::WaitForAll(const std::function<void()>& keepAlive) {
+    std::unique_lock lock(m_mutex);
+    const auto all = [this] { return m_checked == m_backFrom; };
+    WaitFor(lock, keepAlive, all);
+    return all();
+}
+
+std::int64_t FrontScan::Finish(const std::function<void()>& keepAlive) {
+    std::unique_lock lock(m_mutex);
+    m_stopChecking = true;
+    m_finishing = true;
+    m_changed.notify_all();
+    WaitFor(lock, keepAlive, [] { return false; });
     const std::int64_t written = m_written;
     lock.unlock();
     if (m_thread.joinable()) {
@@ -160,6 +186,9 @@ void FrontScan::Work(std::unique_lock<std::mutex>& lock) {
                 m_uniform[static_cast<size_t>(chunk)] = *result.uniform == 0 ? kAllZero : kAllFf;
             }
             m_checked = chunk + 1;
+            if (m_checked == m_backFrom) {
+                m_changed.notify_all();  // a WaitForAll
+            }
             continue;
         }
         if (m_finishing) {
@@ -180,27 +209,41 @@ FrontScan::ChunkResult FrontScan::CheckChunk(std::int64_t chunk) {
         }
         return m_buffer.data();
     };
-    // A chunk that ends in game data is kept up to there: its last page is all
-    // that needs reading here, and the copy reads the rest inside the kernel.
     const std::int64_t tail = std::max(from, end - kPage);
-    const std::uint8_t* bytes = read(tail, end);
-    if (const std::int64_t last = LastDataIndex(bytes, static_cast<size_t>(end - tail));
-        last >= 0) {
-        return {tail + last + 1, std::nullopt, true};
+    ChunkResult result;
+    std::int64_t stop = end;
+    bool seeded = false;  // result.uniform holds what the bytes read so far share
+    if (m_write) {
+        // A chunk that ends in game data is kept up to there: its last page is
+        // all that needs reading here, and the copy reads the rest inside the
+        // kernel. A tail scan copies nothing, and reads in order only, which
+        // the system's read-ahead follows.
+        const std::uint8_t* bytes = read(tail, end);
+        if (const std::int64_t last = LastDataIndex(bytes, static_cast<size_t>(end - tail));
+            last >= 0) {
+            return {tail + last + 1, std::nullopt, true};
+        }
+        result.uniform = CommonByte(bytes, static_cast<size_t>(end - tail));
+        seeded = true;
+        stop = tail;
     }
-    // Else every byte, piece by piece in order, each checked right after its read.
-    ChunkResult result{0, CommonByte(bytes, static_cast<size_t>(end - tail)), false};
-    for (std::int64_t at = from; at < tail;) {
-        const std::int64_t to = std::min(tail, at + m_layout.piece);
-        bytes = read(at, to);
+    // Every byte, piece by piece in order, each checked right after its read.
+    for (std::int64_t at = from; at < stop;) {
+        const std::int64_t to = std::min(stop, at + m_layout.piece);
+        const std::uint8_t* bytes = read(at, to);
         const size_t n = static_cast<size_t>(to - at);
         if (const std::int64_t last = LastDataIndex(bytes, n); last >= 0) {
-            result = {at + last + 1, std::nullopt, false};
+            result.dataEnd = at + last + 1;
+            result.uniform.reset();
+        } else if (!seeded) {
+            result.uniform = CommonByte(bytes, n);
         } else if (result.uniform && CommonByte(bytes, n) != result.uniform) {
             result.uniform.reset();
         }
+        seeded = true;
         at = to;
     }
+    result.endsInData = result.dataEnd > tail;
     return result;
 }
 
@@ -214,6 +257,9 @@ void FrontScan::ReadAhead(std::int64_t position) {
 }
 
 void FrontScan::Write(std::int64_t from, std::int64_t to) {
+    if (!m_write) {
+        return;  // a tail scan
+    }
     ReadAhead(from);
     m_write(from, to - from);
 }

@@ -18,6 +18,14 @@
 // or status sink, so the front ends see one thread as before. The output is
 // never put in place by this class: the pipeline does that on its own thread,
 // after the search has ended and every kept byte is in the output.
+//
+// A cut in place copies nothing and need not read the game data, only the
+// padding, which lies past the end the header declares. There the worker makes
+// a tail scan: it checks every chunk from the one holding that end up to the
+// end of the file, in order, and the search waits for it and then reads
+// nothing of those chunks but the few that are not one run of padding. Reading
+// the padding backwards, block by block, the search would wait for the disk at
+// every block.
 
 #include <condition_variable>
 #include <cstdint>
@@ -52,12 +60,27 @@ class FrontScan {
     // Starts the worker. The last chunks (those the search's first probes read)
     // belong to the search from the start.
     FrontScan(const ByteSource& source, Writer write, ScanLayout layout = {});
+    // Starts a tail scan from the chunk that holds `from`: no writer, every
+    // chunk from there on is the worker's, and the search waits for them all
+    // (the search itself calls WaitForAll; a caller may first wait its own way).
+    struct Tail {
+        std::int64_t from;
+    };
+    FrontScan(const ByteSource& source, Tail tail, ScanLayout layout = {});
     // Stops the worker after the step it is in, and waits for it.
     ~FrontScan();
     FrontScan(const FrontScan&) = delete;
     FrontScan& operator=(const FrontScan&) = delete;
 
     const ScanLayout& Layout() const { return m_layout; }
+    bool IsTail() const { return m_tail; }
+    // Chunks below this one are the search's alone.
+    std::int64_t FirstChunk() const { return m_firstChunk; }
+
+    // Waits until the worker has checked every chunk it may take, calling
+    // `keepAlive` (if set) every few frames. False when the worker stopped
+    // short (a read failed): then the search must do without it.
+    bool WaitForAll(const std::function<void()>& keepAlive = {});
 
     // The search's side (the caller's thread).
 
@@ -72,7 +95,7 @@ class FrontScan {
     void KeptUpTo(std::int64_t end);
 
     struct Checked {
-        std::int64_t end = 0;      // the worker checked [0, end)
+        std::int64_t end = 0;      // the worker checked from its first chunk up to here
         std::int64_t dataEnd = 0;  // one past the last game data byte in it; 0: none
     };
     // Takes no further chunks, and says what the worker has checked: a chunk it
@@ -88,6 +111,9 @@ class FrontScan {
     std::int64_t Finish(const std::function<void()>& keepAlive = {});
 
   private:
+    FrontScan(const ByteSource& source, Writer write, ScanLayout layout, bool tail,
+              std::int64_t from);
+
     struct ChunkResult {
         std::int64_t dataEnd = 0;
         std::optional<std::uint8_t> uniform;
@@ -98,12 +124,18 @@ class FrontScan {
     ChunkResult CheckChunk(std::int64_t chunk);
     void ReadAhead(std::int64_t chunk);
     void Write(std::int64_t from, std::int64_t to);
+    // Waits until `done` (called with the mutex held) or the worker has returned.
+    template <class Done>
+    void WaitFor(std::unique_lock<std::mutex>& lock, const std::function<void()>& keepAlive,
+                 Done done);
 
     const ByteSource& m_source;
-    const Writer m_write;
+    const Writer m_write;  // none: a tail scan
     const ScanLayout m_layout;
     const std::int64_t m_size;
     const std::int64_t m_chunks;
+    const bool m_tail;
+    const std::int64_t m_firstChunk;
     std::vector<std::uint8_t> m_buffer;  // the worker's
     std::int64_t m_readAheadTo = 0;      // the worker's
     bool m_inData = true;                // the worker's: an image starts with its header
@@ -111,9 +143,9 @@ class FrontScan {
     std::mutex m_mutex;
     std::condition_variable m_changed;  // the worker waits on it for work
     // Guarded by m_mutex.
-    std::int64_t m_nextFront = 0;         // the next chunk the worker takes
+    std::int64_t m_nextFront;             // the next chunk the worker takes
     std::int64_t m_backFrom;              // chunks from here up are the search's
-    std::int64_t m_checked = 0;           // chunks the worker has checked: [0, m_checked)
+    std::int64_t m_checked;               // the worker has checked [m_firstChunk, m_checked)
     std::int64_t m_dataEnd = 0;           // one past the last game data in them
     std::int64_t m_written = 0;           // the output holds [0, m_written)
     std::int64_t m_keptEnd = 0;           // every byte below is kept (KeptUpTo)

@@ -64,8 +64,13 @@ class BackwardReader {
   private:
     void Load(std::int64_t offset) {
         const std::int64_t chunk = offset / m_chunk;
-        if (m_front && chunk < m_ownedFrom) {
-            m_ownedFrom = m_front->ClaimFrom(chunk);
+        // Below the worker's first chunk (a tail scan's) all is the search's.
+        bool searchs = true;
+        if (m_front && chunk >= m_front->FirstChunk()) {
+            if (chunk < m_ownedFrom) {
+                m_ownedFrom = m_front->ClaimFrom(chunk);
+            }
+            searchs = chunk >= m_ownedFrom;
         }
         // The piece of the chunk that holds `offset`. Reaching ahead by two jumps
         // keeps consecutive blocks overlapping, so every byte from the lowest
@@ -73,7 +78,7 @@ class BackwardReader {
         const std::int64_t chunkStart = chunk * m_chunk;
         const std::int64_t start = chunkStart + (offset - chunkStart) / m_piece * m_piece;
         const std::int64_t end = std::min(m_size, start + m_piece + m_lookahead);
-        if (chunk >= m_ownedFrom) {
+        if (searchs) {
             Read(start, end, true);
             return;
         }
@@ -175,6 +180,11 @@ std::int64_t DeclaredDataEnd(const ByteSource& source, std::int64_t size, bool& 
 
 }  // namespace
 
+std::int64_t DeclaredDataEnd(const ByteSource& source) {
+    bool headerValid = false;
+    return DeclaredDataEnd(source, source.Size(), headerValid);
+}
+
 FileByteSource::FileByteSource(const InputFile& file, bool hints)
     : m_file(file), m_size(file.Size()), m_hints(hints) {}
 
@@ -268,6 +278,11 @@ TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
     const std::int64_t half = jump / 2;
     result.SourceSize = size;
 
+    // A tail scan that stopped short (a read failed) is no help: the search
+    // goes alone and meets the failure itself.
+    if (front && front->IsTail() && !front->WaitForAll()) {
+        front = nullptr;
+    }
     if (front) {
         layout = front->Layout();
     }
@@ -304,14 +319,17 @@ TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
     result.Distance = distance;
     result.ProbeOffset = size - steps * jump;
     result.KeepLength = result.ProbeOffset + jump + (safeTrim ? kSafeTrimMargin : 0);
-    if (front && !reader.DataFound()) {
-        // The probe that met game data lies among the worker's chunks: what the
-        // worker has checked completes what the search checked. The bytes between
-        // the two (chunks the search passed over, one the worker is still on or
-        // failed at), the search checks itself.
+    if (front) {
+        // Each cursor checked its own bytes, and the later game data counts.
+        // When the search found none, the probe that met game data lies among
+        // the worker's chunks; the bytes between the two (chunks the search
+        // passed over, one the worker is still on or failed at), the search
+        // checks itself.
         const FrontScan::Checked checked = front->StopChecking();
-        reader.ScanDownTo(checked.end);
-        result.DataEnd = reader.DataFound() ? reader.DataEnd() : checked.dataEnd;
+        if (!reader.DataFound()) {
+            reader.ScanDownTo(checked.end);
+        }
+        result.DataEnd = std::max(reader.DataEnd(), checked.dataEnd);
     } else {
         result.DataEnd = reader.DataEnd();
     }

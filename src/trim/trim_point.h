@@ -97,6 +97,10 @@ TrimPoint FindTrimPoint(const InputFile& file, int byteJump, bool safeTrim,
 TrimPoint FindTrimPoint(const std::string& path, int byteJump, bool safeTrim,
                         const ProgressSink& progress, char decimalSeparator);
 
+// Where the game data ends by the image's header (with the download-play
+// signature block when it follows); 0 when the header is not valid.
+std::int64_t DeclaredDataEnd(const ByteSource& source);
+
 // The search over any source. With `front` (over the same bytes, perhaps through
 // a handle of its own), its worker reads from the start while the search reads
 // from the end (see front_scan.h), and `layout` is the FrontScan's. The result

@@ -62,8 +62,8 @@ bool TitleLeavesFolder(const std::string& title, PathStyle style) {
 // Copies the ROM's bytes [from, min(length, size)) into the output and sets its
 // length (zeros beyond the end of the ROM), as WritePrefix does, but in pieces
 // with a breath between them: on a slow disk a large ROM takes seconds.
-void CopyKept(PendingOutput& output, const InputFile& rom, std::int64_t from,
-              std::int64_t length, const TrimEnvironment& env) {
+void CopyKept(PendingOutput& output, const InputFile& rom, std::int64_t from, std::int64_t length,
+              const TrimEnvironment& env) {
     constexpr std::int64_t kPiece = 16 << 20;
     for (const std::int64_t kept = std::min(length, rom.Size()); from < kept; from += kPiece) {
         output.CopyRange(rom, from, std::min(kPiece, kept - from));
@@ -72,18 +72,30 @@ void CopyKept(PendingOutput& output, const InputFile& rom, std::int64_t from,
     output.SetLength(length);
 }
 
+// The worker reads through a handle of its own where there is one: its reads go
+// forwards, and the system's own read-ahead (which reads in larger pieces, at
+// less cost, than any hint gets) follows them only when the search's backward
+// reads do not come in between. Sharing the search's handle, it asks for its
+// chunks ahead as the search does.
+struct WorkerSource {
+    explicit WorkerSource(const InputFile& rom)
+        : again(rom.OpenAgain()), reader(again ? *again : rom), source(reader, again == nullptr) {}
+
+    const std::unique_ptr<InputFile> again;
+    const InputFile& reader;
+    const FileByteSource source;
+};
+
 // The output begun before the search: its FrontScan copies the kept bytes into
 // it while the search runs. It is put in place only after the search, by the
 // pipeline, once the output is planned again and every kept byte is copied.
 struct EarlyOutput {
     EarlyOutput(const OutputPlan& plan, const InputFile& rom)
         : plan(plan),
-          again(rom.OpenAgain()),
-          reader(again ? *again : rom),
-          source(reader, /*hints=*/again == nullptr),
+          worker(rom),
           output(plan.path),
-          scan(source, [this](std::int64_t from, std::int64_t count) {
-              output.CopyRange(reader, from, count);
+          scan(worker.source, [this](std::int64_t from, std::int64_t count) {
+              output.CopyRange(worker.reader, from, count);
           }) {}
 
     // Waits for the worker, copies what it has not (at least the bytes past the
@@ -94,34 +106,42 @@ struct EarlyOutput {
     }
 
     const OutputPlan plan;
-    // The worker reads through a handle of its own where there is one: its
-    // reads go forwards, and the system's own read-ahead (which reads in larger
-    // pieces, at less cost, than any hint gets) follows them only when the
-    // search's backward reads do not come in between. Sharing the search's
-    // handle, it asks for its chunks ahead as the search does.
-    const std::unique_ptr<InputFile> again;
-    const InputFile& reader;
-    const FileByteSource source;
+    const WorkerSource worker;
     PendingOutput output;
     FrontScan scan;  // after the output it writes into, so it stops first
+};
+
+// A cut in place: the worker reads the padding past the end the header
+// declares, in order, while the search waits (see front_scan.h).
+struct TailCheck {
+    TailCheck(const InputFile& rom, std::int64_t from)
+        : worker(rom), scan(worker.source, FrontScan::Tail{from}) {}
+
+    const WorkerSource worker;
+    FrontScan scan;
 };
 
 // Plans the output before the search as the pipeline plans it after: a title
 // and options that do not change give the same plan. Whatever fails here (the
 // title, the plan's refusals, the file's creation) is left to the steps after
 // the search, which meet it again in their own order and with their own texts.
-void BeginOutput(std::optional<EarlyOutput>& early, const std::string& entryPath,
-                 const InputFile& rom, const ByteSource& source, const TrimOptions& options,
-                 const TrimEnvironment& env) {
+void BeginOutput(std::optional<EarlyOutput>& early, std::optional<TailCheck>& tail,
+                 const std::string& entryPath, const InputFile& rom, const ByteSource& source,
+                 const TrimOptions& options, const TrimEnvironment& env) {
     try {
         const OutputPlan plan =
             PlanOutput(entryPath, rom, ReadRomTitle(source), options, env.outputs, env.style);
-        // A cut in place reads nothing but the padding.
         if (!plan.overwritesRom) {
             early.emplace(plan, rom);
+        } else if (const std::int64_t declared = DeclaredDataEnd(source);
+                   declared > 0 && declared < source.Size()) {
+            // A cut in place reads nothing but the padding; without a header to
+            // say where it begins, the search reads it alone.
+            tail.emplace(rom, declared);
         }
     } catch (const std::exception&) {
         early.reset();
+        tail.reset();
     }
 }
 
@@ -243,10 +263,17 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     const InputFile rom(romPath);
     const FileByteSource source(rom);
     std::optional<EarlyOutput> early;
-    BeginOutput(early, entryPath, rom, source, options, env);
-    const TrimPoint point =
-        FindTrimPointIn(source, options.byteJump, options.SafeTrim, env.SetStatus,
-                        env.decimalSeparator, early ? &early->scan : nullptr);
+    std::optional<TailCheck> tail;
+    BeginOutput(early, tail, entryPath, rom, source, options, env);
+    FrontScan* front = early ? &early->scan : nullptr;
+    if (tail) {
+        // The search waits for the tail scan; a window handles its events meanwhile.
+        tail->scan.WaitForAll([&env] { env.Breathe(); });
+        front = &tail->scan;
+    }
+    const TrimPoint point = FindTrimPointIn(source, options.byteJump, options.SafeTrim,
+                                            env.SetStatus, env.decimalSeparator, front);
+    tail.reset();  // its worker has checked all it had to
     env.Log(env.Text(
         "rom (%s) %d of %d -> trimming %dkb (%02f%%), searched in %02fs",
         {shortRomName, index + 1, count, static_cast<long long>(point.Distance / 1000),

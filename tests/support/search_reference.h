@@ -4,6 +4,7 @@
 // program's search is compared with.
 
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,6 +39,8 @@ struct Shape {
     bool padInData = false;
     // Data bytes in the padding at these offsets (negative: from the end).
     std::vector<std::int64_t> strays = {};
+
+    inline void PrintTo(const Shape& shape, std::ostream* os) { *os << shape.name; }
     // A valid header declaring this used size; 0: no valid header.
     std::uint32_t declared = 0;
 };

@@ -293,6 +293,48 @@ TEST(FrontScan, WhileTheCallerWaitsForTheWorkerItKeepsItsWindowAlive) {
     ExpectSameAsPlain(s, image, 500);
 }
 
+TEST(FrontScan, ATailScanThatFailsLeavesTheSearchToItself) {
+    // A cut in place whose tail scan meets a bad sector that the search's own
+    // read gets past: the result is the plain search's, down to a stray byte of
+    // data in that sector, between two probes. And with tails from below the
+    // data end, above it, and from the start, with no failure.
+    class BadSectorSource final : public TestSource {
+      public:
+        using TestSource::TestSource;
+        size_t Read(std::int64_t offset, void* buffer, size_t count, bool search) const override {
+            if (!search && offset + static_cast<std::int64_t>(count) > 250000) {
+                throw IoError("Cannot read \"rom.nds\": a bad sector");
+            }
+            return Copy(offset, buffer, count);
+        }
+    };
+    std::mt19937 random(9);
+    const Image image = Build({"tail", 400000, 120000, test::Padding::Ff, false, {252001}}, random);
+    const ScanLayout layout{.chunk = 4096, .piece = 1000, .readAhead = 2};
+    const TestSource alone(image);
+    FindTrimPointIn(alone, 500, false, {}, '.', nullptr, layout);
+    for (const bool bad : {false, true}) {
+        for (const std::int64_t from :
+             {std::int64_t{0}, std::int64_t{100000}, std::int64_t{130000}, std::int64_t{399999}}) {
+            SCOPED_TRACE(std::to_string(from) + (bad ? ", bad sector" : ""));
+            std::unique_ptr<TestSource> source = bad ? std::make_unique<BadSectorSource>(image)
+                                                     : std::make_unique<TestSource>(image);
+            Searched s;
+            FrontScan tail(*source, FrontScan::Tail{from}, layout);
+            s.outcome.point = FindTrimPointIn(
+                *source, 500, false,
+                [&s](const std::string& text) { s.outcome.progress.push_back(text); }, '.', &tail);
+            s.output = Image(image.begin(), image.begin() + s.outcome.point.OutputLength());
+            ExpectSameAsPlain(s, image, 500);
+            // A tail scan that did its work from about where the data ends (as
+            // from a header's declared end) spares the search nearly every read.
+            if (!bad && (from == 100000 || from == 130000)) {
+                EXPECT_LT(source->SearchBytes() * 10, alone.SearchBytes());
+            }
+        }
+    }
+}
+
 TEST(FrontScan, TheSearchsOwnFailuresAreItsOwnWithTheWorkerRunning) {
     // Padding all the way down, and a file that gets shorter while it is
     // searched: the same error as without the worker, and the worker is stopped.

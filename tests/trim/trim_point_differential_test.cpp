@@ -1,5 +1,6 @@
-// The search as the program runs it (chunks read backwards with read-ahead, and
-// with a FrontScan worker reading from the start) against a plain search over
+// The search as the program runs it (chunks read backwards with read-ahead, with
+// a FrontScan worker reading from the start, and after a tail scan from some
+// point on) against a plain search over
 // the image in memory, written as directly as the rule reads: on shaped and on
 // random images, every result field, every status text and every failure must
 // agree, and what the worker copies must be a prefix of the kept bytes.
@@ -29,23 +30,37 @@ using test::PlainSearch;
 using test::Shape;
 
 // How the program's search is run: its chunk layout (pieces of odd sizes, so
-// that their edges fall anywhere), and with or without the worker.
+// that their edges fall anywhere), alone, with the worker, or after a tail scan.
+enum class Kind { Alone, Front, Tail };
+
 struct Reader {
     const char* name;
     ScanLayout layout;
-    bool front;
+    Kind kind;
+    // A tail scan's start, as a share of the image; below 0: where the header
+    // says the data ends, as a cut in place starts it (the start without one).
+    double tailAt = 0;
 };
 
 const Reader kReaders[] = {
-    {"Default", {}, false},
-    {"Chunks64", {.chunk = 64, .piece = 64, .readAhead = 2}, false},
-    {"Chunks1000", {.chunk = 1000, .piece = 300, .readAhead = 3}, false},
-    {"Chunks4096", {.chunk = 4096, .piece = 1000, .readAhead = 8}, false},
-    {"FrontDefault", {}, true},
-    {"FrontChunks64", {.chunk = 64, .piece = 64, .readAhead = 2}, true},
-    {"FrontChunks1000", {.chunk = 1000, .piece = 300, .readAhead = 3}, true},
-    {"FrontChunks4096", {.chunk = 4096, .piece = 1000, .readAhead = 1}, true},
-    {"FrontChunks65536", {.chunk = 65536, .piece = 10000, .readAhead = 8}, true},
+    {"Default", {}, Kind::Alone},
+    {"Chunks64", {.chunk = 64, .piece = 64, .readAhead = 2}, Kind::Alone},
+    {"Chunks1000", {.chunk = 1000, .piece = 300, .readAhead = 3}, Kind::Alone},
+    {"Chunks4096", {.chunk = 4096, .piece = 1000, .readAhead = 8}, Kind::Alone},
+    {"FrontDefault", {}, Kind::Front},
+    {"FrontChunks64", {.chunk = 64, .piece = 64, .readAhead = 2}, Kind::Front},
+    {"FrontChunks1000", {.chunk = 1000, .piece = 300, .readAhead = 3}, Kind::Front},
+    {"FrontChunks4096", {.chunk = 4096, .piece = 1000, .readAhead = 1}, Kind::Front},
+    {"FrontChunks65536", {.chunk = 65536, .piece = 10000, .readAhead = 8}, Kind::Front},
+    {"TailDefaultDeclared", {}, Kind::Tail, -1},
+    {"TailChunks64FromTheStart", {.chunk = 64, .piece = 64, .readAhead = 2}, Kind::Tail, 0},
+    {"TailChunks1000Declared", {.chunk = 1000, .piece = 300, .readAhead = 3}, Kind::Tail, -1},
+    {"TailChunks1000FromAQuarter", {.chunk = 1000, .piece = 300, .readAhead = 3}, Kind::Tail, 0.25},
+    {"TailChunks4096FromTheMiddle",
+     {.chunk = 4096, .piece = 1000, .readAhead = 1},
+     Kind::Tail,
+     0.5},
+    {"TailChunks4096NearTheEnd", {.chunk = 4096, .piece = 1000, .readAhead = 1}, Kind::Tail, 0.97},
 };
 
 struct Run {
@@ -65,8 +80,17 @@ Run RunProgram(const Image& image, int jump, bool safeTrim, const Reader& reader
     const MemoryByteSource source(image.data(), image.size(), "rom.nds");
     const ProgressSink sink = [&x](const std::string& text) { x.progress.push_back(text); };
     try {
-        if (!reader.front) {
+        if (reader.kind == Kind::Alone) {
             x.point = FindTrimPointIn(source, jump, safeTrim, sink, '.', nullptr, reader.layout);
+            return run;
+        }
+        if (reader.kind == Kind::Tail) {
+            const std::int64_t from =
+                reader.tailAt < 0
+                    ? DeclaredDataEnd(source)
+                    : static_cast<std::int64_t>(reader.tailAt * static_cast<double>(image.size()));
+            FrontScan tail(source, FrontScan::Tail{from}, reader.layout);
+            x.point = FindTrimPointIn(source, jump, safeTrim, sink, '.', &tail);
             return run;
         }
         const std::int64_t chunk = reader.layout.chunk;
@@ -130,7 +154,7 @@ void ExpectAllAgree(const Image& image, int jump, bool safeTrim, const std::stri
         EXPECT_EQ(got.point.HeaderValid, expected.point.HeaderValid);
         EXPECT_EQ(got.point.DeclaredEnd, expected.point.DeclaredEnd);
         EXPECT_EQ(got.progress, expected.progress);
-        if (reader.front) {
+        if (reader.kind == Kind::Front) {
             EXPECT_FALSE(run.copiedTooFar);
             EXPECT_TRUE(run.contiguous);
             const auto kept = static_cast<size_t>(

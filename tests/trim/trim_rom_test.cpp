@@ -380,12 +380,16 @@ INSTANTIATE_TEST_SUITE_P(Changes, TrimRomChangeTest, ::testing::ValuesIn(kChange
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A ROM of several chunks: the worker copies its game data while the search
-// walks down its padding.
+// walks down its padding, or, cut in place with a header, checks the padding
+// before the search walks it.
 constexpr std::int64_t kBigSize = 6 << 20;
 constexpr std::int64_t kBigData = (5 << 19) + 12345;  // 2.5 MiB and a bit
 
-TEST_F(TrimRomTest, ALargeRomIsCopiedWhileItIsSearchedWithTheSameLinesAndBytes) {
-    for (const bool header : {false, true}) {
+TEST_F(TrimRomTest, ALargeRomIsTrimmedWithTwoReadersWithTheSameLinesAndBytes) {
+    for (const auto& [header, inPlace] : {std::pair{false, false}, std::pair{true, false},
+                                          std::pair{false, true}, std::pair{true, true}}) {
+        SCOPED_TRACE(std::string(header ? "header" : "no header") + (inPlace ? ", in place" : ""));
+        options.AppendText = inPlace ? "" : "_trim";
         RomBuilder rom;
         rom.Title("BIGGAME").DataUpTo(kBigData).PadTo(kBigSize).MixedPadding();
         if (header) {
@@ -405,11 +409,11 @@ TEST_F(TrimRomTest, ALargeRomIsCopiedWhileItIsSearchedWithTheSameLinesAndBytes) 
             status.push_back(text);
         };
         env.KeepAlive = [&] { threads.push_back(std::this_thread::get_id()); };
+        const auto source = test::ReadBytes(dir / "big.nds");
         TrimRom(dir / "big.nds", 0, 1, env);
 
-        const auto source = test::ReadBytes(dir / "big.nds");
         EXPECT_EQ(
-            test::ReadBytes(dir / "big_trim.nds"),
+            test::ReadBytes(dir / (inPlace ? "big.nds" : "big_trim.nds")),
             std::vector<std::uint8_t>(source.begin(), source.begin() + expected.OutputLength()));
         EXPECT_EQ(log.at(0),
                   env.Text("rom (big.nds) 1 of 1 -> trimming %dkb (%02f%%), searched in 0.00s",
@@ -419,7 +423,11 @@ TEST_F(TrimRomTest, ALargeRomIsCopiedWhileItIsSearchedWithTheSameLinesAndBytes) 
         // The window's widgets are touched on its own thread only.
         EXPECT_EQ(std::count(threads.begin(), threads.end(), std::this_thread::get_id()),
                   static_cast<std::ptrdiff_t>(threads.size()));
-        EXPECT_EQ(dir.List(), (std::vector<std::string>{"big.nds", "big_trim.nds"}));
+        const std::vector<std::string> files =
+            inPlace ? std::vector<std::string>{"big.nds"}
+                    : std::vector<std::string>{"big.nds", "big_trim.nds"};
+        EXPECT_EQ(dir.List(), files);
+        std::filesystem::remove(dir / "big_trim.nds");
     }
 }
 
