@@ -117,6 +117,10 @@ if [ "$(id -u)" = 0 ] && [ -w /proc/sys/vm/drop_caches ]; then
     --floors "$((${#commands[@]} + 1))" "${commands[@]}" \
     "sh -c 'dd if=$copy bs=4M iflag=skip_bytes skip=$keep of=/dev/null status=none && truncate -s $keep $copy'"
   rm -f "$copy" "$work/image512_t.nds" "$work"/batch/*_t.nds
+
+  say "the program's own cold start, part of each figure above (its libraries, Qt's"
+  say "among them, are read from the disk too), against dd's:"
+  alternate --prepare "sh -c '$drop'" --floors 2 "$bin/parevo-cli --version" "dd --version"
 else
   say "-- cold cache: skipped (dropping the page cache before each run needs root)"
 fi
