@@ -1,6 +1,6 @@
 // RAR extraction against its floor, on one disk in one run: a stored archive
 // with one 256 MiB member (PAREVO_BENCH_MIB to change it, PAREVO_BENCH_DIR to
-// choose the disk) extracted by TDFUnRar through the run-time-loaded library,
+// choose the disk) extracted by RarComponent through the run-time-loaded library,
 // against one plain read of the archive.
 //
 // The same program is the probe bench/compare_rar.sh times and measures:
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/DFUnRar.h"
+#include "archive/rar_component.h"
 
 namespace {
 
@@ -148,22 +148,23 @@ void StoreFile(const std::string& path, const std::string& file) {
 
 // One run as the window configures the component.
 bool ExtractOnce(const std::string& archive, const std::string& folder) {
-    TDFUnRar rar;
+    RarComponent rar;
     if (!rar.DllLoaded()) {
         std::fprintf(stderr, "the RAR library did not load\n");
         return false;
     }
     bool failed = false;
     rar.SetCanProgress(true);
-    rar.SetMode(DFRAR_EXTRACT);
-    rar.SetOverrideEvent(OR_ALWAYS);
+    rar.SetMode(RarMode::Extract);
+    rar.SetOverrideEvent(OverridePolicy::Always);
     rar.SetFileName(archive);
     rar.SetDirectory(folder);
-    rar.OnError = [&](TDFUnRar&, const std::string& message, std::int32_t code) {
+    rar.OnError = [&](RarComponent&, const std::string& message, std::int32_t code) {
         std::fprintf(stderr, "error %d: %s\n", code, message.c_str());
         failed = true;
     };
-    rar.OnProgress = [](TDFUnRar&, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {};
+    rar.OnProgress = [](RarComponent&, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {
+    };
     rar.Extract();
     return !failed;
 }
@@ -226,12 +227,12 @@ void BM_ExtractStoredMember(benchmark::State& state) {
 
 void BM_ListArchive(benchmark::State& state) {
     for (auto _ : state) {
-        TDFUnRar rar;
+        RarComponent rar;
         rar.SetCanProgress(true);
-        rar.SetMode(DFRAR_LIST);
+        rar.SetMode(RarMode::List);
         rar.SetFileName(Archive());
         int members = 0;
-        rar.OnFileProcessing = [&](TDFUnRar&, TDFRARHeaderData, std::int32_t) { ++members; };
+        rar.OnFileProcessing = [&](RarComponent&, RarMemberHeader, std::int32_t) { ++members; };
         rar.Extract();
         benchmark::DoNotOptimize(members);
     }

@@ -70,7 +70,7 @@ void FindTrimPointAtJump(benchmark::State& state) {
     const std::string& image = Image();
     for (auto _ : state) {
         benchmark::DoNotOptimize(
-            FindTrimPoint(image, static_cast<int>(state.range(0)), true, {}, '.'));
+            FindTrimPoint(InputFile(image), static_cast<int>(state.range(0)), true, {}, '.'));
     }
     state.SetBytesProcessed(state.iterations() * (ImageBytes() * 3 / 4));
 }
@@ -114,7 +114,10 @@ void SaveOnly(benchmark::State& state) {
     const fs::path out = BenchDir() / "save.nds";
     const InputFile in(image);
     for (auto _ : state) {
-        WriteFilePrefix(in, ImageBytes() / 4 + 100, out.string());
+        PendingOutput output(out.string());
+        output.CopyRange(in, 0, ImageBytes() / 4);
+        output.SetLength(ImageBytes() / 4 + 100);
+        output.Commit(Durability::Cached);
         state.PauseTiming();
         fs::remove(out);
         state.ResumeTiming();

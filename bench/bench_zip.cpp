@@ -1,7 +1,7 @@
 // The zip component against its floors, measured in the same run:
-//  - directory read: TZip reading a directory of many entries, against one
+//  - directory read: ZipComponent reading a directory of many entries, against one
 //    sequential read of the same file;
-//  - extraction: TZip::Extract of one large deflated member (through the unzip
+//  - extraction: ZipComponent::Extract of one large deflated member (through the unzip
 //    library), against `unzip -p ARCHIVE MEMBER > out` on the same disk. The
 //    ratio is a counter; so is the process's peak memory, which must not grow
 //    with the member's size (run the sizes in separate processes to compare).
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/Zip.h"
+#include "archive/zip_component.h"
 #include "platform/batch_prompter.h"
 
 namespace fs = std::filesystem;
@@ -99,7 +99,7 @@ void BM_ExtractVsUnzip(benchmark::State& state) {
     const fs::path out = Work().path / "out";
     const fs::path extracted = archive.parent_path() / "member.nds";
     parevo::BatchPrompter prompter;
-    parevo::TZip zip(prompter);
+    parevo::ZipComponent zip(prompter);
     zip.SetShowProgressDialog(false);
     double ours = 0;
     double floor = 0;
@@ -200,7 +200,7 @@ fs::path DirectoryArchive(int count) {
 void BM_DirectoryRead(benchmark::State& state) {
     const fs::path archive = DirectoryArchive(static_cast<int>(state.range(0)));
     parevo::BatchPrompter prompter;
-    parevo::TZip zip(prompter);
+    parevo::ZipComponent zip(prompter);
     for (auto _ : state) {
         zip.SetZipFileName(archive.string());
         benchmark::DoNotOptimize(zip.Count());

@@ -23,7 +23,7 @@ say "stored RAR 4 archive, one member of 256 MiB: $archive"
 cat "$archive" > /dev/null  # warm the cache for both sides
 
 say ""
-say "-- extraction (bench_rar --extract: TDFUnRar as the window sets it up, counting pass included)"
+say "-- extraction (bench_rar --extract: RarComponent as the window sets it up, counting pass included)"
 say "   against the floor cat ARCHIVE > /dev/null (and, for scale, cp ARCHIVE, which also writes)"
 run hyperfine -N --warmup 2 --runs 10 --export-json "$work/rar/extract.json" \
   --prepare "rm -rf $out $work/rar/copy.rar" \

@@ -1,5 +1,5 @@
 # --- zip component (paste into bench/compare.sh) ---------------------------
-# Extraction of one deflated member through TZip and the unzip library against
+# Extraction of one deflated member through ZipComponent and the unzip library against
 # `unzip -p ARCHIVE MEMBER > out` (Debian unzip), timed in the same run; target
 # ratio <= 1.2. Each size runs in its own process so peak_rss_MiB shows whether
 # memory grows with the member (it must not). Then the directory read against

@@ -14,10 +14,10 @@
 namespace {
 
 // External files are not the subject here; keep the run independent of the disk.
-class NoExternal : public parevo::TXmlParser {
+class NoExternal : public parevo::XmlParser {
   public:
-    std::unique_ptr<parevo::TXmlParser> OpenExternal(const std::string&, const std::string&,
-                                                     const std::string&) override {
+    std::unique_ptr<parevo::XmlParser> OpenExternal(const std::string&, const std::string&,
+                                                    const std::string&) override {
         return nullptr;
     }
 };
@@ -41,8 +41,8 @@ bool ReadableFieldName(std::string_view name) {
            name.find_first_of(std::string_view(" \t\r\n/=>\0", 9)) == std::string_view::npos;
 }
 
-bool RoundTripSafe(const parevo::TXMLNode& root) {
-    std::vector<std::pair<const parevo::TXMLNode*, int>> stack{{&root, 0}};
+bool RoundTripSafe(const parevo::XmlNode& root) {
+    std::vector<std::pair<const parevo::XmlNode*, int>> stack{{&root, 0}};
     while (!stack.empty()) {
         auto [node, depth] = stack.back();
         stack.pop_back();
@@ -69,8 +69,8 @@ bool RoundTripSafe(const parevo::TXMLNode& root) {
     return true;
 }
 
-bool SameTree(const parevo::TXMLNode& a, const parevo::TXMLNode& b) {
-    std::vector<std::pair<const parevo::TXMLNode*, const parevo::TXMLNode*>> stack{{&a, &b}};
+bool SameTree(const parevo::XmlNode& a, const parevo::XmlNode& b) {
+    std::vector<std::pair<const parevo::XmlNode*, const parevo::XmlNode*>> stack{{&a, &b}};
     while (!stack.empty()) {
         auto [x, y] = stack.back();
         stack.pop_back();
@@ -105,10 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();  // the end is sticky
     }
 
-    std::unique_ptr<parevo::TXMLNode> tree = parevo::ReadXmlTree(scanner);
+    std::unique_ptr<parevo::XmlNode> tree = parevo::ReadXmlTree(scanner);
     if (tree && RoundTripSafe(*tree)) {
         const std::string written = tree->ToText(0);
-        std::unique_ptr<parevo::TXMLNode> again = parevo::ReadXmlText(written);
+        std::unique_ptr<parevo::XmlNode> again = parevo::ReadXmlText(written);
         if (!again || !SameTree(*tree, *again)) {
             __builtin_trap();
         }

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "archive/Zip.h"
+#include "archive/zip_component.h"
 #include "platform/batch_prompter.h"
 #include "platform/errors.h"
 
@@ -33,12 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(out);
 
     parevo::BatchPrompter prompter;
-    parevo::TZip zip(prompter);
+    parevo::ZipComponent zip(prompter);
     try {
         zip.SetZipFileName(path);
         std::uint64_t listed = 0;
         for (int i = 0; i < zip.Count(); ++i) {
-            const parevo::TFileInfo entry = zip.GetEntry(i);
+            const parevo::ZipEntry entry = zip.GetEntry(i);
             listed += parevo::kZipCentralHeaderSize + entry.Header.FileNameLen +
                       entry.Header.ExtraLen + entry.Header.FileComLen;
             if (entry.ExtraField.size() != entry.Header.ExtraLen) {

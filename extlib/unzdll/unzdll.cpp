@@ -1,4 +1,4 @@
-// The unzip library: extracts the members a TUnzipCommand names, on libzip,
+// The unzip library: extracts the members a UnzipCommand names, on libzip,
 // calling the component back for every step. Loaded at run time by bare name.
 
 #include <zip.h>
@@ -71,7 +71,7 @@ std::optional<DirectoryFacts> ReadDirectoryFacts(std::FILE* file) {
     if (hit.position < 0) {
         return std::nullopt;
     }
-    TZipEndRecord record;
+    ZipEndRecord record;
     std::memcpy(&record, hit.tail.data() + (hit.position - hit.tailStart), kZipEndRecordSize);
     const std::int64_t cdStart = hit.position - record.CentralSize;
     if (record.ThisDiskNo != 0 || cdStart < 0 ||
@@ -81,7 +81,7 @@ std::optional<DirectoryFacts> ReadDirectoryFacts(std::FILE* file) {
     DirectoryFacts facts;
     facts.prefix = cdStart - record.CentralOffset;
     ZipDirectoryReader reader(read, cdStart);
-    TZipCentralHeader header;
+    ZipCentralHeader header;
     std::string name;
     std::string extra;
     std::string comment;
@@ -237,7 +237,7 @@ std::optional<std::time_t> ModificationTime(const fs::path& path) {
 
 class Session {
   public:
-    explicit Session(const TUnzipCommand& command) : m_command(command) {
+    explicit Session(const UnzipCommand& command) : m_command(command) {
         if (command.Password != nullptr && command.Password[0] != '\0') {
             m_password = command.Password;
         }
@@ -251,7 +251,7 @@ class Session {
     // One callback; false when the component answered -1.
     bool Call(std::int32_t action, std::int32_t value, const std::string& text = {},
               std::int32_t answer = 0) {
-        m_info = TUnzipCallbackInfo{};
+        m_info = UnzipCallbackInfo{};
         m_info.Caller = m_command.Caller;
         m_info.ActionCode = action;
         m_info.Answer = answer;
@@ -270,8 +270,8 @@ class Session {
     Outcome Copy(zip_file_t* member, const fs::path& destination, const std::string& name,
                  std::time_t mtime, zip_uint64_t sizeLimit);
 
-    const TUnzipCommand& m_command;
-    TUnzipCallbackInfo m_info;
+    const UnzipCommand& m_command;
+    UnzipCallbackInfo m_info;
     std::string m_password;  // the last one that opened a member
     bool m_stopped = false;
     fs::path m_target;
@@ -502,7 +502,7 @@ UNZDLL_EXPORT std::int32_t GetUnzDllVersion() {
     return kLibraryVersion;
 }
 
-UNZDLL_EXPORT std::int32_t UnzDllExec(TUnzipCommand* command) {
+UNZDLL_EXPORT std::int32_t UnzDllExec(UnzipCommand* command) {
     if (command == nullptr || command->Callback == nullptr) {
         return 0;
     }

@@ -2,7 +2,7 @@
 #include <QDir>
 #include <csignal>
 
-#include "app/trimmer.h"
+#include "app/main_window.h"
 
 int main(int argc, char** argv) {
 #ifdef SIGXFSZ
@@ -13,13 +13,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("parevo"));
 
-    parevo::TForm1 form;
+    parevo::MainWindow form;
     form.show();
 
     // Files named on the command line ("Open with", a launcher) are added as if
     // dropped. Qt has taken its own options out of the arguments by now.
-    form.FormDropFiles(
-        parevo::CommandLinePaths(QApplication::arguments().mid(1), QDir::currentPath()));
+    form.AddFiles(parevo::CommandLinePaths(QApplication::arguments().mid(1), QDir::currentPath()));
 
     return QApplication::exec();
 }

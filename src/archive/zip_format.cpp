@@ -56,7 +56,7 @@ void ZipDirectoryReader::Reopen(ZipReadAt read, std::int64_t offset) {
     m_begin = m_end = 0;
 }
 
-ZipDirectoryReader::Result ZipDirectoryReader::Next(TZipCentralHeader& header, std::string& name,
+ZipDirectoryReader::Result ZipDirectoryReader::Next(ZipCentralHeader& header, std::string& name,
                                                     std::string& extra, std::string& comment) {
     // The strings are the caller's, reused across entries, so only kept ones allocate.
     name.clear();

@@ -28,7 +28,7 @@ constexpr std::uint16_t kZipFlagUtf8Names = 0x0800;
 
 #pragma pack(push, 1)
 // The fixed part of a central-directory file header.
-struct TZipCentralHeader {
+struct ZipCentralHeader {
     std::uint32_t Signature;          // 0  0x02014B50
     std::uint8_t FormatVersion;       // 4  version made by, low byte
     std::uint8_t HostSystem;          // 5  version made by, high byte
@@ -50,7 +50,7 @@ struct TZipCentralHeader {
 };
 
 // The fixed part of the end-of-central-directory record.
-struct TZipEndRecord {
+struct ZipEndRecord {
     std::uint32_t Signature;       // 0  0x06054B50
     std::uint16_t ThisDiskNo;      // 4
     std::uint16_t CentralDiskNo;   // 6  disk where the directory starts
@@ -61,11 +61,11 @@ struct TZipEndRecord {
     std::uint16_t ZipCommentLen;   // 20
 };
 #pragma pack(pop)
-static_assert(sizeof(TZipCentralHeader) == kZipCentralHeaderSize);
-static_assert(offsetof(TZipCentralHeader, CRC32) == 16);
-static_assert(offsetof(TZipCentralHeader, RelOffLocal) == 42);
-static_assert(sizeof(TZipEndRecord) == kZipEndRecordSize);
-static_assert(offsetof(TZipEndRecord, CentralOffset) == 16);
+static_assert(sizeof(ZipCentralHeader) == kZipCentralHeaderSize);
+static_assert(offsetof(ZipCentralHeader, CRC32) == 16);
+static_assert(offsetof(ZipCentralHeader, RelOffLocal) == 42);
+static_assert(sizeof(ZipEndRecord) == kZipEndRecordSize);
+static_assert(offsetof(ZipEndRecord, CentralOffset) == 16);
 
 inline std::uint16_t ReadLe16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
@@ -110,7 +110,7 @@ class ZipDirectoryReader {
         Bad,    // no entry signature, or the name, extra field or comment is cut
     };
     // The next entry's fixed part and its variable fields (as stored).
-    Result Next(TZipCentralHeader& header, std::string& name, std::string& extra,
+    Result Next(ZipCentralHeader& header, std::string& name, std::string& extra,
                 std::string& comment);
 
   private:

@@ -1,6 +1,6 @@
 #pragma once
 // How a zip member's stored name becomes the name the program uses. Shared by
-// the directory reader (TZip) and the unzip library, so that a name the reader
+// the directory reader (ZipComponent) and the unzip library, so that a name the reader
 // lists is exactly the name the library looks for.
 
 #include <cstdint>

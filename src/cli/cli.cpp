@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "archive/DFUnRar.h"
-#include "archive/Zip.h"
+#include "archive/rar_component.h"
+#include "archive/zip_component.h"
 #include "platform/batch_prompter.h"
 #include "platform/errors.h"
 #include "platform/file_io.h"
 #include "platform/numbers.h"
 #include "platform/program_location.h"
 #include "platform/version.h"
-#include "settings/appmanager.h"
+#include "settings/app_manager.h"
 #include "settings/option_controls.h"
 #include "settings/settings.h"
 #include "trim/archive_step.h"
@@ -252,7 +252,7 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
         return 2;
     }
     PlainOptionControls controls;
-    TQuillSettings settings(controls);
+    Settings settings(controls);
     if (!cli.noSettings) {
         const std::string settingsFile =
             cli.settingsFile.empty() ? DefaultSettingsFile() : cli.settingsFile;
@@ -341,15 +341,15 @@ int Run(const CliOptions& cli, const TrimOptions& options, std::ostream& out, st
         out.flush();
         err << "note: " << text << "\n";
     });
-    TZip zip(prompter);
-    TDFUnRar rar;
+    ZipComponent zip(prompter);
+    RarComponent rar;
     rar.SetPrompter(&prompter);
     rar.SetPassword(cli.password);
     ConfigureArchiveComponents(zip, rar, env.SetStatus);
     // The window shows none of the RAR component's errors; a terminal can, and
     // the exit status says that something went wrong.
     int rarErrors = 0;
-    rar.OnError = [&](TDFUnRar&, const std::string& message, std::int32_t code) {
+    rar.OnError = [&](RarComponent&, const std::string& message, std::int32_t code) {
         ++rarErrors;
         out.flush();
         err << "rar: " << message << " (" << code << ")\n";

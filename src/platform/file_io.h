@@ -67,10 +67,6 @@ class InputFile {
     FileStamp m_opened;
 };
 
-// True when both paths name one existing file (also through "." parts, letter
-// case on a case-insensitive disk, or hard links).
-bool SameFile(const std::string& a, const std::string& b);
-
 // The stamp of the file at `path`, or none when nothing can be found there.
 std::optional<FileStamp> StampOf(const std::string& path);
 
@@ -98,9 +94,6 @@ class PendingOutput {
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
 
-    // Writes the first min(length, size) bytes of `source`, then zeros up to
-    // `length` bytes in all.
-    void WritePrefix(const InputFile& source, std::int64_t length);
     // Copies `count` bytes of `source` from `from` to the same offset of this
     // file, fewer when the source ends first. The pieces of a prefix may come
     // from two threads, one after the other, never at once.
@@ -115,12 +108,6 @@ class PendingOutput {
     std::string m_outputPath;
     std::unique_ptr<State> m_state;
 };
-
-// Writes `length` bytes to `outputPath` through a PendingOutput: the first
-// min(length, size) bytes of `source`, then zeros. On failure the output path is
-// left as it was and no temporary file remains.
-void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
-                     Durability durability = Durability::Cached);
 
 // Makes a file written earlier (and its name) last through a crash.
 void SyncFile(const std::string& path);

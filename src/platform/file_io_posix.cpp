@@ -264,11 +264,6 @@ std::optional<FileStamp> StampOf(const std::string& path) {
     return StampFrom(st);
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    const auto first = IdentityOf(a);
-    return first && first == IdentityOf(b);
-}
-
 bool FileExists(const std::string& path) {
     struct stat st {};
     return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
@@ -305,11 +300,6 @@ PendingOutput::PendingOutput(const std::string& outputPath)
 
 PendingOutput::~PendingOutput() = default;
 
-void PendingOutput::WritePrefix(const InputFile& source, std::int64_t length) {
-    CopyRange(source, 0, std::min(length, source.Size()));
-    SetLength(length);
-}
-
 void PendingOutput::CopyRange(const InputFile& source, std::int64_t from, std::int64_t count) {
     CopyRangeTo(source, from, count, m_state->file.Descriptor(), m_outputPath);
 }
@@ -333,13 +323,6 @@ void PendingOutput::Commit(Durability durability) {
         // The new name itself lives in the folder: make it last as well.
         ::fsync(state.folder.Get());
     }
-}
-
-void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
-                     Durability durability) {
-    PendingOutput output(outputPath);
-    output.WritePrefix(source, length);
-    output.Commit(durability);
 }
 
 void SyncFile(const std::string& path) {

@@ -199,11 +199,6 @@ std::optional<FileStamp> StampOf(const std::string& path) {
     return StampOfHandle(h.Get());
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    const auto first = IdentityOf(a);
-    return first && first == IdentityOf(b);
-}
-
 bool FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -255,11 +250,6 @@ PendingOutput::PendingOutput(const std::string& outputPath)
 
 PendingOutput::~PendingOutput() = default;
 
-void PendingOutput::WritePrefix(const InputFile& source, std::int64_t length) {
-    CopyRange(source, 0, std::min(length, source.Size()));
-    SetLength(length);
-}
-
 void PendingOutput::CopyRange(const InputFile& source, std::int64_t from, std::int64_t count) {
     std::vector<char> buffer(1 << 20);
     while (count > 0) {
@@ -293,13 +283,6 @@ void PendingOutput::Commit(Durability durability) {
         ThrowWin("Cannot create", m_outputPath, GetLastError());
     }
     m_state->keep = true;
-}
-
-void WriteFilePrefix(const InputFile& source, std::int64_t length, const std::string& outputPath,
-                     Durability durability) {
-    PendingOutput output(outputPath);
-    output.WritePrefix(source, length);
-    output.Commit(durability);
 }
 
 void SyncFile(const std::string& path) {

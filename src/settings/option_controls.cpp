@@ -22,7 +22,7 @@ int ReadByteJumpText(std::string_view text) {
 void PlainOptionControls::SetCustomPath(bool checked) {
     if (checked != m_customPath) {
         m_customPath = checked;
-        CustomPathClick();
+        UpdateFolderTreeEnabled();
     }
 }
 

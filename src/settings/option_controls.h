@@ -14,7 +14,7 @@ class OptionControls {
   public:
     virtual ~OptionControls() = default;
 
-    // Check boxes. Setting CustomPath to a new state runs CustomPathClick, as a
+    // Check boxes. Setting CustomPath to a new state runs UpdateFolderTreeEnabled, as a
     // toggle of the box does.
     virtual bool CustomPath() const = 0;
     virtual void SetCustomPath(bool checked) = 0;
@@ -41,7 +41,7 @@ class OptionControls {
 
     // The handler of the CustomPath box: the folder tree is enabled exactly when
     // the box is checked.
-    virtual void CustomPathClick() = 0;
+    virtual void UpdateFolderTreeEnabled() = 0;
 
     // The application's hint delays, in milliseconds: before a hint shows, and
     // before the next one while a hint is showing.
@@ -77,7 +77,7 @@ class PlainOptionControls : public OptionControls {
     void SetAppendText(const std::string& text) override { m_appendText = text; }
     std::string PathFolder() const override { return m_folder; }
     void SelectFolder(const std::string& path) override { m_folder = path; }
-    void CustomPathClick() override { m_pathEnabled = m_customPath; }
+    void UpdateFolderTreeEnabled() override { m_pathEnabled = m_customPath; }
     void SetHintPause(int milliseconds) override { m_hintPause = milliseconds; }
     void SetHintShortPause(int milliseconds) override { m_hintShortPause = milliseconds; }
 

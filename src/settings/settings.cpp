@@ -83,8 +83,8 @@ long long VariantToInteger(std::string_view text) {
     return VariantToBoolean(text) ? 1 : 0;
 }
 
-void TQuillSettings::SaveToFile(const std::string& fileName) {
-    TXMLNode root(kRoot);
+void Settings::SaveToFile(const std::string& fileName) {
+    XmlNode root(kRoot);
     root.AddChild("directory")->AddField(kValue, Variant(m_controls.PathFolder()));
     root.AddChild("checked")->AddField(kValue, Variant(m_controls.CustomPath()));
     root.AddChild("safetrim")->AddField(kValue, Variant(m_controls.SafeTrim()));
@@ -96,14 +96,14 @@ void TQuillSettings::SaveToFile(const std::string& fileName) {
     root.WriteToFile(fileName);
 }
 
-void TQuillSettings::LoadFromFile(const std::string& fileName) {
+void Settings::LoadFromFile(const std::string& fileName) {
     m_passedOverDirectory.clear();
-    const std::unique_ptr<TXMLNode> root = ReadXmlFile(fileName);
+    const std::unique_ptr<XmlNode> root = ReadXmlFile(fileName);
     if (!root || root->Name() != kRoot) {
         return;
     }
     for (int i = 0; i < root->ChildCount(); ++i) {
-        const TXMLNode& child = *root->ChildAt(i);
+        const XmlNode& child = *root->ChildAt(i);
         const std::string& name = child.Name();  // already lower case
         const std::string value = child.FieldValue(kValue).AsText();
         if (name == "directory") {
@@ -117,7 +117,7 @@ void TQuillSettings::LoadFromFile(const std::string& fileName) {
             if (VariantToBoolean(value)) {
                 // The box's handler runs once directly and once more for the
                 // change of state, leaving the folder tree enabled.
-                m_controls.CustomPathClick();
+                m_controls.UpdateFolderTreeEnabled();
                 m_controls.SetCustomPath(true);
             }
         } else if (name == "safetrim") {

@@ -1,5 +1,5 @@
 #pragma once
-// TQuillSettings: moves the options between the option controls and the
+// Settings: moves the options between the option controls and the
 // settings file, through the XML tree. It keeps no copy of the values.
 
 #include <string>
@@ -23,9 +23,9 @@ bool VariantToBoolean(std::string_view text);
 // A whole decimal number, optionally signed; else the on/off value as 1 or 0.
 long long VariantToInteger(std::string_view text);
 
-class TQuillSettings {
+class Settings {
   public:
-    explicit TQuillSettings(OptionControls& controls) : m_controls(controls) {}
+    explicit Settings(OptionControls& controls) : m_controls(controls) {}
 
     // Applies the file to the controls. A missing or unreadable file, or one whose
     // root is not "settings", changes nothing. A value that cannot be converted

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "archive/DFUnRar.h"
-#include "archive/Zip.h"
+#include "archive/rar_component.h"
+#include "archive/zip_component.h"
 #include "platform/errors.h"
 #include "platform/file_io.h"
 #include "platform/member_path.h"
@@ -28,7 +28,7 @@ void ExtractRom(const ArchiveStepState& state, Extraction&& extract,
     }
 }
 
-void ZipBranch(TZip& zip, ArchiveStepState& state, const TrimEnvironment& env) {
+void ZipBranch(ZipComponent& zip, ArchiveStepState& state, const TrimEnvironment& env) {
     state.romFound = false;
     // Nothing left over from an entry that failed before its extraction.
     zip.FileSpecs().clear();
@@ -36,7 +36,7 @@ void ZipBranch(TZip& zip, ArchiveStepState& state, const TrimEnvironment& env) {
     const std::string folder = FolderPart(state.entryPath, env.style);
     std::string member;
     for (int k = 0; k < zip.Count(); ++k) {
-        const TFileInfo entry = zip.GetEntry(k);
+        const ZipEntry entry = zip.GetEntry(k);
         // A name that would leave the archive's folder is never taken as the ROM.
         if (ExtensionOf(entry.FileName, env.style) != ".nds" ||
             !MemberStaysInFolder(entry.FileName, env.style)) {
@@ -67,14 +67,14 @@ void ZipBranch(TZip& zip, ArchiveStepState& state, const TrimEnvironment& env) {
     }
 }
 
-void RarBranch(TDFUnRar& rar, ArchiveStepState& state, const TrimEnvironment& env) {
+void RarBranch(RarComponent& rar, ArchiveStepState& state, const TrimEnvironment& env) {
     state.romFound = false;
     const std::string folder = FolderPart(state.entryPath, env.style);
     rar.FileList().clear();
     rar.SetFileName(state.entryPath);
     // An archive named without a folder is extracted where it is named from.
     rar.SetDirectory(folder.empty() ? std::string(".") + PathSeparator(env.style) : folder);
-    rar.SetMode(DFRAR_LIST);
+    rar.SetMode(RarMode::List);
     rar.Extract();
     std::vector<std::string> roms;  // the .nds members the extraction writes
     for (const std::string& name : rar.FileList()) {
@@ -95,7 +95,7 @@ void RarBranch(TDFUnRar& rar, ArchiveStepState& state, const TrimEnvironment& en
             RequireNotWrittenThisRun(rom, env.outputs);
         }
         rar.FileList().clear();
-        rar.SetMode(DFRAR_EXTRACT);
+        rar.SetMode(RarMode::Extract);
         ExtractRom(
             state, [&rar] { rar.Extract(); }, [] { return false; });
     } else {
@@ -106,46 +106,37 @@ void RarBranch(TDFUnRar& rar, ArchiveStepState& state, const TrimEnvironment& en
 
 }  // namespace
 
-void ZipZEDProgressEvent(const StatusSink& status) {
-    if (status) {
-        status("extracting .nds file... ");
-    }
-}
-
-void RarProgress(const StatusSink& status) {
-    if (status) {
-        status("extracting .nds file...");
-    }
-}
-
-void RarRarStatus(const StatusSink& status, const std::string& message) {
-    if (status) {
-        status(message);
-    }
-}
-
-void ConfigureArchiveComponents(TZip& zip, TDFUnRar& rar, StatusSink status) {
+void ConfigureArchiveComponents(ZipComponent& zip, RarComponent& rar, StatusSink status) {
     zip.SetShowProgressDialog(false);
-    zip.OnZEDProgressEvent = [status](TZip*, const std::string&, std::int32_t, std::int32_t) {
-        ZipZEDProgressEvent(status);
+    // The texts are fixed: the counts and sizes the events pass are not shown.
+    zip.OnProgress = [status](ZipComponent*, const std::string&, std::int32_t, std::int32_t) {
+        if (status) {
+            status("extracting .nds file... ");
+        }
     };
     rar.SetCanProgress(true);
-    rar.SetMode(DFRAR_EXTRACT);
-    rar.SetOverrideEvent(OR_ALWAYS);
+    rar.SetMode(RarMode::Extract);
+    rar.SetOverrideEvent(OverridePolicy::Always);
     rar.SetPromptForPass(false);
     rar.SetPromptForVolumn(false);
     rar.SetStopProcessing(false);
-    rar.OnFileProcessing = [](TDFUnRar& sender, TDFRARHeaderData hdrData, std::int32_t) {
+    rar.OnFileProcessing = [](RarComponent& sender, RarMemberHeader hdrData, std::int32_t) {
         CollectRomMember(hdrData, sender.FileList());
     };
-    rar.OnProgress = [status](TDFUnRar&, std::uint32_t, std::uint32_t, std::uint32_t,
-                              std::uint32_t) { RarProgress(status); };
-    rar.OnRarStatus = [status](TDFUnRar&, const std::string& message, TRarStatus) {
-        RarRarStatus(status, message);
+    rar.OnProgress = [status](RarComponent&, std::uint32_t, std::uint32_t, std::uint32_t,
+                              std::uint32_t) {
+        if (status) {
+            status("extracting .nds file...");
+        }
+    };
+    rar.OnRarStatus = [status](RarComponent&, const std::string& message, RarStatus) {
+        if (status) {
+            status(message);
+        }
     };
 }
 
-ArchiveStep MakeArchiveStep(TZip& zip, TDFUnRar& rar) {
+ArchiveStep MakeArchiveStep(ZipComponent& zip, RarComponent& rar) {
     return [&zip, &rar](ArchiveStepState& state, const TrimEnvironment& env) {
         if (ExtensionOf(state.entryPath, env.style) == ".zip") {
             ZipBranch(zip, state, env);

@@ -9,20 +9,16 @@
 
 namespace parevo {
 
-class TZip;
-class TDFUnRar;
-
-// The status-line handlers of the window's extraction events. Their texts are
-// fixed: the counts and sizes the events pass are not shown.
-void ZipZEDProgressEvent(const StatusSink& status);  // "extracting .nds file... "
-void RarProgress(const StatusSink& status);          // "extracting .nds file..."
-void RarRarStatus(const StatusSink& status, const std::string& message);
+class ZipComponent;
+class RarComponent;
 
 // Configures the two components as the main window has them and binds their
-// progress, status and member events (status texts go to `status`).
-void ConfigureArchiveComponents(TZip& zip, TDFUnRar& rar, StatusSink status);
+// progress, status and member events. The status texts go to `status`:
+// "extracting .nds file... " for zip progress, "extracting .nds file..." for RAR
+// progress, and the RAR component's own status messages.
+void ConfigureArchiveComponents(ZipComponent& zip, RarComponent& rar, StatusSink status);
 
 // The archive step over the window's two components.
-ArchiveStep MakeArchiveStep(TZip& zip, TDFUnRar& rar);
+ArchiveStep MakeArchiveStep(ZipComponent& zip, RarComponent& rar);
 
 }  // namespace parevo

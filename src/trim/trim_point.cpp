@@ -15,19 +15,14 @@ namespace parevo {
 
 namespace {
 
-// Serves the probes from blocks read backwards through the source, and checks
-// every byte it owns for the last byte of game data. A block is one piece of a
-// chunk (and two jumps of the next), read at once and checked right after its
-// read, while the processor still holds it. Once a read finds bytes not in the
-// system's cache, the system is asked for whole chunks below ahead of time,
-// since its own read-ahead follows forward reads only; a file all in the cache
-// is spared the asking, which costs a look at every page. With a FrontScan,
-// the chunks its worker took are the worker's: it has checked their bytes, and
-// one found to be a single run of padding answers the probes without a read.
+// Serves the probes from blocks read backwards through the source and checks
+// every byte it owns for game data (docs/how-a-trim-reads.md). Chunks that a
+// ForwardScan's worker took are the worker's: one it found to be a single run
+// of padding answers the probes without a read.
 class BackwardReader {
   public:
     BackwardReader(const ByteSource& source, std::int64_t size, int byteJump,
-                   const ScanLayout& layout, FrontScan* front)
+                   const ScanLayout& layout, ForwardScan* front)
         : m_source(source),
           m_size(size),
           m_chunk(layout.chunk),
@@ -65,12 +60,12 @@ class BackwardReader {
     void Load(std::int64_t offset) {
         const std::int64_t chunk = offset / m_chunk;
         // Below the worker's first chunk (a tail scan's) all is the search's.
-        bool searchs = true;
+        bool searchOwns = true;
         if (m_front && chunk >= m_front->FirstChunk()) {
             if (chunk < m_ownedFrom) {
                 m_ownedFrom = m_front->ClaimFrom(chunk);
             }
-            searchs = chunk >= m_ownedFrom;
+            searchOwns = chunk >= m_ownedFrom;
         }
         // The piece of the chunk that holds `offset`. Reaching ahead by two jumps
         // keeps consecutive blocks overlapping, so every byte from the lowest
@@ -78,7 +73,7 @@ class BackwardReader {
         const std::int64_t chunkStart = chunk * m_chunk;
         const std::int64_t start = chunkStart + (offset - chunkStart) / m_piece * m_piece;
         const std::int64_t end = std::min(m_size, start + m_piece + m_lookahead);
-        if (searchs) {
+        if (searchOwns) {
             Read(start, end, true);
             return;
         }
@@ -144,7 +139,7 @@ class BackwardReader {
     const std::int64_t m_piece;
     const std::int64_t m_readAhead;
     const std::int64_t m_lookahead;
-    FrontScan* const m_front;
+    ForwardScan* const m_front;
     std::vector<std::uint8_t> m_buffer;
     std::int64_t m_start = 0;  // the block read last
     std::int64_t m_end = 0;
@@ -258,14 +253,8 @@ TrimPoint FindTrimPoint(const InputFile& file, int byteJump, bool safeTrim,
     return FindTrimPointIn(source, byteJump, safeTrim, progress, decimalSeparator);
 }
 
-TrimPoint FindTrimPoint(const std::string& path, int byteJump, bool safeTrim,
-                        const ProgressSink& progress, char decimalSeparator) {
-    const InputFile file(path);
-    return FindTrimPoint(file, byteJump, safeTrim, progress, decimalSeparator);
-}
-
 TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
-                          const ProgressSink& progress, char decimalSeparator, FrontScan* front,
+                          const ProgressSink& progress, char decimalSeparator, ForwardScan* front,
                           ScanLayout layout) {
     if (byteJump < kMinByteJump || byteJump > kMaxByteJump) {
         throw std::invalid_argument("byte jump out of range");
@@ -325,7 +314,7 @@ TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
         // the worker's chunks; the bytes between the two (chunks the search
         // passed over, one the worker is still on or failed at), the search
         // checks itself.
-        const FrontScan::Checked checked = front->StopChecking();
+        const ForwardScan::Checked checked = front->StopChecking();
         if (!reader.DataFound()) {
             reader.ScanDownTo(checked.end);
         }

@@ -6,14 +6,14 @@
 #include <functional>
 #include <string>
 
-#include "trim/front_scan.h"
+#include "trim/forward_scan.h"
 
 namespace parevo {
 
 class InputFile;
 
 // Random access to the bytes of an image. Two threads may read at once (the
-// search and its FrontScan).
+// search and its ForwardScan).
 class ByteSource {
   public:
     virtual ~ByteSource() = default;
@@ -93,9 +93,6 @@ std::string ReadRomTitle(const ByteSource& source);
 // would fall before the start of the file. `byteJump` must be 1 to 2000.
 TrimPoint FindTrimPoint(const InputFile& file, int byteJump, bool safeTrim,
                         const ProgressSink& progress, char decimalSeparator);
-// The same, opening `path` first.
-TrimPoint FindTrimPoint(const std::string& path, int byteJump, bool safeTrim,
-                        const ProgressSink& progress, char decimalSeparator);
 
 // Where the game data ends by the image's header (with the download-play
 // signature block when it follows); 0 when the header is not valid.
@@ -103,10 +100,10 @@ std::int64_t DeclaredDataEnd(const ByteSource& source);
 
 // The search over any source. With `front` (over the same bytes, perhaps through
 // a handle of its own), its worker reads from the start while the search reads
-// from the end (see front_scan.h), and `layout` is the FrontScan's. The result
+// from the end (see forward_scan.h), and `layout` is the ForwardScan's. The result
 // is the same.
 TrimPoint FindTrimPointIn(const ByteSource& source, int byteJump, bool safeTrim,
                           const ProgressSink& progress, char decimalSeparator,
-                          FrontScan* front = nullptr, ScanLayout layout = {});
+                          ForwardScan* front = nullptr, ScanLayout layout = {});
 
 }  // namespace parevo

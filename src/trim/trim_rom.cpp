@@ -60,14 +60,14 @@ bool TitleLeavesFolder(const std::string& title, PathStyle style) {
 }
 
 // Copies the ROM's bytes [from, min(length, size)) into the output and sets its
-// length (zeros beyond the end of the ROM), as WritePrefix does, but in pieces
-// with a breath between them: on a slow disk a large ROM takes seconds.
+// length (zeros beyond the end of the ROM), in pieces with the caller kept
+// alive between them: on a slow disk a large ROM takes seconds.
 void CopyKept(PendingOutput& output, const InputFile& rom, std::int64_t from, std::int64_t length,
               const TrimEnvironment& env) {
     constexpr std::int64_t kPiece = 16 << 20;
     for (const std::int64_t kept = std::min(length, rom.Size()); from < kept; from += kPiece) {
         output.CopyRange(rom, from, std::min(kPiece, kept - from));
-        env.Breathe();
+        env.KeepAlive();
     }
     output.SetLength(length);
 }
@@ -86,7 +86,7 @@ struct WorkerSource {
     const FileByteSource source;
 };
 
-// The output begun before the search: its FrontScan copies the kept bytes into
+// The output begun before the search: its ForwardScan copies the kept bytes into
 // it while the search runs. It is put in place only after the search, by the
 // pipeline, once the output is planned again and every kept byte is copied.
 struct EarlyOutput {
@@ -102,23 +102,23 @@ struct EarlyOutput {
     // game data that the search keeps), and sets the length: it cuts what the
     // worker copied past it.
     void Complete(const InputFile& rom, std::int64_t length, const TrimEnvironment& env) {
-        CopyKept(output, rom, scan.Finish([&env] { env.Breathe(); }), length, env);
+        CopyKept(output, rom, scan.Finish([&env] { env.KeepAlive(); }), length, env);
     }
 
     const OutputPlan plan;
     const WorkerSource worker;
     PendingOutput output;
-    FrontScan scan;  // after the output it writes into, so it stops first
+    ForwardScan scan;  // after the output it writes into, so it stops first
 };
 
 // A cut in place: the worker reads the padding past the end the header
-// declares, in order, while the search waits (see front_scan.h).
+// declares, in order, while the search waits (see forward_scan.h).
 struct TailCheck {
     TailCheck(const InputFile& rom, std::int64_t from)
-        : worker(rom), scan(worker.source, FrontScan::Tail{from}) {}
+        : worker(rom), scan(worker.source, ForwardScan::Tail{from}) {}
 
     const WorkerSource worker;
-    FrontScan scan;
+    ForwardScan scan;
 };
 
 // Plans the output before the search as the pipeline plans it after: a title
@@ -265,10 +265,10 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     std::optional<EarlyOutput> early;
     std::optional<TailCheck> tail;
     BeginOutput(early, tail, entryPath, rom, source, options, env);
-    FrontScan* front = early ? &early->scan : nullptr;
+    ForwardScan* front = early ? &early->scan : nullptr;
     if (tail) {
         // The search waits for the tail scan; a window handles its events meanwhile.
-        tail->scan.WaitForAll([&env] { env.Breathe(); });
+        tail->scan.WaitForAll([&env] { env.KeepAlive(); });
         front = &tail->scan;
     }
     const TrimPoint point = FindTrimPointIn(source, options.byteJump, options.SafeTrim,

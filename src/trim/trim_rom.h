@@ -73,7 +73,7 @@ struct TrimEnvironment {
     // Called on the caller's thread now and then while an output is copied,
     // which takes seconds for a large ROM on a slow disk: a window handles its
     // events there. No text, so the log and status lines stay as they are.
-    std::function<void()> KeepAlive;
+    std::function<void()> keepAlive;
     OptionsSource Options;
     Recycler* recycler = nullptr;
     TickCounter* tick = nullptr;
@@ -95,9 +95,9 @@ struct TrimEnvironment {
             SetStatus(text);
         }
     }
-    void Breathe() const {
-        if (KeepAlive) {
-            KeepAlive();
+    void KeepAlive() const {
+        if (keepAlive) {
+            keepAlive();
         }
     }
 };

@@ -12,7 +12,7 @@
 #include <QTest>
 #include <functional>
 
-#include "app/progress_form.h"
+#include "app/progress_dialog.h"
 #include "app/qt_prompter.h"
 #include "app/window_fixture.h"
 
@@ -133,12 +133,12 @@ TEST(QtPrompterTest, APasswordIsTypedMaskedAndReturned) {
 class ErrorBoxTest : public WindowTest {};
 
 TEST_F(ErrorBoxTest, ARunErrorIsARealBoxWithOkCaptionedWithTheTitle) {
-    TForm1Services services;
+    WindowServices services;
     services.executablePath = exe / "parevo";
     services.config = ConfigEnvironment{exe / "config", exe.Path(), {}};
-    TForm1 window(services);  // its own, real message boxes
+    MainWindow window(services);  // its own, real message boxes
     window.show();
-    window.FormDropFiles({Q(dir / "missing.nds")});
+    window.AddFiles({Q(dir / "missing.nds")});
     SeenBox seen;
     WhenModal closer([&](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
@@ -146,7 +146,7 @@ TEST_F(ErrorBoxTest, ARunErrorIsARealBoxWithOkCaptionedWithTheTitle) {
         seen = SeenBox(box);
         box->button(QMessageBox::Ok)->click();
     });
-    window.TrimGamesClick();
+    window.TrimGames();
     EXPECT_TRUE(closer.Handled());
     EXPECT_EQ(seen.caption, "Parevo");
     EXPECT_TRUE(seen.text.contains("missing.nds")) << seen.text.toStdString();
@@ -154,16 +154,16 @@ TEST_F(ErrorBoxTest, ARunErrorIsARealBoxWithOkCaptionedWithTheTitle) {
     EXPECT_EQ(seen.icon, QMessageBox::Critical);
 }
 
-TEST(ProgressFormTest, TheDialogIsLaidOutCentredAndCancels) {
+TEST(ProgressDialogTest, TheDialogIsLaidOutCentredAndCancels) {
     QWidget owner;
     owner.resize(461, 481);
     owner.show();
     int cancelled = 0;
-    const ProgressFormFactory factory = QtProgressFormFactory("Parevo", &owner);
-    std::unique_ptr<TProgressForm> form = factory([&] { ++cancelled; });
-    auto* qt = dynamic_cast<QtProgressForm*>(form.get());
+    const ProgressDialogFactory factory = QtProgressDialogFactory("Parevo", &owner);
+    std::unique_ptr<ProgressDialog> form = factory([&] { ++cancelled; });
+    auto* qt = dynamic_cast<QtProgressDialog*>(form.get());
     ASSERT_NE(qt, nullptr);
-    ProgressDialog& dialog = qt->Dialog();
+    ProgressDialogWidget& dialog = qt->Dialog();
     EXPECT_EQ(dialog.size(), QSize(300, 100));
     EXPECT_EQ(dialog.windowTitle(), "Parevo");
     EXPECT_TRUE(dialog.windowFlags() & Qt::WindowStaysOnTopHint);

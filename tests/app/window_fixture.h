@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/trimmer.h"
+#include "app/main_window.h"
 #include "platform/prompter.h"
 #include "support/rom_builder.h"
 #include "support/temp_dir.h"
@@ -75,23 +75,28 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
 class WindowTest : public ::testing::Test {
   protected:
     // A window whose settings live in `exe` (the folder of the "executable").
-    std::unique_ptr<TForm1> MakeWindow() {
-        TForm1Services services;
+    std::unique_ptr<MainWindow> MakeWindow() {
+        WindowServices services;
         services.executablePath = exe / "parevo";
         services.config = ConfigEnvironment{exe / "config", exe.Path(), {}};
         services.prompter = &prompter;
-        auto window = std::make_unique<TForm1>(services);
+        auto window = std::make_unique<MainWindow>(services);
         window->show();
         return window;
     }
 
+    // Whether the first tick has come: it shows the option pages.
+    static bool BeforeFirstTick(const MainWindow& window) {
+        return window.findChild<QWidget*>(QStringLiteral("OptionPages"))->isHidden();
+    }
+
     // The first tick, as the timer gives it.
-    static void FirstTick(TForm1& window) {
-        ASSERT_TRUE(WaitUntil([&] { return !window.FirstTick(); }));
+    static void FirstTick(MainWindow& window) {
+        ASSERT_TRUE(WaitUntil([&] { return !BeforeFirstTick(window); }));
     }
 
     // One more tick of the window's own timer.
-    static void NextTick(TForm1& window) {
+    static void NextTick(MainWindow& window) {
         auto* timer = window.findChild<QTimer*>(QStringLiteral("Timer"));
         ASSERT_NE(timer, nullptr);
         bool ticked = false;

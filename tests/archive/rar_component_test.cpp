@@ -1,4 +1,4 @@
-// TDFUnRar driven against the real RAR library on archives written byte by byte
+// RarComponent driven against the real RAR library on archives written byte by byte
 // (and the real-world fixtures where a case needs compression or volumes).
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "archive/DFUnRar.h"
+#include "archive/rar_component.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "support/rar_builder.h"
@@ -43,19 +43,19 @@ std::vector<std::uint8_t> Bytes(const std::string& s) {
 // Records every event, in order, as one line each.
 struct Recorder {
     std::vector<std::string> events;
-    std::vector<TDFRARHeaderData> headers;
+    std::vector<RarMemberHeader> headers;
     std::vector<std::string> errors;
 
-    void Attach(TDFUnRar& rar, bool headerEvents = true) {
-        rar.OnRarStatus = [this](TDFUnRar&, const std::string& m, TRarStatus s) {
-            events.push_back("status " + std::to_string(s) + " " + m);
+    void Attach(RarComponent& rar, bool headerEvents = true) {
+        rar.OnRarStatus = [this](RarComponent&, const std::string& m, RarStatus s) {
+            events.push_back("status " + std::to_string(static_cast<int>(s)) + " " + m);
         };
-        rar.OnError = [this](TDFUnRar&, const std::string& m, std::int32_t id) {
+        rar.OnError = [this](RarComponent&, const std::string& m, std::int32_t id) {
             events.push_back("error " + std::to_string(id) + " " + m);
             errors.push_back(m);
         };
         if (headerEvents) {
-            rar.OnFileProcessing = [this](TDFUnRar&, TDFRARHeaderData h, std::int32_t status) {
+            rar.OnFileProcessing = [this](RarComponent&, RarMemberHeader h, std::int32_t status) {
                 events.push_back("file " + h.FileName + " " + std::to_string(status));
                 headers.push_back(h);
             };
@@ -86,12 +86,12 @@ class FakePrompter : public Prompter {
     InputResult answer;
 };
 
-class RarComponent : public ::testing::Test {
+class RarComponentTest : public ::testing::Test {
   protected:
-    RarComponent() : rar(LibraryPath()) {
+    RarComponentTest() : rar(LibraryPath()) {
         rar.SetCanProgress(true);
-        rar.SetMode(DFRAR_EXTRACT);
-        rar.SetOverrideEvent(OR_ALWAYS);
+        rar.SetMode(RarMode::Extract);
+        rar.SetOverrideEvent(OverridePolicy::Always);
         rar.SetDirectory(dir.Path());
     }
     std::string Archive(const RarBuilder& builder, const std::string& name = "a.rar") {
@@ -109,16 +109,16 @@ class RarComponent : public ::testing::Test {
     }
 
     TempDir dir;
-    TDFUnRar rar;
+    RarComponent rar;
     Recorder rec;
 };
 
 TEST(RarComponentLoad, FindsTheLibraryByBareNameBesideTheProgram) {
-    TDFUnRar rar;
+    RarComponent rar;
     EXPECT_TRUE(rar.DllLoaded());
     EXPECT_EQ(rar.DllVersion(), 10);
-    EXPECT_EQ(rar.Mode(), DFRAR_EXTRACT);
-    EXPECT_EQ(rar.OverrideEvent(), OR_ALWAYS);
+    EXPECT_EQ(rar.Mode(), RarMode::Extract);
+    EXPECT_EQ(rar.OverrideEvent(), OverridePolicy::Always);
     EXPECT_FALSE(rar.CanProgress());
     EXPECT_TRUE(rar.FileList().empty());
 }
@@ -126,12 +126,12 @@ TEST(RarComponentLoad, FindsTheLibraryByBareNameBesideTheProgram) {
 TEST(RarComponentLoad, AMissingLibraryOrOneLackingEntryPointsOnlyReportsNotLoaded) {
     for (const std::string& name :
          {std::string("libparevo-no-such-unrar.so"), std::string("libz.so.1")}) {
-        TDFUnRar rar(name);
+        RarComponent rar(name);
         EXPECT_FALSE(rar.DllLoaded()) << name;
         EXPECT_EQ(rar.DllVersion(), 0);
         Recorder rec;
         rec.Attach(rar);
-        rar.OnProgress = [&](TDFUnRar&, auto...) { rec.events.push_back("progress"); };
+        rar.OnProgress = [&](RarComponent&, auto...) { rec.events.push_back("progress"); };
         rar.SetCanProgress(true);
         rar.SetFileName("whatever.rar");
         rar.SetStopProcessing(true);
@@ -141,9 +141,9 @@ TEST(RarComponentLoad, AMissingLibraryOrOneLackingEntryPointsOnlyReportsNotLoade
     }
 }
 
-TEST_F(RarComponent, ListingReportsEveryMemberAndWritesNothing) {
+TEST_F(RarComponentTest, ListingReportsEveryMemberAndWritesNothing) {
     Archive(Typical());
-    rar.SetMode(DFRAR_LIST);
+    rar.SetMode(RarMode::List);
     rec.Attach(rar);
     rar.Extract();
     EXPECT_EQ(rec.events,
@@ -154,21 +154,21 @@ TEST_F(RarComponent, ListingReportsEveryMemberAndWritesNothing) {
     EXPECT_EQ(dir.List(), std::vector<std::string>{"a.rar"});
 }
 
-TEST_F(RarComponent, ListingCollectsRomMembersThroughTheFilter) {
+TEST_F(RarComponentTest, ListingCollectsRomMembersThroughTheFilter) {
     RarBuilder b;
     b.AddText("readme.txt", "x").AddText("game.nds", "1").AddText("GAME.NDS", "2");
     b.AddText("extra\\other.nds", "3").AddText("game.nds.bak", "4");
     Archive(b);
-    rar.SetMode(DFRAR_LIST);
+    rar.SetMode(RarMode::List);
     rar.FileList() = {};
-    rar.OnFileProcessing = [](TDFUnRar& sender, TDFRARHeaderData h, std::int32_t) {
+    rar.OnFileProcessing = [](RarComponent& sender, RarMemberHeader h, std::int32_t) {
         CollectRomMember(h, sender.FileList());
     };
     rar.Extract();
     EXPECT_EQ(rar.FileList(), (std::vector<std::string>{"game.nds", Native("extra\\other.nds")}));
 }
 
-TEST_F(RarComponent, HeaderRecordIsFilledFieldByField) {
+TEST_F(RarComponentTest, HeaderRecordIsFilledFieldByField) {
     RarBuilder b;
     RarMember m;
     m.name = "game.nds";
@@ -185,11 +185,11 @@ TEST_F(RarComponent, HeaderRecordIsFilledFieldByField) {
     odd.dosTime = 0;  // no such date: the time stays as it was
     b.Add(odd);
     Archive(b);
-    rar.SetMode(DFRAR_LIST);
+    rar.SetMode(RarMode::List);
     rec.Attach(rar);
     rar.Extract();
     ASSERT_EQ(rec.headers.size(), 3u);
-    const TDFRARHeaderData& h = rec.headers[0];
+    const RarMemberHeader& h = rec.headers[0];
     EXPECT_EQ(h.ArcName, rar.FileName());
     EXPECT_EQ(h.HostOS, "Windows");
     EXPECT_EQ(h.Method, "pas de compression");
@@ -208,7 +208,7 @@ TEST_F(RarComponent, HeaderRecordIsFilledFieldByField) {
     EXPECT_TRUE(rec.headers[1].IsFolder);
     EXPECT_TRUE(rec.headers[1].AttrDirectory);
 
-    const TDFRARHeaderData& o = rec.headers[2];
+    const RarMemberHeader& o = rec.headers[2];
     EXPECT_EQ(o.HostOS, "Windows");
     EXPECT_EQ(o.Method, "pas de compression");
     EXPECT_EQ(o.FileTime, rec.headers[1].FileTime);
@@ -217,7 +217,7 @@ TEST_F(RarComponent, HeaderRecordIsFilledFieldByField) {
     EXPECT_EQ(o.FileCRC, "0");  // no leading zeros
 }
 
-TEST_F(RarComponent, ExtractionWithAlwaysWritesEveryMemberWhateverTheFileList) {
+TEST_F(RarComponentTest, ExtractionWithAlwaysWritesEveryMemberWhateverTheFileList) {
     Archive(Typical());
     test::WriteText(dir / "readme.txt", "old content that is longer");
     rar.FileList() = {"nothing that matches"};
@@ -229,28 +229,28 @@ TEST_F(RarComponent, ExtractionWithAlwaysWritesEveryMemberWhateverTheFileList) {
     EXPECT_EQ(test::ReadText(dir / "extra/other.nds"), "second rom");
 }
 
-TEST_F(RarComponent, ANewComponentSkipsEntriesUntilModeIsWritten) {
+TEST_F(RarComponentTest, ANewComponentSkipsEntriesUntilModeIsWritten) {
     Archive(Typical());
-    TDFUnRar fresh(LibraryPath());
+    RarComponent fresh(LibraryPath());
     fresh.SetFileName(rar.FileName());
     fresh.SetDirectory(dir.Path());
     fresh.Extract();
     EXPECT_EQ(dir.List(), std::vector<std::string>{"a.rar"});
-    fresh.SetMode(DFRAR_EXTRACT);
+    fresh.SetMode(RarMode::Extract);
     fresh.Extract();
     EXPECT_TRUE(FileExists(dir / "readme.txt"));
 }
 
-TEST_F(RarComponent, CountingPassGivesTotalsAndProgressCountsHeaderEvents) {
+TEST_F(RarComponentTest, CountingPassGivesTotalsAndProgressCountsHeaderEvents) {
     RarBuilder b = Typical();
     b.AddFolder("sub");
     Archive(b);
     std::vector<std::vector<std::uint32_t>> progress;
-    rar.OnProgress = [&](TDFUnRar&, std::uint32_t fp, std::uint32_t fc, std::uint32_t sp,
+    rar.OnProgress = [&](RarComponent&, std::uint32_t fp, std::uint32_t fc, std::uint32_t sp,
                          std::uint32_t sc) {
         progress.push_back({fp, fc, sp, sc});
     };
-    rar.SetMode(DFRAR_LIST);
+    rar.SetMode(RarMode::List);
     rar.Extract();
     const std::uint32_t total = 5 + 3000 + 10;
     EXPECT_EQ(progress,
@@ -264,11 +264,11 @@ TEST_F(RarComponent, CountingPassGivesTotalsAndProgressCountsHeaderEvents) {
     EXPECT_EQ(progress[0], (std::vector<std::uint32_t>{1, 4, 1, total}));
 }
 
-TEST_F(RarComponent, StopInFileProcessingEndsBeforeThatEntryAndStillCloses) {
+TEST_F(RarComponentTest, StopInFileProcessingEndsBeforeThatEntryAndStillCloses) {
     Archive(Typical());
     rec.Attach(rar);
     auto record = rar.OnFileProcessing;
-    rar.OnFileProcessing = [&](TDFUnRar& sender, TDFRARHeaderData h, std::int32_t s) {
+    rar.OnFileProcessing = [&](RarComponent& sender, RarMemberHeader h, std::int32_t s) {
         record(sender, h, s);
         if (h.FileName == Native("sub\\game.nds")) {
             sender.SetStopProcessing(true);
@@ -288,10 +288,10 @@ TEST_F(RarComponent, StopInFileProcessingEndsBeforeThatEntryAndStillCloses) {
     EXPECT_TRUE(FileExists(dir / "extra/other.nds"));
 }
 
-TEST_F(RarComponent, NeverSkipsUnlistedEntriesAndExistingFiles) {
+TEST_F(RarComponentTest, NeverSkipsUnlistedEntriesAndExistingFiles) {
     Archive(Typical());
     test::WriteText(dir / "readme.txt", "keep me");
-    rar.SetOverrideEvent(OR_NEVER);
+    rar.SetOverrideEvent(OverridePolicy::Never);
     const std::string base = dir.Path();
     rar.FileList() = {base + kSep + "README.TXT", base + kSep + Native("extra\\other.nds")};
     rar.Extract();
@@ -305,15 +305,15 @@ TEST_F(RarComponent, NeverSkipsUnlistedEntriesAndExistingFiles) {
     EXPECT_TRUE(FileExists(dir / "sub/game.nds"));
 }
 
-TEST_F(RarComponent, EventPolicyAsksBeforeReplacing) {
+TEST_F(RarComponentTest, EventPolicyAsksBeforeReplacing) {
     Archive(Typical());
     test::WriteText(dir / "readme.txt", "keep me");
-    rar.SetOverrideEvent(OR_EVENT);
+    rar.SetOverrideEvent(OverridePolicy::Ask);
     std::vector<std::string> asked;
     bool answer = false;
     rar.Extract();  // unbound: nothing replaced
     EXPECT_EQ(test::ReadText(dir / "readme.txt"), "keep me");
-    rar.OnOverride = [&](TDFUnRar&, const std::string& name, bool& can) {
+    rar.OnOverride = [&](RarComponent&, const std::string& name, bool& can) {
         asked.push_back(name);
         EXPECT_FALSE(can);
         can = answer;
@@ -327,7 +327,7 @@ TEST_F(RarComponent, EventPolicyAsksBeforeReplacing) {
     EXPECT_EQ(asked.front(), dir.Path() + kSep + "readme.txt");
 }
 
-TEST_F(RarComponent, PasswordRequestWithNothingBound) {
+TEST_F(RarComponentTest, PasswordRequestWithNothingBound) {
     RarBuilder b;
     RarMember m;
     m.name = "secret.nds";
@@ -344,7 +344,7 @@ TEST_F(RarComponent, PasswordRequestWithNothingBound) {
     EXPECT_FALSE(fs::exists(dir / "secret.nds"));
 }
 
-TEST_F(RarComponent, PasswordFromTheEventOrTheDialogReachesTheLibrary) {
+TEST_F(RarComponentTest, PasswordFromTheEventOrTheDialogReachesTheLibrary) {
     RarBuilder b;
     RarMember m;
     m.name = "secret.nds";
@@ -353,7 +353,7 @@ TEST_F(RarComponent, PasswordFromTheEventOrTheDialogReachesTheLibrary) {
     b.Add(m);
     Archive(b);
     rec.Attach(rar, false);
-    rar.OnPassword = [](TDFUnRar&, std::string& pw) {
+    rar.OnPassword = [](RarComponent&, std::string& pw) {
         EXPECT_EQ(pw, "");
         pw = "guess";
     };
@@ -376,12 +376,12 @@ TEST_F(RarComponent, PasswordFromTheEventOrTheDialogReachesTheLibrary) {
     EXPECT_EQ(rec.errors, std::vector<std::string>{"format inconnu"});
 }
 
-TEST_F(RarComponent, CommentOfEachOpenIsReported) {
+TEST_F(RarComponentTest, CommentOfEachOpenIsReported) {
     RarBuilder b = Typical();
     b.Comment("Bienvenue, 2 ROMs");
     Archive(b);
     std::vector<std::string> comments;
-    rar.OnComment = [&](TDFUnRar&, const std::string& c) { comments.push_back(c); };
+    rar.OnComment = [&](RarComponent&, const std::string& c) { comments.push_back(c); };
     rar.Extract();
     EXPECT_EQ(comments, (std::vector<std::string>{"Bienvenue, 2 ROMs", "Bienvenue, 2 ROMs"}));
     EXPECT_EQ(rar.ArchivComment(), "Bienvenue, 2 ROMs");
@@ -406,7 +406,7 @@ TEST_F(RarComponent, CommentOfEachOpenIsReported) {
     EXPECT_EQ(rar.CommentSize(), 0u);
 }
 
-TEST_F(RarComponent, AFailedOpenEndsTheRunAfterItsStatusEvents) {
+TEST_F(RarComponentTest, AFailedOpenEndsTheRunAfterItsStatusEvents) {
     rar.SetFileName(dir / "missing.rar");
     rec.Attach(rar);
     rar.Extract();
@@ -425,7 +425,7 @@ TEST_F(RarComponent, AFailedOpenEndsTheRunAfterItsStatusEvents) {
     EXPECT_EQ(rec.events[2].rfind("error 13 ", 0), 0u) << rec.events[2];
 }
 
-TEST_F(RarComponent, ADamagedHeaderEndsTheRunInsteadOfRepeatingForEver) {
+TEST_F(RarComponentTest, ADamagedHeaderEndsTheRunInsteadOfRepeatingForEver) {
     RarBuilder b;
     b.AddText("first.txt", "fine").AddText("second.nds", "broken header").BreakLastHeaderCrc();
     b.AddText("third.txt", "never reached");
@@ -439,7 +439,7 @@ TEST_F(RarComponent, ADamagedHeaderEndsTheRunInsteadOfRepeatingForEver) {
     EXPECT_EQ(rec.events.back(), "status 2 ");
 }
 
-TEST_F(RarComponent, DamagedDataEndsTheRunWithItsError) {
+TEST_F(RarComponentTest, DamagedDataEndsTheRunWithItsError) {
     if (!fs::exists(FixturePath("test_read_format_rar_invalid1.rar"))) {
         FAIL() << "fixtures missing (tests/fixtures)";
     }
@@ -452,10 +452,10 @@ TEST_F(RarComponent, DamagedDataEndsTheRunWithItsError) {
     EXPECT_EQ(test::ReadText(dir / "test"), "existing");  // a failed extraction replaces nothing
 }
 
-TEST_F(RarComponent, AnExceptionFromAHandlerClosesTheArchiveAndTravelsOn) {
+TEST_F(RarComponentTest, AnExceptionFromAHandlerClosesTheArchiveAndTravelsOn) {
     Archive(Typical());
     rec.Attach(rar);
-    rar.OnFileProcessing = [](TDFUnRar&, TDFRARHeaderData, std::int32_t) {
+    rar.OnFileProcessing = [](RarComponent&, RarMemberHeader, std::int32_t) {
         throw std::runtime_error("boom");
     };
     EXPECT_THROW(rar.Extract(), std::runtime_error);
@@ -470,25 +470,26 @@ TEST_F(RarComponent, AnExceptionFromAHandlerClosesTheArchiveAndTravelsOn) {
     b.Add(m);
     Archive(b, "enc.rar");
     rar.OnFileProcessing = nullptr;
-    rar.OnPassword = [](TDFUnRar&, std::string&) { throw std::runtime_error("no"); };
+    rar.OnPassword = [](RarComponent&, std::string&) { throw std::runtime_error("no"); };
     rec.events.clear();
     EXPECT_THROW(rar.Extract(), std::runtime_error);
     EXPECT_EQ(rec.events.back(), "status 2 ");
 
     // Thrown by the status event right after the library opened the archive.
     rar.OnPassword = nullptr;
-    std::vector<int> statuses;
-    rar.OnRarStatus = [&](TDFUnRar&, const std::string&, TRarStatus s) {
+    std::vector<RarStatus> statuses;
+    rar.OnRarStatus = [&](RarComponent&, const std::string&, RarStatus s) {
         statuses.push_back(s);
-        if (s == RAR_ONOPEN) {
+        if (s == RarStatus::Open) {
             throw std::runtime_error("status");
         }
     };
     EXPECT_THROW(rar.Extract(), std::runtime_error);
-    EXPECT_EQ(statuses, (std::vector<int>{RAR_ONBEFOREOPEN, RAR_ONOPEN, RAR_AFTERCLOSE}));
+    EXPECT_EQ(statuses, (std::vector<RarStatus>{RarStatus::BeforeOpen, RarStatus::Open,
+                                                RarStatus::AfterClose}));
 }
 
-TEST_F(RarComponent, ADamagedMemberEndsTheRunWithItsErrorAndLeavesNoFile) {
+TEST_F(RarComponentTest, ADamagedMemberEndsTheRunWithItsErrorAndLeavesNoFile) {
     RarBuilder b;
     b.AddText("readme.txt", "hello").AddFile("game.nds", Bytes("ROM BYTES, ONE OF THEM FLIPPED"));
     auto bytes = b.Build();
@@ -498,11 +499,11 @@ TEST_F(RarComponent, ADamagedMemberEndsTheRunWithItsErrorAndLeavesNoFile) {
     test::WriteText(dir / "game.nds", "an older file");
     rec.Attach(rar);
     // Listing reads no data: the member is listed.
-    rar.SetMode(DFRAR_LIST);
+    rar.SetMode(RarMode::List);
     rar.Extract();
     EXPECT_TRUE(rec.errors.empty());
     EXPECT_EQ(rec.Count("file game.nds 0"), 1u);
-    rar.SetMode(DFRAR_EXTRACT);
+    rar.SetMode(RarMode::Extract);
     rar.Extract();
     EXPECT_EQ(rec.errors, std::vector<std::string>{"données corrompues"});
     EXPECT_EQ(test::ReadText(dir / "game.nds"), "an older file");
@@ -510,7 +511,7 @@ TEST_F(RarComponent, ADamagedMemberEndsTheRunWithItsErrorAndLeavesNoFile) {
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.rar", "game.nds", "readme.txt"}));
 }
 
-TEST_F(RarComponent, AMemberGoingOnInAMissingVolumeIsAVolumeError) {
+TEST_F(RarComponentTest, AMemberGoingOnInAMissingVolumeIsAVolumeError) {
     if (!fs::exists(FixturePath("test_read_format_rar5_multiarchive.part01.rar"))) {
         FAIL() << "fixtures missing (tests/fixtures)";
     }
@@ -518,7 +519,7 @@ TEST_F(RarComponent, AMemberGoingOnInAMissingVolumeIsAVolumeError) {
                   dir / "set.part01.rar");
     rar.SetFileName(dir / "set.part01.rar");
     rec.Attach(rar);
-    rar.SetMode(DFRAR_LIST);
+    rar.SetMode(RarMode::List);
     rar.Extract();
     EXPECT_EQ(rec.errors, std::vector<std::string>{"Volumn-Error"});
     ASSERT_EQ(rec.headers.size(), 1u);
@@ -526,18 +527,18 @@ TEST_F(RarComponent, AMemberGoingOnInAMissingVolumeIsAVolumeError) {
     EXPECT_FALSE(rec.headers[0].ContinuedFromPrev);
     EXPECT_EQ(rec.headers[0].UnpSize, 144608u);
     rec.errors.clear();
-    rar.SetMode(DFRAR_EXTRACT);
+    rar.SetMode(RarMode::Extract);
     rar.Extract();
     EXPECT_EQ(rec.errors, std::vector<std::string>{"Volumn-Error"});
     EXPECT_EQ(dir.List(), std::vector<std::string>{"set.part01.rar"});
 }
 
-TEST_F(RarComponent, ASolidEncryptedRar5ArchiveIsListedWhole) {
+TEST_F(RarComponentTest, ASolidEncryptedRar5ArchiveIsListedWhole) {
     if (!fs::exists(FixturePath("test_read_format_rar5_solid_encrypted.rar"))) {
         FAIL() << "fixtures missing (tests/fixtures)";
     }
     rar.SetFileName(FixturePath("test_read_format_rar5_solid_encrypted.rar"));
-    rar.SetMode(DFRAR_LIST);
+    rar.SetMode(RarMode::List);
     rec.Attach(rar);
     rar.Extract();
     EXPECT_TRUE(rec.errors.empty());
@@ -546,7 +547,7 @@ TEST_F(RarComponent, ASolidEncryptedRar5ArchiveIsListedWhole) {
     EXPECT_TRUE(rec.headers[3].Encrypted);
 }
 
-class RarVolumes : public RarComponent {
+class RarVolumes : public RarComponentTest {
   protected:
     void SetUp() override {
         if (!fs::exists(FixturePath("test_rar_multivolume_single_file.part1.rar"))) {
@@ -570,7 +571,7 @@ class RarVolumes : public RarComponent {
 
 TEST_F(RarVolumes, VolChangeHandlerNamesTheMissingVolume) {
     std::vector<std::string> asked;
-    rar.OnVolChange = [&](TDFUnRar&, char* name, std::int32_t mode) {
+    rar.OnVolChange = [&](RarComponent&, char* name, std::int32_t mode) {
         asked.push_back(name);
         EXPECT_EQ(mode, 0);
         const std::string moved = dir / "moved.rar";

@@ -1,7 +1,7 @@
 // The member-name filter behind the window's RarFileProcessing handler.
 #include <gtest/gtest.h>
 
-#include "archive/DFUnRar.h"
+#include "archive/rar_component.h"
 
 namespace parevo {
 namespace {
@@ -25,7 +25,7 @@ TEST(RarRomFilter, TakesExactlyDotNdsAfterTheLastSeparator) {
 TEST(RarRomFilter, AppendsNamesUnchangedInOrder) {
     std::vector<std::string> list = {"kept.nds"};
     for (const char* name : {"readme.txt", "game.nds", "GAME.NDS", "extra\\other.nds"}) {
-        TDFRARHeaderData hdr;
+        RarMemberHeader hdr;
         hdr.FileName = name;
         CollectRomMember(hdr, list);
     }

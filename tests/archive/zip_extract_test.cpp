@@ -1,4 +1,4 @@
-// TZip::Extract with the real unzip library: the events and their values, the
+// ZipComponent::Extract with the real unzip library: the events and their values, the
 // answers to the library's questions, the dialog seam, cancelling, and the
 // library's loading.
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/Zip.h"
+#include "archive/zip_component.h"
 #include "archive/zip_fakes.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
@@ -32,20 +32,20 @@ std::string Pattern(size_t size) {
 class ZipExtract : public ::testing::Test {
   protected:
     void SetUp() override {
-        zip.OnZEDBeginFileEvent = [this](TZip* sender, const std::string& name, std::int32_t size,
-                                         std::int32_t batch, std::int32_t total) {
+        zip.OnBeginFile = [this](ZipComponent* sender, const std::string& name, std::int32_t size,
+                                 std::int32_t batch, std::int32_t total) {
             EXPECT_EQ(sender, &zip);
             log.push_back("begin " + name + " " + std::to_string(size) + " " +
                           std::to_string(batch) + " " + std::to_string(total));
         };
-        zip.OnZEDProgressEvent = [this](TZip* sender, const std::string& name, std::int32_t done,
-                                        std::int32_t total) {
+        zip.OnProgress = [this](ZipComponent* sender, const std::string& name, std::int32_t done,
+                                std::int32_t total) {
             EXPECT_EQ(sender, &zip);
             log.push_back("progress " + name + " " + std::to_string(done) + " " +
                           std::to_string(total));
         };
-        zip.OnZEDEndBatchEvent = [this](TZip* sender, std::int32_t skipped, std::int32_t batch,
-                                        std::int32_t total) {
+        zip.OnEndBatch = [this](ZipComponent* sender, std::int32_t skipped, std::int32_t batch,
+                                std::int32_t total) {
             EXPECT_EQ(sender, &zip);
             log.push_back("end " + std::to_string(skipped) + " " + std::to_string(batch) + " " +
                           std::to_string(total));
@@ -63,7 +63,7 @@ class ZipExtract : public ::testing::Test {
 
     test::TempDir dir;
     test::RecordingPrompter prompter;
-    TZip zip{prompter};
+    ZipComponent zip{prompter};
     std::vector<std::string> log;
     int breaths = 0;
 };
@@ -185,7 +185,7 @@ struct DialogLog {
     std::function<void()> cancel;
 };
 
-class RecordingDialog : public TProgressForm {
+class RecordingDialog : public ProgressDialog {
   public:
     explicit RecordingDialog(DialogLog& log) : m_log(log) {}
     ~RecordingDialog() override { m_log.calls.push_back("destroy"); }
@@ -208,7 +208,7 @@ TEST_F(ZipExtract, DialogFollowsTheBatchAndGoesAway) {
                 .Stored("a.nds", std::string(1024, 'a'))
                 .Stored("b.nds", std::string(3072, 'b')));
     DialogLog dialog;
-    zip.CreateProgressForm = [&](std::function<void()> onCancel) {
+    zip.CreateProgressDialog = [&](std::function<void()> onCancel) {
         dialog.cancel = std::move(onCancel);
         return std::make_unique<RecordingDialog>(dialog);
     };
@@ -227,7 +227,7 @@ TEST_F(ZipExtract, DialogCancelStopsTheLibraryAtTheNextCallback) {
     const std::string big = Pattern(1 << 20);
     Archive(ZipBuilder().Stored("a.nds", big).Stored("b.nds", "b"));
     DialogLog dialog;
-    zip.CreateProgressForm = [&](std::function<void()> onCancel) {
+    zip.CreateProgressDialog = [&](std::function<void()> onCancel) {
         dialog.cancel = std::move(onCancel);
         return std::make_unique<RecordingDialog>(dialog);
     };
@@ -238,7 +238,7 @@ TEST_F(ZipExtract, DialogCancelStopsTheLibraryAtTheNextCallback) {
             dialog.cancel();  // the user clicks Cancel while the first member runs
         }
     };
-    zip.OnZEDProgressEvent = [&](TZip*, const std::string&, std::int32_t, std::int32_t) {
+    zip.OnProgress = [&](ZipComponent*, const std::string&, std::int32_t, std::int32_t) {
         ++progress;
     };
     zip.FileSpecs() = {"a.nds", "b.nds"};
@@ -254,8 +254,8 @@ TEST_F(ZipExtract, DialogCancelStopsTheLibraryAtTheNextCallback) {
 
 TEST_F(ZipExtract, HandlerExceptionStopsTheRunAndReachesTheCaller) {
     Archive(ZipBuilder().Stored("a.nds", "a").Stored("b.nds", "b"));
-    zip.OnZEDBeginFileEvent = [](TZip*, const std::string& name, std::int32_t, std::int32_t,
-                                 std::int32_t) {
+    zip.OnBeginFile = [](ZipComponent*, const std::string& name, std::int32_t, std::int32_t,
+                         std::int32_t) {
         if (name == "b.nds") {
             throw std::runtime_error("handler failed");
         }
@@ -277,56 +277,56 @@ TEST_F(ZipExtract, HandlerExceptionStopsTheRunAndReachesTheCaller) {
 
 TEST(ZipRecords, CallbackIgnoresEverythingOnceCancelled) {
     test::RecordingPrompter prompter;
-    TZip zip(prompter);
+    ZipComponent zip(prompter);
     int begun = 0;
     int breaths = 0;
-    zip.OnZEDBeginFileEvent = [&](TZip*, const std::string&, std::int32_t, std::int32_t,
-                                  std::int32_t) { ++begun; };
+    zip.OnBeginFile = [&](ZipComponent*, const std::string&, std::int32_t, std::int32_t,
+                          std::int32_t) { ++begun; };
     zip.ProcessMessages = [&] { ++breaths; };
-    TUnzipCallbackInfo info;
+    UnzipCallbackInfo info;
     info.Caller = &zip;
     info.ActionCode = UZ_CRC_ERROR;
     std::snprintf(info.Text, sizeof info.Text, "x.nds");
     prompter.messageAnswers = {DialogResult::Cancel};
-    EXPECT_EQ(TZip::UnzipCallback(&info), -1);
+    EXPECT_EQ(ZipComponent::UnzipCallback(&info), -1);
     EXPECT_EQ(prompter.asked.back().text,
               "\"x.nds\" may be corrupted (CRC error).\nExtract this file anyway? ...");
     EXPECT_EQ(prompter.asked.back().buttons, DialogButtons::YesNoCancel);
     EXPECT_EQ(prompter.asked.back().defaultButton, 1);
     info.ActionCode = UZ_BEGIN_FILE;
-    EXPECT_EQ(TZip::UnzipCallback(&info), -1);
+    EXPECT_EQ(ZipComponent::UnzipCallback(&info), -1);
     EXPECT_EQ(begun, 0);
     EXPECT_EQ(breaths, 2);
 
     // Overwrite: the answer's bit 0 (file on disk older) becomes the value.
-    TZip fresh(prompter);
+    ZipComponent fresh(prompter);
     info.Caller = &fresh;
     info.ActionCode = UZ_OVERWRITE;
     info.Answer = 3;
     info.Value = 7;
-    EXPECT_EQ(TZip::UnzipCallback(&info), 0);
+    EXPECT_EQ(ZipComponent::UnzipCallback(&info), 0);
     EXPECT_EQ(info.Value, 1);
     info.Answer = 2;
-    EXPECT_EQ(TZip::UnzipCallback(&info), 0);
+    EXPECT_EQ(ZipComponent::UnzipCallback(&info), 0);
     EXPECT_EQ(info.Value, 0);
 }
 
 TEST(ZipRecords, PasswordAnswersFillTheRecord) {
     test::RecordingPrompter prompter;
-    TZip zip(prompter);
-    TUnzipCallbackInfo info;
+    ZipComponent zip(prompter);
+    UnzipCallbackInfo info;
     info.Caller = &zip;
     info.ActionCode = UZ_PASSWORD;
     info.Value = 3;
     std::snprintf(info.Text, sizeof info.Text, "s.nds");
     prompter.inputAnswers = {{true, std::string(600, 'p')}, {true, "second"}};
-    EXPECT_EQ(TZip::UnzipCallback(&info), 0);
+    EXPECT_EQ(ZipComponent::UnzipCallback(&info), 0);
     EXPECT_EQ(prompter.asked[0].text, "A new password is required for \"s.nds\"");
     EXPECT_TRUE(prompter.asked[0].masked);
     EXPECT_EQ(std::string(info.Text), std::string(511, 'p'));
     EXPECT_EQ(info.Answer, 1);
     EXPECT_EQ(info.Value, 2);
-    EXPECT_EQ(TZip::UnzipCallback(&info), 0);
+    EXPECT_EQ(ZipComponent::UnzipCallback(&info), 0);
     EXPECT_EQ(prompter.asked[1].text, "Password is invalid, please retry ...");
     EXPECT_EQ(std::string(info.Text), "second");
     EXPECT_EQ(info.Value, 1);
@@ -335,7 +335,7 @@ TEST(ZipRecords, PasswordAnswersFillTheRecord) {
     info.Value = 1;
     info.Answer = 1;
     prompter.messageAnswers = {DialogResult::Yes, DialogResult::No};
-    EXPECT_EQ(TZip::UnzipCallback(&info), 0);
+    EXPECT_EQ(ZipComponent::UnzipCallback(&info), 0);
     EXPECT_EQ(prompter.asked.back().text,
               "No password was entered so the file will not be extracted...\nDo you wish to "
               "continue extracting other files?");
@@ -343,7 +343,7 @@ TEST(ZipRecords, PasswordAnswersFillTheRecord) {
     EXPECT_EQ(info.Answer, 0);
     EXPECT_EQ(info.Value, 0);
     EXPECT_FALSE(zip.Cancelled());
-    EXPECT_EQ(TZip::UnzipCallback(&info), -1);
+    EXPECT_EQ(ZipComponent::UnzipCallback(&info), -1);
     EXPECT_TRUE(zip.Cancelled());
 }
 

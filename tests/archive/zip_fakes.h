@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/Zip.h"
+#include "archive/zip_component.h"
 #include "platform/drive_info.h"
 #include "platform/prompter.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "archive/ZipDlls.h"
+#include "archive/zip_disks.h"
 #include "archive/zip_format.h"
 #include "archive/zip_names.h"
 
@@ -66,7 +66,7 @@ TEST(ZipNames, EndRecordScanTakesTheLastSignatureWithRoomForTheRecord) {
     EXPECT_FALSE(FindEndRecordSignature(bytes.data(), bytes.size()));
 }
 
-TEST(ZipDlls, DiskNumberComesFromPkbackLabels) {
+TEST(ZipDisks, DiskNumberComesFromPkbackLabels) {
     EXPECT_EQ(DiskNumberFromLabel("PKBACK# 001"), 1);
     EXPECT_EQ(DiskNumberFromLabel("PKBACK# 012"), 12);
     EXPECT_EQ(DiskNumberFromLabel("PKBACK# 7"), 7);

@@ -1,4 +1,4 @@
-// TZip's directory reader: writing ZipFileName, the end-record search, the
+// ZipComponent's directory reader: writing ZipFileName, the end-record search, the
 // entries, the errors, and the spanned-set prompts.
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "archive/Zip.h"
+#include "archive/zip_component.h"
 #include "archive/zip_fakes.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
@@ -39,13 +39,13 @@ class ZipReader : public ::testing::Test {
 
     test::TempDir dir;
     test::RecordingPrompter prompter;
-    TZip zip{prompter};
+    ZipComponent zip{prompter};
 };
 
 TEST_F(ZipReader, MissingFileBecomesAnEmptyArchive) {
     const std::string path = dir / "new.zip";
     int changed = 0;
-    zip.OnContentsChanged = [&](TZip* sender) {
+    zip.OnContentsChanged = [&](ZipComponent* sender) {
         EXPECT_EQ(sender, &zip);
         ++changed;
     };
@@ -68,7 +68,7 @@ TEST_F(ZipReader, UncreatableAndUnreachablePathsAreReported) {
 
     test::FakeDrives drives;
     drives.reachable = false;
-    TZip offline(prompter, drives);
+    ZipComponent offline(prompter, drives);
     try {
         offline.SetZipFileName(dir / "x.zip");
         FAIL() << "no error";
@@ -102,7 +102,7 @@ TEST_F(ZipReader, EmptyPathClearsEverythingAndStillNotifies) {
     zip.SetPassword("secret");
     ASSERT_EQ(zip.Count(), 1);
     int changed = 0;
-    zip.OnContentsChanged = [&](TZip*) { ++changed; };
+    zip.OnContentsChanged = [&](ZipComponent*) { ++changed; };
     zip.SetZipFileName("");
     EXPECT_EQ(zip.Count(), 0);
     EXPECT_EQ(zip.Password(), "");
@@ -160,7 +160,7 @@ TEST_F(ZipReader, EntryCarriesHeaderBytesExtraAndComment) {
     member.password = "pw";
     member.dosTime = 0x1234;
     zip.SetZipFileName(Write(ZipBuilder().Add(member)));
-    const TFileInfo entry = zip.GetEntry(0);
+    const ZipEntry entry = zip.GetEntry(0);
     EXPECT_EQ(entry.Header.Signature, kZipCentralHeaderSignature);
     EXPECT_EQ(entry.Header.HostSystem, 3);
     EXPECT_EQ(entry.Header.FormatVersion, 30);
@@ -240,7 +240,7 @@ TEST_F(ZipReader, GetEntryChecksItsIndex) {
 
 TEST_F(ZipReader, DirectoryOnAnotherDiskIsAskedForAndCancelEndsQuietly) {
     test::FakeDrives drives;
-    TZip spanned(prompter, drives);
+    ZipComponent spanned(prompter, drives);
     const std::string path = Write(ZipBuilder().Stored("a.nds", "a").DiskNumbers(2, 1));
     drives.labels[path] = "PKBACK# 003";
     prompter.messageAnswers = {DialogResult::Cancel};
@@ -257,7 +257,7 @@ TEST_F(ZipReader, DirectoryOnAnotherDiskIsAskedForAndCancelEndsQuietly) {
 
 TEST_F(ZipReader, LastDiskIsAskedForWhenTheEndRecordIsMissing) {
     test::FakeDrives drives;
-    TZip spanned(prompter, drives);
+    ZipComponent spanned(prompter, drives);
     const std::string path = dir / "disk.zip";
     test::WriteBytes(path, std::vector<std::uint8_t>(100, 0));
     drives.labels[path] = "PKBACK# 001";
@@ -274,7 +274,7 @@ TEST_F(ZipReader, LastDiskIsAskedForWhenTheEndRecordIsMissing) {
         }
     } swap;
     swap.path = path;
-    TZip swapping(swap, drives);
+    ZipComponent swapping(swap, drives);
     swapping.SetZipFileName(path);
     ASSERT_EQ(swap.asked.size(), 1u);
     EXPECT_EQ(swap.asked[0].text,
@@ -292,7 +292,7 @@ TEST_F(ZipReader, LastDiskIsAskedForWhenTheEndRecordIsMissing) {
 
 TEST_F(ZipReader, SpannedArchiveIsListedButNotExtracted) {
     test::FakeDrives drives;
-    TZip spanned(prompter, drives);
+    ZipComponent spanned(prompter, drives);
     const std::string path = Write(ZipBuilder().Stored("a.nds", "a").DiskNumbers(1, 1));
     drives.labels[path] = "PKBACK# 001";
     spanned.SetZipFileName(path);

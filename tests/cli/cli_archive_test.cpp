@@ -7,7 +7,10 @@
 #include <chrono>
 #include <filesystem>
 
+#include "archive/rar_component.h"
+#include "archive/zip_component.h"
 #include "cli/cli_fixture.h"
+#include "platform/batch_prompter.h"
 #include "support/rar_builder.h"
 #include "support/zip_builder.h"
 #include "trim/archive_step.h"
@@ -303,14 +306,21 @@ TEST_F(CliArchiveTest, AMissingArchiveIsAnErrorAndCreatesNothing) {
 
 TEST(StatusHandlers, WriteTheirFixedTexts) {
     std::vector<std::string> seen;
-    const StatusSink sink = [&seen](const std::string& text) { seen.push_back(text); };
-    ZipZEDProgressEvent(sink);
-    RarProgress(sink);
-    RarRarStatus(sink, "");
-    RarRarStatus(sink, "Le mot de passe utilisé est : x");
+    BatchPrompter prompter;
+    ZipComponent zip(prompter);
+    RarComponent rar;
+    ConfigureArchiveComponents(zip, rar,
+                               [&seen](const std::string& text) { seen.push_back(text); });
+    zip.OnProgress(&zip, "a.nds", 10, 20);
+    rar.OnProgress(rar, 1, 2, 30, 40);
+    rar.OnRarStatus(rar, "", RarStatus::Open);
+    rar.OnRarStatus(rar, "Le mot de passe utilisé est : x", RarStatus::Password);
     EXPECT_EQ(seen, (std::vector<std::string>{"extracting .nds file... ", "extracting .nds file...",
                                               "", "Le mot de passe utilisé est : x"}));
-    ZipZEDProgressEvent({});  // an unbound sink is passed over
+    ConfigureArchiveComponents(zip, rar, {});
+    zip.OnProgress(&zip, "a.nds", 10, 20);  // an unbound sink is passed over
+    rar.OnProgress(rar, 1, 2, 30, 40);
+    EXPECT_EQ(seen.size(), 4u);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "settings/appmanager.h"
+#include "settings/app_manager.h"
 #include "settings/option_controls.h"
 #include "settings/xml/xml_node.h"
 #include "support/temp_dir.h"
@@ -20,9 +20,9 @@ using test::TempDir;
 // The plain controls, counting the runs of the CustomPath handler.
 class CountingControls : public PlainOptionControls {
   public:
-    void CustomPathClick() override {
+    void UpdateFolderTreeEnabled() override {
         ++clicks;
-        PlainOptionControls::CustomPathClick();
+        PlainOptionControls::UpdateFolderTreeEnabled();
     }
     int clicks = 0;
 };
@@ -39,7 +39,7 @@ class SettingsTest : public ::testing::Test {
   protected:
     void Load(const std::string& text) {
         test::WriteText(file, text);
-        TQuillSettings(controls).LoadFromFile(file);
+        Settings(controls).LoadFromFile(file);
     }
     std::string LoadError(const std::string& text) {
         try {
@@ -60,7 +60,7 @@ constexpr const char* kConversion =
 
 TEST_F(SettingsTest, SavesTheTenLineFileOfTheDefaults) {
     controls.SelectFolder("D:\\Roms\\Small");
-    TQuillSettings(controls).SaveToFile(file);
+    Settings(controls).SaveToFile(file);
     EXPECT_EQ(test::ReadText(file),
               "<settings>\r\n"
               " <directory value=\"D:\\Roms\\Small\" />\r\n"
@@ -83,10 +83,10 @@ TEST_F(SettingsTest, SaveAndLoadRoundTrip) {
     controls.SetDeleteSource(true);
     controls.SetByteJump(1234);
     controls.SetAppendText("a&amp;\"b\" <c>");
-    TQuillSettings(controls).SaveToFile(file);
+    Settings(controls).SaveToFile(file);
 
     CountingControls fresh;
-    TQuillSettings(fresh).LoadFromFile(file);
+    Settings(fresh).LoadFromFile(file);
     EXPECT_EQ(fresh.PathFolder(), dir.Path());
     EXPECT_TRUE(fresh.CustomPath());
     EXPECT_TRUE(fresh.PathEnabled());
@@ -100,7 +100,7 @@ TEST_F(SettingsTest, SaveAndLoadRoundTrip) {
 }
 
 TEST_F(SettingsTest, NothingAppliedWithoutAFileOrWithAnotherRoot) {
-    TQuillSettings(controls).LoadFromFile(dir / "missing.xml");
+    Settings(controls).LoadFromFile(dir / "missing.xml");
     Load("");
     Load("<config>" + Element("safetrim", "False") + "</config>");
     Load("<!-- just a comment -->");
@@ -237,10 +237,10 @@ TEST(OptionControls, ByteJumpField) {
     // Typed and saved before leaving the field: written as typed, read back in range.
     controls.SetByteJumpText("5000");
     TempDir dir;
-    TQuillSettings(controls).SaveToFile(dir / "s.xml");
+    Settings(controls).SaveToFile(dir / "s.xml");
     EXPECT_NE(test::ReadText(dir / "s.xml").find("<bytejump value=\"5000\" />"), std::string::npos);
     PlainOptionControls fresh;
-    TQuillSettings(fresh).LoadFromFile(dir / "s.xml");
+    Settings(fresh).LoadFromFile(dir / "s.xml");
     EXPECT_EQ(fresh.ByteJump(), 2000);
 }
 
@@ -279,7 +279,7 @@ class AppManagerTest : public ::testing::Test {
 
 TEST_F(AppManagerTest, FirstStartCreatesTheFolderAndSavesTheDefaults) {
     controls.SetHintPause(0);
-    TAppManager manager(exe, controls, env);
+    AppManager manager(exe, controls, env);
     EXPECT_EQ(manager.DataPath(), "");
     manager.Init();
     EXPECT_EQ(manager.DataPath(), dir / "data/");
@@ -298,7 +298,7 @@ TEST_F(AppManagerTest, FirstStartCreatesTheFolderAndSavesTheDefaults) {
               std::string::npos);
 
     CountingControls next;
-    TAppManager second(exe, next, env);
+    AppManager second(exe, next, env);
     second.Init();
     EXPECT_EQ(next.ByteJump(), 77);
 }
@@ -306,13 +306,13 @@ TEST_F(AppManagerTest, FirstStartCreatesTheFolderAndSavesTheDefaults) {
 TEST_F(AppManagerTest, ConversionErrorReachesTheCallerOfInit) {
     std::filesystem::create_directory(dir / "data");
     test::WriteText(dir / "data/settings.xml", SettingsText(Element("safetrim", "yes")));
-    TAppManager manager(exe, controls, env);
+    AppManager manager(exe, controls, env);
     EXPECT_THROW(manager.Init(), ConversionError);
 }
 
 TEST_F(AppManagerTest, FailedSaveKeepsTheSettingsObject) {
     test::WriteText(dir / "data", "a file where the folder should be");
-    TAppManager manager(exe, controls, env);
+    AppManager manager(exe, controls, env);
     manager.Init();
     EXPECT_THROW(manager.SavePreferences(), FileCreateError);
     EXPECT_NE(manager.AppSettings(), nullptr);
@@ -349,7 +349,7 @@ TEST(AppManager, DataFolderChoice) {
     }
     // The user's folder is made with its parents at first use.
     CountingControls controls;
-    TAppManager manager("/nonexistent-parevo/bin/parevo", controls, {"", home.Path(), ""});
+    AppManager manager("/nonexistent-parevo/bin/parevo", controls, {"", home.Path(), ""});
     manager.Init();
     EXPECT_EQ(manager.DataPath(), home / ".config/parevo/");
     EXPECT_TRUE(std::filesystem::is_directory(home / ".config/parevo"));

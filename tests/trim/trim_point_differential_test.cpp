@@ -1,5 +1,5 @@
 // The search as the program runs it (chunks read backwards with read-ahead, with
-// a FrontScan worker reading from the start, and after a tail scan from some
+// a ForwardScan worker reading from the start, and after a tail scan from some
 // point on) against a plain search over
 // the image in memory, written as directly as the rule reads: on shaped and on
 // random images, every result field, every status text and every failure must
@@ -15,7 +15,7 @@
 
 #include "platform/errors.h"
 #include "support/search_reference.h"
-#include "trim/front_scan.h"
+#include "trim/forward_scan.h"
 #include "trim/rom_header.h"
 #include "trim/trim_point.h"
 
@@ -89,14 +89,14 @@ Run RunProgram(const Image& image, int jump, bool safeTrim, const Reader& reader
                 reader.tailAt < 0
                     ? DeclaredDataEnd(source)
                     : static_cast<std::int64_t>(reader.tailAt * static_cast<double>(image.size()));
-            FrontScan tail(source, FrontScan::Tail{from}, reader.layout);
+            ForwardScan tail(source, ForwardScan::Tail{from}, reader.layout);
             x.point = FindTrimPointIn(source, jump, safeTrim, sink, '.', &tail);
             return run;
         }
         const std::int64_t chunk = reader.layout.chunk;
         std::atomic<std::int64_t> limit = std::min<std::int64_t>(
             static_cast<std::int64_t>(image.size()), ((dataEnd - 1) / chunk + 2) * chunk);
-        FrontScan front(
+        ForwardScan front(
             source,
             [&](std::int64_t from, std::int64_t count) {
                 if (from != static_cast<std::int64_t>(run.output.size())) {

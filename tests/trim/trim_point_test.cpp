@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/errors.h"
+#include "platform/file_io.h"
 #include "support/rom_builder.h"
 #include "support/temp_dir.h"
 
@@ -24,7 +25,7 @@ SearchResult Search(const std::vector<std::uint8_t>& image, int jump, bool safeT
     test::WriteBytes(dir / "rom.nds", image);
     SearchResult s;
     s.point = FindTrimPoint(
-        dir / "rom.nds", jump, safeTrim,
+        InputFile(dir / "rom.nds"), jump, safeTrim,
         [&s](const std::string& text) { s.progress.push_back(text); }, '.');
     return s;
 }
@@ -113,7 +114,7 @@ TEST(FindTrimPoint, FailuresAreIoErrorsNamingTheFile) {
                            const std::string& part) {
         test::WriteBytes(dir / "bad.nds", image);
         try {
-            FindTrimPoint(dir / "bad.nds", jump, true, {}, '.');
+            FindTrimPoint(InputFile(dir / "bad.nds"), jump, true, {}, '.');
             ADD_FAILURE() << "no error for " << part;
         } catch (const IoError& e) {
             const std::string text = e.what();
@@ -130,7 +131,7 @@ TEST(FindTrimPoint, FailuresAreIoErrorsNamingTheFile) {
     expectError(tiny, 500, "before the start");
     // Padding all the way down.
     expectError(std::vector<std::uint8_t>(5000, 0xFF), 500, "before the start");
-    EXPECT_THROW(FindTrimPoint(dir / "missing.nds", 500, true, {}, '.'), IoError);
+    EXPECT_THROW(FindTrimPoint(InputFile(dir / "missing.nds"), 500, true, {}, '.'), IoError);
 }
 
 TEST(FindTrimPoint, GameDataBetweenProbesIsNeverCut) {
@@ -204,7 +205,7 @@ TEST(FindTrimPoint, OffsetsBeyondTwoGibibytesDoNotWrap) {
         ASSERT_EQ(::pwrite(fd, pad.data(), pad.size(), dataEnd), 300000);
         ::close(fd);
     }
-    const TrimPoint point = FindTrimPoint(path, 500, false, {}, '.');
+    const TrimPoint point = FindTrimPoint(InputFile(path), 500, false, {}, '.');
     EXPECT_EQ(point.SourceSize, size);
     EXPECT_EQ(point.Title, "BIGGAME");
     EXPECT_EQ(point.DataEnd, dataEnd);

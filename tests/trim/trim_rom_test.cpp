@@ -396,7 +396,7 @@ TEST_F(TrimRomTest, ALargeRomIsTrimmedWithTwoReadersWithTheSameLinesAndBytes) {
             rom.DeclaredUsedSize(static_cast<std::uint32_t>(kBigData + 5000));
         }
         rom.WriteTo(dir / "big.nds");
-        const TrimPoint expected = FindTrimPoint(dir / "big.nds", 500, true, {}, '.');
+        const TrimPoint expected = FindTrimPoint(InputFile(dir / "big.nds"), 500, true, {}, '.');
         log.clear();
         status.clear();
         std::vector<std::thread::id> threads;
@@ -408,7 +408,7 @@ TEST_F(TrimRomTest, ALargeRomIsTrimmedWithTwoReadersWithTheSameLinesAndBytes) {
             threads.push_back(std::this_thread::get_id());
             status.push_back(text);
         };
-        env.KeepAlive = [&] { threads.push_back(std::this_thread::get_id()); };
+        env.keepAlive = [&] { threads.push_back(std::this_thread::get_id()); };
         const auto source = test::ReadBytes(dir / "big.nds");
         TrimRom(dir / "big.nds", 0, 1, env);
 

@@ -11,7 +11,7 @@ namespace parevo {
 
 using namespace xml_scan;
 
-void TXmlParser::AnalyzeDtd() {
+void XmlParser::AnalyzeDtd() {
     const char* p = m_curStart;
     m_partKind = pkDtd;
     m_partName.clear();
@@ -24,7 +24,7 @@ void TXmlParser::AnalyzeDtd() {
     const char* q = SkipWs(p + 9);
     m_rootName = Token(q, "[");
     q = SkipWs(q);
-    const TExternalID external = ReadExternalId(q);
+    const ExternalId external = ReadExternalId(q);
     q = SkipWs(external.Final);
     // The external subset first, so that the internal one, read later, wins.
     if (!external.SystemId.empty() || !external.PublicId.empty()) {
@@ -45,12 +45,12 @@ void TXmlParser::AnalyzeDtd() {
     }
 }
 
-void TXmlParser::ReadExternalSubset(const std::string& systemId, const std::string& publicId,
-                                    int depth) {
+void XmlParser::ReadExternalSubset(const std::string& systemId, const std::string& publicId,
+                                   int depth) {
     if (depth >= kMaxEntityDepth) {
         return;
     }
-    std::unique_ptr<TXmlParser> scanner = OpenCharged(nullptr, systemId, publicId);
+    std::unique_ptr<XmlParser> scanner = OpenCharged(nullptr, systemId, publicId);
     if (!scanner) {
         return;
     }
@@ -65,7 +65,7 @@ void TXmlParser::ReadExternalSubset(const std::string& systemId, const std::stri
     --m_externalDepth;
 }
 
-void TXmlParser::ReadParEntity(const TEntityDef& entity, int depth) {
+void XmlParser::ReadParEntity(const EntityDecl& entity, int depth) {
     if (depth >= kMaxEntityDepth) {
         return;
     }
@@ -79,7 +79,7 @@ void TXmlParser::ReadParEntity(const TEntityDef& entity, int depth) {
     m_semiFrom = m_semiAt = nullptr;
 }
 
-const char* TXmlParser::ReadSubset(const char* p, bool internal, int depth) {
+const char* XmlParser::ReadSubset(const char* p, bool internal, int depth) {
     for (;;) {
         p = SkipWs(p);
         const char c = *p;
@@ -97,7 +97,7 @@ const char* TXmlParser::ReadSubset(const char* p, bool internal, int depth) {
         } else if (StartsWith(p, "<!--")) {
             const char* close = std::strstr(p + 4, "-->");
             const char* end = close != nullptr ? close + 3 : EndOfData(p);
-            TDtdElementRec rec;
+            DtdDeclaration rec;
             rec.ElementType = deComment;
             rec.Start = p;
             rec.Final = end - 1;
@@ -110,7 +110,7 @@ const char* TXmlParser::ReadSubset(const char* p, bool internal, int depth) {
             while (nameEnd < end && !IsWs(*nameEnd) && *nameEnd != '?' && *nameEnd != '>') {
                 ++nameEnd;
             }
-            TDtdElementRec rec;
+            DtdDeclaration rec;
             rec.ElementType = dePI;
             rec.Start = p;
             rec.Target.assign(p + 2, nameEnd);
@@ -131,7 +131,7 @@ const char* TXmlParser::ReadSubset(const char* p, bool internal, int depth) {
             }
             const std::string name(p + 1, semi);
             p = semi + 1;
-            if (const TEntityDef* entity = m_parEntities.Node(name)) {
+            if (const EntityDecl* entity = m_parEntities.Node(name)) {
                 ReadParEntity(*entity, depth + 1);
             }
         } else {
@@ -140,7 +140,7 @@ const char* TXmlParser::ReadSubset(const char* p, bool internal, int depth) {
     }
 }
 
-const char* TXmlParser::ReadElementDecl(const char* start) {
+const char* XmlParser::ReadElementDecl(const char* start) {
     const char* q = SkipWs(start + 9);
     const std::string name = Token(q, "(");
     q = SkipWs(q);
@@ -151,15 +151,15 @@ const char* TXmlParser::ReadElementDecl(const char* start) {
         --modelEnd;
     }
     const std::string model(q, modelEnd);
-    TElemType type = etAny;
+    ElementContent type = etAny;
     if (model == "EMPTY") {
         type = etEmpty;
     } else if (!model.empty() && model[0] == '(') {
         type = StartsWith(SkipWs(model.c_str() + 1), "#PCDATA") ? etMixed : etChildsOnly;
     }
-    TElemDef* def = m_elements.Node(name);
+    ElementDecl* def = m_elements.Node(name);
     if (def == nullptr) {
-        auto fresh = std::make_unique<TElemDef>();
+        auto fresh = std::make_unique<ElementDecl>();
         fresh->Name = name;
         def = m_elements.Add(std::move(fresh));
         if (def == nullptr) {
@@ -168,7 +168,7 @@ const char* TXmlParser::ReadElementDecl(const char* start) {
     }
     def->Definition = model;
     def->ElemType = type;
-    TDtdElementRec rec;
+    DtdDeclaration rec;
     rec.ElementType = deElement;
     rec.Start = start;
     rec.Final = close != nullptr ? close : LastByte(start, end);
@@ -177,12 +177,12 @@ const char* TXmlParser::ReadElementDecl(const char* start) {
     return close != nullptr ? close + 1 : end;
 }
 
-const char* TXmlParser::ReadAttListDecl(const char* start) {
+const char* XmlParser::ReadAttListDecl(const char* start) {
     const char* q = SkipWs(start + 9);
     const std::string elemName = Token(q);
-    TElemDef* def = m_elements.Node(elemName);
+    ElementDecl* def = m_elements.Node(elemName);
     if (def == nullptr) {
-        auto fresh = std::make_unique<TElemDef>();
+        auto fresh = std::make_unique<ElementDecl>();
         fresh->Name = elemName;
         fresh->Definition = "ANY";
         fresh->ElemType = etAny;
@@ -201,7 +201,7 @@ const char* TXmlParser::ReadAttListDecl(const char* start) {
             ++q;
             continue;
         }
-        auto attr = std::make_unique<TAttrDef>();
+        auto attr = std::make_unique<AttributeDecl>();
         const char* declStart = q;
         attr->Name = Token(q, "(\"'");
         q = SkipWs(q);
@@ -243,11 +243,11 @@ const char* TXmlParser::ReadAttListDecl(const char* start) {
         if (existing >= 0) {
             def->Remove(existing);
         }
-        const TAttrDef* added = def->Add(std::move(attr));
+        const AttributeDecl* added = def->Add(std::move(attr));
         if (added == nullptr) {
             continue;
         }
-        TDtdElementRec rec;
+        DtdDeclaration rec;
         rec.ElementType = deAttList;
         rec.Start = declStart;
         rec.Final = q > declStart ? q - 1 : declStart;
@@ -258,18 +258,18 @@ const char* TXmlParser::ReadAttListDecl(const char* start) {
     return *q == '>' ? q + 1 : q;
 }
 
-const char* TXmlParser::ReadEntityDecl(const char* start) {
+const char* XmlParser::ReadEntityDecl(const char* start) {
     const char* q = SkipWs(start + 8);
     bool parameter = false;
     if (*q == '%' && IsWs(q[1])) {
         parameter = true;
         q = SkipWs(q + 1);
     }
-    auto entity = std::make_unique<TEntityDef>();
+    auto entity = std::make_unique<EntityDecl>();
     entity->Name = Token(q, "\"'");
     q = SkipWs(q);
     if (!ReadQuoted(q, entity->Value)) {
-        const TExternalID id = ReadExternalId(q);
+        const ExternalId id = ReadExternalId(q);
         entity->SystemId = id.SystemId;
         entity->PublicId = id.PublicId;
         q = SkipWs(id.Final);
@@ -280,16 +280,16 @@ const char* TXmlParser::ReadEntityDecl(const char* start) {
     }
     const char* close = std::strchr(q, '>');
     const char* end = close != nullptr ? close + 1 : EndOfData(q);
-    TSortedList<TEntityDef>& list = parameter ? m_parEntities : m_entities;
+    SortedList<EntityDecl>& list = parameter ? m_parEntities : m_entities;
     const int existing = list.IndexOf(entity->Name);
     if (existing >= 0) {
         list.Remove(existing);
     }
-    const TEntityDef* added = list.Add(std::move(entity));
+    const EntityDecl* added = list.Add(std::move(entity));
     if (added == nullptr) {
         return end;
     }
-    TDtdElementRec rec;
+    DtdDeclaration rec;
     rec.ElementType = parameter ? deParEntity : deEntity;
     rec.Start = start;
     rec.Final = end - 1;
@@ -298,12 +298,12 @@ const char* TXmlParser::ReadEntityDecl(const char* start) {
     return end;
 }
 
-const char* TXmlParser::ReadNotationDecl(const char* start) {
+const char* XmlParser::ReadNotationDecl(const char* start) {
     const char* q = SkipWs(start + 10);
-    auto notation = std::make_unique<TNotationDef>();
+    auto notation = std::make_unique<NotationDecl>();
     notation->Name = Token(q, "\"'");
     q = SkipWs(q);
-    const TExternalID id = ReadExternalId(q);
+    const ExternalId id = ReadExternalId(q);
     notation->SystemId = id.SystemId;
     notation->PublicId = id.PublicId;
     q = id.Final;
@@ -313,11 +313,11 @@ const char* TXmlParser::ReadNotationDecl(const char* start) {
     if (existing >= 0) {
         m_notations.Remove(existing);
     }
-    const TNotationDef* added = m_notations.Add(std::move(notation));
+    const NotationDecl* added = m_notations.Add(std::move(notation));
     if (added == nullptr) {
         return end;
     }
-    TDtdElementRec rec;
+    DtdDeclaration rec;
     rec.ElementType = deNotation;
     rec.Start = start;
     rec.Final = end - 1;

@@ -40,14 +40,14 @@ std::string Variant::AsText() const {
     return std::get<std::string>(m_value);
 }
 
-TXMLNode::TXMLNode(std::string_view name) : m_name(name) {
+XmlNode::XmlNode(std::string_view name) : m_name(name) {
     std::transform(m_name.begin(), m_name.end(), m_name.begin(), AsciiLower);
 }
 
-TXMLNode::~TXMLNode() {
-    std::vector<std::unique_ptr<TXMLNode>> pending = std::move(m_children);
+XmlNode::~XmlNode() {
+    std::vector<std::unique_ptr<XmlNode>> pending = std::move(m_children);
     while (!pending.empty()) {
-        std::unique_ptr<TXMLNode> node = std::move(pending.back());
+        std::unique_ptr<XmlNode> node = std::move(pending.back());
         pending.pop_back();
         for (auto& child : node->m_children) {
             pending.push_back(std::move(child));
@@ -56,22 +56,22 @@ TXMLNode::~TXMLNode() {
     }
 }
 
-TXMLNode* TXMLNode::ChildAt(int index) const {
+XmlNode* XmlNode::ChildAt(int index) const {
     return index >= 0 && index < ChildCount() ? m_children[static_cast<size_t>(index)].get()
                                               : nullptr;
 }
 
-TXMLNode* TXMLNode::AddChild(std::string_view name) {
-    m_children.push_back(std::make_unique<TXMLNode>(name));
+XmlNode* XmlNode::AddChild(std::string_view name) {
+    m_children.push_back(std::make_unique<XmlNode>(name));
     return m_children.back().get();
 }
 
-TXMLNodeField& TXMLNode::AddField(std::string name, const Variant& value) {
-    m_fields.push_back(TXMLNodeField{std::move(name), value.AsText()});
+XmlNodeField& XmlNode::AddField(std::string name, const Variant& value) {
+    m_fields.push_back(XmlNodeField{std::move(name), value.AsText()});
     return m_fields.back();
 }
 
-int TXMLNode::FieldIndex(std::string_view name) const {
+int XmlNode::FieldIndex(std::string_view name) const {
     for (size_t i = 0; i < m_fields.size(); ++i) {
         if (m_fields[i].Name == name) {
             return static_cast<int>(i);
@@ -80,7 +80,7 @@ int TXMLNode::FieldIndex(std::string_view name) const {
     return -1;
 }
 
-Variant TXMLNode::FieldValue(std::string_view name) const {
+Variant XmlNode::FieldValue(std::string_view name) const {
     const int index = FieldIndex(name);
     return Variant(index < 0 ? std::string() : m_fields[static_cast<size_t>(index)].Value);
 }
@@ -126,14 +126,14 @@ std::string EscapeFieldValue(std::string_view value) {
 
 namespace {
 
-void OpenTag(const TXMLNode& node, int level, std::string& out) {
+void OpenTag(const XmlNode& node, int level, std::string& out) {
     out.append(static_cast<size_t>(level), ' ');
     out += '<';
     out += node.Name();
     if (!node.Fields().empty()) {
         out += ' ';
         bool first = true;
-        for (const TXMLNodeField& field : node.Fields()) {
+        for (const XmlNodeField& field : node.Fields()) {
             if (!first) {
                 out += ' ';
             }
@@ -149,10 +149,10 @@ void OpenTag(const TXMLNode& node, int level, std::string& out) {
 
 }  // namespace
 
-std::string TXMLNode::ToText(int level) const {
+std::string XmlNode::ToText(int level) const {
     std::string out;
     struct Frame {
-        const TXMLNode* node;
+        const XmlNode* node;
         int next;
         int level;
     };
@@ -171,7 +171,7 @@ std::string TXMLNode::ToText(int level) const {
             stack.pop_back();
             continue;
         }
-        const TXMLNode* child = top.node->ChildAt(top.next++);
+        const XmlNode* child = top.node->ChildAt(top.next++);
         const int childLevel = top.level + 1;
         OpenTag(*child, childLevel, out);
         if (child->ChildCount() > 0) {
@@ -182,7 +182,7 @@ std::string TXMLNode::ToText(int level) const {
 }
 
 #ifndef _WIN32
-void TXMLNode::WriteToFile(const std::string& fileName) const {
+void XmlNode::WriteToFile(const std::string& fileName) const {
     const std::string text = ToText(0);
     // Write beside the file a link points to, so the link stays a link.
     std::string target = fileName;
@@ -246,7 +246,7 @@ void TXMLNode::WriteToFile(const std::string& fileName) const {
     }
 }
 #else
-void TXMLNode::WriteToFile(const std::string& fileName) const {
+void XmlNode::WriteToFile(const std::string& fileName) const {
     const std::string text = ToText(0);
     const std::filesystem::path target(fileName);
     std::filesystem::path temp = target;
@@ -275,8 +275,8 @@ void TXMLNode::WriteToFile(const std::string& fileName) const {
 
 namespace {
 
-void TakeFields(TXMLNode& node, const TXmlParser& scanner) {
-    const TAttrList& attributes = scanner.PartAttributes();
+void TakeFields(XmlNode& node, const XmlParser& scanner) {
+    const AttributeList& attributes = scanner.PartAttributes();
     for (int i = 0; i < attributes.Count(); ++i) {
         node.AddField(attributes.Name(i), Variant(attributes.Value(i)));
     }
@@ -284,13 +284,13 @@ void TakeFields(TXMLNode& node, const TXmlParser& scanner) {
 
 }  // namespace
 
-std::unique_ptr<TXMLNode> ReadXmlTree(TXmlParser& scanner) {
+std::unique_ptr<XmlNode> ReadXmlTree(XmlParser& scanner) {
     scanner.SetCollapseText(false);
     scanner.Rewind();
-    std::unique_ptr<TXMLNode> root;
+    std::unique_ptr<XmlNode> root;
     while (scanner.NextPart()) {
         if (scanner.PartKind() == pkStartTag || scanner.PartKind() == pkEmptyTag) {
-            root = std::make_unique<TXMLNode>(scanner.PartName());
+            root = std::make_unique<XmlNode>(scanner.PartName());
             TakeFields(*root, scanner);
             break;
         }
@@ -300,11 +300,11 @@ std::unique_ptr<TXMLNode> ReadXmlTree(TXmlParser& scanner) {
     }
     // The open elements, innermost last; kept explicitly so deep nesting cannot
     // exhaust the call stack.
-    std::vector<TXMLNode*> open{root.get()};
+    std::vector<XmlNode*> open{root.get()};
     while (!open.empty() && scanner.NextPart()) {
         switch (scanner.PartKind()) {
             case pkStartTag: {
-                TXMLNode* child = open.back()->AddChild(scanner.PartName());
+                XmlNode* child = open.back()->AddChild(scanner.PartName());
                 TakeFields(*child, scanner);
                 open.push_back(child);
                 break;
@@ -322,14 +322,14 @@ std::unique_ptr<TXMLNode> ReadXmlTree(TXmlParser& scanner) {
     return root;
 }
 
-std::unique_ptr<TXMLNode> ReadXmlFile(const std::string& fileName) {
-    TXmlParser scanner;
-    scanner.ReadFile(fileName, TFileShareMode::DenyWrite);
+std::unique_ptr<XmlNode> ReadXmlFile(const std::string& fileName) {
+    XmlParser scanner;
+    scanner.ReadFile(fileName, FileShareMode::DenyWrite);
     return ReadXmlTree(scanner);
 }
 
-std::unique_ptr<TXMLNode> ReadXmlText(std::string_view text) {
-    TXmlParser scanner;
+std::unique_ptr<XmlNode> ReadXmlText(std::string_view text) {
+    XmlParser scanner;
     scanner.LoadFromBuffer(text);
     return ReadXmlTree(scanner);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// TXMLNode: a small element tree (name, fields, children) that writes itself as
-// indented XML text and is read from a file through TXmlParser. Text content,
+// XmlNode: a small element tree (name, fields, children) that writes itself as
+// indented XML text and is read from a file through XmlParser. Text content,
 // comments and declarations are not part of the model.
 
 #include <cstdint>
@@ -14,7 +14,7 @@
 
 namespace parevo {
 
-class TXmlParser;
+class XmlParser;
 
 // The target file (or its temporary sibling) could not be created or put in place.
 class FileCreateError : public Error {
@@ -51,30 +51,30 @@ class Variant {
     std::variant<std::string, std::int64_t, bool> m_value;
 };
 
-struct TXMLNodeField {
+struct XmlNodeField {
     std::string Name;
     std::string Value;
-    bool operator==(const TXMLNodeField&) const = default;
+    bool operator==(const XmlNodeField&) const = default;
 };
 
-class TXMLNode {
+class XmlNode {
   public:
     // The name with A to Z turned into a to z; every other byte is kept.
-    explicit TXMLNode(std::string_view name);
-    ~TXMLNode();  // iterative, so a deep tree cannot exhaust the stack
-    TXMLNode(const TXMLNode&) = delete;
-    TXMLNode& operator=(const TXMLNode&) = delete;
+    explicit XmlNode(std::string_view name);
+    ~XmlNode();  // iterative, so a deep tree cannot exhaust the stack
+    XmlNode(const XmlNode&) = delete;
+    XmlNode& operator=(const XmlNode&) = delete;
 
     const std::string& Name() const { return m_name; }
-    const std::vector<TXMLNodeField>& Fields() const { return m_fields; }
+    const std::vector<XmlNodeField>& Fields() const { return m_fields; }
 
     int ChildCount() const { return static_cast<int>(m_children.size()); }
     // None when the index is outside 0 .. ChildCount()-1.
-    TXMLNode* ChildAt(int index) const;
-    TXMLNode* AddChild(std::string_view name);
+    XmlNode* ChildAt(int index) const;
+    XmlNode* AddChild(std::string_view name);
 
     // Appends; never replaces a field of the same name.
-    TXMLNodeField& AddField(std::string name, const Variant& value);
+    XmlNodeField& AddField(std::string name, const Variant& value);
     // The first field of exactly that name (case counts); -1 when there is none.
     int FieldIndex(std::string_view name) const;
     // That field's value as text; the empty text when there is none.
@@ -92,8 +92,8 @@ class TXMLNode {
 
   private:
     std::string m_name;
-    std::vector<std::unique_ptr<TXMLNode>> m_children;
-    std::vector<TXMLNodeField> m_fields;
+    std::vector<std::unique_ptr<XmlNode>> m_children;
+    std::vector<XmlNodeField> m_fields;
 };
 
 // "a&b" written as a field value: references for the bytes the reader would alter.
@@ -102,12 +102,12 @@ std::string EscapeFieldValue(std::string_view value);
 // Reads the file into a tree; none when it cannot be read or holds no element.
 // Lenient: an end tag closes the current element whatever its name, open elements
 // stay as they are at the end of the data, and what follows the root is not read.
-std::unique_ptr<TXMLNode> ReadXmlFile(const std::string& fileName);
+std::unique_ptr<XmlNode> ReadXmlFile(const std::string& fileName);
 
 // The same over a scanner that already holds a document (it is rewound first).
-std::unique_ptr<TXMLNode> ReadXmlTree(TXmlParser& scanner);
+std::unique_ptr<XmlNode> ReadXmlTree(XmlParser& scanner);
 
 // The same over text in memory.
-std::unique_ptr<TXMLNode> ReadXmlText(std::string_view text);
+std::unique_ptr<XmlNode> ReadXmlText(std::string_view text);
 
 }  // namespace parevo

@@ -81,15 +81,15 @@ bool Predefined(std::string_view name, char& out) {
 
 }  // namespace
 
-struct TXmlParser::StackNode {
+struct XmlParser::StackNode {
     const char* returnTo = nullptr;
     std::string encoding;
-    std::string text;                      // an internal entity's replacement text
-    std::unique_ptr<TXmlParser> external;  // or the scanner holding an external one
+    std::string text;                     // an internal entity's replacement text
+    std::unique_ptr<XmlParser> external;  // or the scanner holding an external one
     const char* Begin() const { return external ? external->m_buffer.c_str() : text.c_str(); }
 };
 
-const char* PartKindName(TPartType kind) {
+const char* PartKindName(XmlPartKind kind) {
     static const char* const kNames[] = {
         "",          "XML Prolog", "Comment", "PI",   "DTD Declaration",
         "Start Tag", "Empty Tag",  "End Tag", "Text", "CDATA"};
@@ -97,13 +97,13 @@ const char* PartKindName(TPartType kind) {
     return index >= 0 && index <= static_cast<int>(pkCData) ? kNames[index] : "";
 }
 
-TXmlParser::TXmlParser() {
+XmlParser::XmlParser() {
     ResetScanState();
 }
 
-TXmlParser::~TXmlParser() = default;
+XmlParser::~XmlParser() = default;
 
-void TXmlParser::Clear() {
+void XmlParser::Clear() {
     m_stack.clear();
     m_retired.clear();
     std::string().swap(m_buffer);
@@ -122,7 +122,7 @@ void TXmlParser::Clear() {
     ResetScanState();
 }
 
-void TXmlParser::ResetScanState() {
+void XmlParser::ResetScanState() {
     m_partKind = pkNone;
     m_partName.clear();
     m_partText.clear();
@@ -138,15 +138,15 @@ void TXmlParser::ResetScanState() {
     m_atEnd = false;
 }
 
-void TXmlParser::Rewind() {
+void XmlParser::Rewind() {
     ResetScanState();
 }
 
-bool TXmlParser::ReadFile(const std::string& fileName, TFileShareMode mode) {
+bool XmlParser::ReadFile(const std::string& fileName, FileShareMode mode) {
     return ReadFileLimited(fileName, mode, kMaxDocumentSize);
 }
 
-bool TXmlParser::ReadFileLimited(const std::string& fileName, TFileShareMode, std::int64_t limit) {
+bool XmlParser::ReadFileLimited(const std::string& fileName, FileShareMode, std::int64_t limit) {
     Clear();
     std::string data;
 #ifndef _WIN32
@@ -204,23 +204,23 @@ bool TXmlParser::ReadFileLimited(const std::string& fileName, TFileShareMode, st
     return true;
 }
 
-void TXmlParser::LoadFromBuffer(std::string_view data, const std::string& sourceName) {
+void XmlParser::LoadFromBuffer(std::string_view data, const std::string& sourceName) {
     Clear();
     m_buffer.assign(data.data(), data.size());
     m_sourceName = sourceName;
     ResetScanState();
 }
 
-std::string_view TXmlParser::DocText() const {
+std::string_view XmlParser::DocText() const {
     return std::string_view(m_buffer.c_str());
 }
 
-void TXmlParser::PushEntity(std::unique_ptr<StackNode> node) {
+void XmlParser::PushEntity(std::unique_ptr<StackNode> node) {
     m_semiFrom = m_semiAt = nullptr;
     m_stack.push_back(std::move(node));
 }
 
-const char* TXmlParser::PopEntity() {
+const char* XmlParser::PopEntity() {
     m_semiFrom = m_semiAt = nullptr;
     std::unique_ptr<StackNode> node = std::move(m_stack.back());
     m_stack.pop_back();
@@ -230,7 +230,7 @@ const char* TXmlParser::PopEntity() {
     return returnTo;
 }
 
-bool TXmlParser::Budget(std::size_t bytes) {
+bool XmlParser::Budget(std::size_t bytes) {
     if (bytes > kMaxExpansionBytes - m_expanded) {
         return false;
     }
@@ -238,15 +238,15 @@ bool TXmlParser::Budget(std::size_t bytes) {
     return true;
 }
 
-std::unique_ptr<TXmlParser> TXmlParser::OpenCharged(const TEntityDef* entity,
-                                                    const std::string& systemId,
-                                                    const std::string& publicId) {
+std::unique_ptr<XmlParser> XmlParser::OpenCharged(const EntityDecl* entity,
+                                                  const std::string& systemId,
+                                                  const std::string& publicId) {
     // Every open costs part of the budget, so a document cannot have thousands
     // of files read; a file larger than what is left uses the budget up.
     if (m_externalDepth >= kMaxEntityDepth || !Budget(kExternalOpenCost)) {
         return nullptr;
     }
-    std::unique_ptr<TXmlParser> scanner =
+    std::unique_ptr<XmlParser> scanner =
         entity != nullptr ? OpenExternal(entity->SystemId, entity->PublicId, entity->NotationName)
                           : OpenExternal(systemId, publicId, std::string());
     if (scanner && !Budget(scanner->DocText().size())) {
@@ -256,7 +256,7 @@ std::unique_ptr<TXmlParser> TXmlParser::OpenCharged(const TEntityDef* entity,
     return scanner;
 }
 
-const char* TXmlParser::FindSemicolon(const char* p) {
+const char* XmlParser::FindSemicolon(const char* p) {
     const auto at = reinterpret_cast<std::uintptr_t>(p);
     if (m_semiFrom != nullptr && at >= reinterpret_cast<std::uintptr_t>(m_semiFrom) &&
         at <= reinterpret_cast<std::uintptr_t>(m_semiAt)) {
@@ -271,7 +271,7 @@ const char* TXmlParser::FindSemicolon(const char* p) {
     return *q != 0 ? q : nullptr;
 }
 
-bool TXmlParser::NextPart() {
+bool XmlParser::NextPart() {
     if (m_atEnd) {
         return false;
     }
@@ -311,7 +311,7 @@ bool TXmlParser::NextPart() {
     }
 }
 
-void TXmlParser::AnalyzeProlog() {
+void XmlParser::AnalyzeProlog() {
     const char* p = m_curStart;
     ReadAttributes(p + 5, m_attributes);
     if (m_stack.empty()) {
@@ -330,7 +330,7 @@ void TXmlParser::AnalyzeProlog() {
     m_partText.clear();
 }
 
-void TXmlParser::AnalyzeComment() {
+void XmlParser::AnalyzeComment() {
     const char* p = m_curStart;
     const char* close = std::strstr(p + 4, "-->");
     m_curFinal = close != nullptr ? close + 2 : LastByte(p, p + 4);
@@ -338,7 +338,7 @@ void TXmlParser::AnalyzeComment() {
     m_partKind = pkComment;
 }
 
-void TXmlParser::AnalyzePI() {
+void XmlParser::AnalyzePI() {
     const char* p = m_curStart;
     const char* close = std::strstr(p + 2, "?>");
     const char* end = close != nullptr ? close : EndOfData(p + 2);
@@ -355,7 +355,7 @@ void TXmlParser::AnalyzePI() {
     m_partKind = pkPI;
 }
 
-void TXmlParser::AnalyzeCData() {
+void XmlParser::AnalyzeCData() {
     const char* p = m_curStart;
     const char* close = std::strstr(p + 9, "]]>");
     m_partText = ConvertEncoding(std::string(p + 9, close != nullptr ? close : EndOfData(p + 9)));
@@ -364,7 +364,7 @@ void TXmlParser::AnalyzeCData() {
     m_partKind = pkCData;
 }
 
-const char* TXmlParser::ReadAttributes(const char* p, TAttrList& list) {
+const char* XmlParser::ReadAttributes(const char* p, AttributeList& list) {
     list.Clear();
     enum { kName, kEquals, kValue } state = kName;
     std::string name;
@@ -400,7 +400,7 @@ const char* TXmlParser::ReadAttributes(const char* p, TAttrList& list) {
                 if (c == '"' || c == '\'') {
                     std::string value;
                     ReadQuoted(p, value);
-                    list.Add(std::make_unique<TAttr>(name, std::move(value)));
+                    list.Add(std::make_unique<Attribute>(name, std::move(value)));
                     state = kName;
                 } else {
                     ++p;
@@ -410,7 +410,7 @@ const char* TXmlParser::ReadAttributes(const char* p, TAttrList& list) {
     }
 }
 
-void TXmlParser::AnalyzeTag() {
+void XmlParser::AnalyzeTag() {
     const char* p = m_curStart;
     const char* n = p + 1;
     m_partKind = pkStartTag;
@@ -437,24 +437,24 @@ void TXmlParser::AnalyzeTag() {
         ApplyDefaults();
     }
     for (int i = 0; i < m_attributes.Count(); ++i) {
-        TAttr* attr = m_attributes.At(i);
+        Attribute* attr = m_attributes.At(i);
         attr->Value = ProcessValue(attr->Value, attr->AttrType);
     }
 }
 
-void TXmlParser::ApplyDefaults() {
-    const TElemDef* def = m_elements.Node(m_partName);
+void XmlParser::ApplyDefaults() {
+    const ElementDecl* def = m_elements.Node(m_partName);
     if (def == nullptr) {
         return;
     }
     for (int i = 0; i < def->Count(); ++i) {
-        const TAttrDef* decl = def->At(i);
-        TAttr* attr = m_attributes.Node(decl->Name);
+        const AttributeDecl* decl = def->At(i);
+        Attribute* attr = m_attributes.Node(decl->Name);
         // Declared values copied into tags count against the same budget as
         // entity text: one declaration must not multiply itself into every tag.
         if (attr == nullptr && (decl->DefaultType == dtDefault || decl->DefaultType == dtFixed) &&
             Budget(decl->Value.size())) {
-            attr = m_attributes.Add(std::make_unique<TAttr>(decl->Name, decl->Value));
+            attr = m_attributes.Add(std::make_unique<Attribute>(decl->Name, decl->Value));
             if (attr != nullptr) {
                 attr->ValueType = avDefault;
             }
@@ -474,12 +474,12 @@ void TXmlParser::ApplyDefaults() {
     }
 }
 
-std::string TXmlParser::ExternalText(const TEntityDef& entity) {
-    std::unique_ptr<TXmlParser> scanner = OpenCharged(&entity, "", "");
+std::string XmlParser::ExternalText(const EntityDecl& entity) {
+    std::unique_ptr<XmlParser> scanner = OpenCharged(&entity, "", "");
     return scanner ? std::string(scanner->DocText()) : std::string();
 }
 
-std::string TXmlParser::ReplaceGeneral(const std::string& text, int depth) {
+std::string XmlParser::ReplaceGeneral(const std::string& text, int depth) {
     std::string out;
     std::size_t i = 0;
     for (;;) {
@@ -494,7 +494,7 @@ std::string TXmlParser::ReplaceGeneral(const std::string& text, int depth) {
         out.append(text, i, amp - i);
         const std::string name = text.substr(amp + 1, semi - amp - 1);
         char ch;
-        const TEntityDef* entity = nullptr;
+        const EntityDecl* entity = nullptr;
         if (Predefined(name, ch)) {
             out += ch;
         } else if (depth < kMaxEntityDepth && (entity = m_entities.Node(name)) != nullptr) {
@@ -512,7 +512,7 @@ std::string TXmlParser::ReplaceGeneral(const std::string& text, int depth) {
     }
 }
 
-std::string TXmlParser::ProcessValue(const std::string& raw, TAttrType type) {
+std::string XmlParser::ProcessValue(const std::string& raw, AttributeType type) {
     const std::string general = ReplaceGeneral(raw, 0);
 
     // Character references. Bytes they produce are marked: white space written as
@@ -568,7 +568,7 @@ std::string TXmlParser::ProcessValue(const std::string& raw, TAttrType type) {
     return ConvertEncoding(out);
 }
 
-bool TXmlParser::AnalyzeText() {
+bool XmlParser::AnalyzeText() {
     std::string text;
     std::string run;
     const char* p = m_curStart;
@@ -614,7 +614,7 @@ bool TXmlParser::AnalyzeText() {
                 ParseNumber(std::string_view(name).substr(hex ? 2 : 1), hex, 32) & 0xFF);
         } else if (Predefined(name, ch)) {
             text += ch;
-        } else if (const TEntityDef* entity = m_entities.Node(name)) {
+        } else if (const EntityDecl* entity = m_entities.Node(name)) {
             // Read in place. Past the depth or size bound the reference gives nothing.
             if (static_cast<int>(m_stack.size()) >= kMaxEntityDepth) {
                 continue;
@@ -666,8 +666,8 @@ bool TXmlParser::AnalyzeText() {
     return true;
 }
 
-std::unique_ptr<TXmlParser> TXmlParser::OpenExternal(const std::string& systemId,
-                                                     const std::string&, const std::string&) {
+std::unique_ptr<XmlParser> XmlParser::OpenExternal(const std::string& systemId, const std::string&,
+                                                   const std::string&) {
     std::string path = systemId;
 #ifdef _WIN32
     for (char& c : path) {
@@ -683,15 +683,15 @@ std::unique_ptr<TXmlParser> TXmlParser::OpenExternal(const std::string& systemId
     if (relative && (m_sourceName.empty() || m_sourceName[0] != '<')) {
         path = FolderPart(m_sourceName) + path;
     }
-    auto scanner = std::make_unique<TXmlParser>();
-    scanner->ReadFileLimited(path, TFileShareMode::DenyNone, kMaxExternalFileSize);
+    auto scanner = std::make_unique<XmlParser>();
+    scanner->ReadFileLimited(path, FileShareMode::DenyNone, kMaxExternalFileSize);
     return scanner;
 }
 
-std::string TXmlParser::ConvertEncoding(const std::string& text) {
+std::string XmlParser::ConvertEncoding(const std::string& text) {
     return m_currentEncoding == "UTF-8" ? XmlUtf8ToNarrow(text) : text;
 }
 
-void TXmlParser::DeclarationFound(const TDtdElementRec&) {}
+void XmlParser::DeclarationFound(const DtdDeclaration&) {}
 
 }  // namespace parevo

@@ -1,5 +1,5 @@
 #pragma once
-// TXmlParser: a lenient pull scanner over a whole XML document held in memory as
+// XmlParser: a lenient pull scanner over a whole XML document held in memory as
 // 8-bit text. It never raises and never rejects a document: malformed text is
 // taken apart by recovery rules. It also reads the document type declaration
 // (internal subset and external files) and applies declared entities and
@@ -33,7 +33,7 @@ constexpr int kMaxListEntries = 4096;
 // at most kMaxExpansionBytes / kExternalOpenCost files are opened per scan.
 constexpr std::size_t kExternalOpenCost = 1024;
 
-enum TPartType {
+enum XmlPartKind {
     pkNone,
     pkXmlDecl,
     pkComment,
@@ -47,15 +47,15 @@ enum TPartType {
 };
 
 // "XML Prolog", "Start Tag", ...
-const char* PartKindName(TPartType kind);
+const char* PartKindName(XmlPartKind kind);
 
 // Name/value pair; the base of attributes and declaration records.
-class TNvpNode {
+class NameValuePair {
   public:
-    TNvpNode() = default;
-    TNvpNode(std::string name, std::string value)
+    NameValuePair() = default;
+    NameValuePair(std::string name, std::string value)
         : Name(std::move(name)), Value(std::move(value)) {}
-    virtual ~TNvpNode() = default;
+    virtual ~NameValuePair() = default;
     std::string Name;
     std::string Value;
 };
@@ -64,7 +64,7 @@ class TNvpNode {
 // counting). A new entry goes before every entry of an equal name, so the newest
 // of equal names is found first.
 template <typename T>
-class TSortedList {
+class SortedList {
   public:
     // None when the list is full.
     T* Add(std::unique_ptr<T> node) {
@@ -113,7 +113,7 @@ class TSortedList {
 
 // A sorted list of name-value pairs, read by index or by name.
 template <typename T>
-class TNamedValueList : public TSortedList<T> {
+class NamedValueList : public SortedList<T> {
   public:
     // By index; outside the list the empty text.
     std::string Name(int index) const {
@@ -131,10 +131,10 @@ class TNamedValueList : public TSortedList<T> {
     }
 };
 
-using TNvpList = TNamedValueList<TNvpNode>;
+using NameValueList = NamedValueList<NameValuePair>;
 
-enum TAttrValueType { avNormal, avImplied, avFixed, avDefault };
-enum TAttrType {
+enum AttributeValueKind { avNormal, avImplied, avFixed, avDefault };
+enum AttributeType {
     atUnknown,
     atCData,
     atID,
@@ -148,37 +148,37 @@ enum TAttrType {
     atEnumeration
 };
 
-class TAttr : public TNvpNode {
+class Attribute : public NameValuePair {
   public:
-    using TNvpNode::TNvpNode;
-    TAttrValueType ValueType = avNormal;
-    TAttrType AttrType = atUnknown;
+    using NameValuePair::NameValuePair;
+    AttributeValueKind ValueType = avNormal;
+    AttributeType AttrType = atUnknown;
 };
 
-using TAttrList = TNamedValueList<TAttr>;
+using AttributeList = NamedValueList<Attribute>;
 
-enum TDefaultType { dtDefault, dtRequired, dtImplied, dtFixed };
+enum AttributeDefault { dtDefault, dtRequired, dtImplied, dtFixed };
 
-class TAttrDef : public TNvpNode {
+class AttributeDecl : public NameValuePair {
   public:
     // Value holds the default value.
     std::string TypeDef;
     std::string Notations;
-    TAttrType AttrType = atUnknown;
-    TDefaultType DefaultType = dtImplied;
+    AttributeType AttrType = atUnknown;
+    AttributeDefault DefaultType = dtImplied;
 };
 
-enum TElemType { etEmpty, etAny, etChildsOnly, etMixed };
+enum ElementContent { etEmpty, etAny, etChildsOnly, etMixed };
 
 // One element declaration: its attribute declarations, sorted by name.
-class TElemDef : public TSortedList<TAttrDef> {
+class ElementDecl : public SortedList<AttributeDecl> {
   public:
     std::string Name;
     std::string Definition;
-    TElemType ElemType = etAny;
+    ElementContent ElemType = etAny;
 };
 
-class TEntityDef : public TNvpNode {
+class EntityDecl : public NameValuePair {
   public:
     // Value holds the replacement text of an internal entity.
     std::string SystemId;
@@ -187,58 +187,66 @@ class TEntityDef : public TNvpNode {
     bool IsExternal() const { return !SystemId.empty() || !PublicId.empty(); }
 };
 
-class TNotationDef : public TNvpNode {
+class NotationDecl : public NameValuePair {
   public:
     std::string SystemId;
     std::string PublicId;
 };
 
-struct TExternalID {
+struct ExternalId {
     std::string SystemId;
     std::string PublicId;
     const char* Final = nullptr;  // where the identifiers end
 };
 
-enum TDtdElemType { deElement, deAttList, deEntity, deParEntity, deNotation, dePI, deComment };
+enum DtdDeclarationKind {
+    deElement,
+    deAttList,
+    deEntity,
+    deParEntity,
+    deNotation,
+    dePI,
+    deComment
+};
 
 // What DeclarationFound is told about one declaration.
-struct TDtdElementRec {
-    TDtdElemType ElementType = deComment;
+struct DtdDeclaration {
+    DtdDeclarationKind ElementType = deComment;
     const char* Start = nullptr;
     const char* Final = nullptr;
-    const TElemDef* ElemDef = nullptr;
-    const TAttrDef* AttrDef = nullptr;
-    const TEntityDef* EntityDef = nullptr;
-    const TNotationDef* NotationDef = nullptr;
+    const ElementDecl* ElemDef = nullptr;
+    const AttributeDecl* AttrDef = nullptr;
+    const EntityDecl* EntityDef = nullptr;
+    const NotationDecl* NotationDef = nullptr;
     std::string Target;  // processing instruction
     std::string Content;
 };
 
 // How the file is shared while it is read (meaningful on Windows only).
-enum class TFileShareMode { DenyWrite, DenyNone };
+enum class FileShareMode { DenyWrite, DenyNone };
 
-class TXmlParser {
+class XmlParser {
   public:
-    TXmlParser();
-    virtual ~TXmlParser();
-    TXmlParser(const TXmlParser&) = delete;
-    TXmlParser& operator=(const TXmlParser&) = delete;
+    XmlParser();
+    virtual ~XmlParser();
+    XmlParser(const XmlParser&) = delete;
+    XmlParser& operator=(const XmlParser&) = delete;
 
     // Drops the document and everything read from it, except CurrentEncoding.
     void Clear();
     // Reads the whole file; off when it cannot be opened or read (or is no
     // regular file, or is too large), leaving an empty buffer.
-    bool ReadFile(const std::string& fileName, TFileShareMode mode = TFileShareMode::DenyWrite);
+    bool ReadFile(const std::string& fileName, FileShareMode mode = FileShareMode::DenyWrite);
     // Takes the document from memory; `sourceName` starting with "<" means no
     // folder for relative external identifiers.
     void LoadFromBuffer(std::string_view data, const std::string& sourceName = "<buffer>");
     void Rewind();
     bool NextPart();
 
-    TPartType PartKind() const { return m_partKind; }
+    XmlPartKind PartKind() const { return m_partKind; }
     const std::string& PartName() const { return m_partName; }
     const std::string& PartText() const { return m_partText; }
-    const TAttrList& PartAttributes() const { return m_attributes; }
+    const AttributeList& PartAttributes() const { return m_attributes; }
     // First and last byte of the current part; valid until the next NextPart.
     const char* PartStart() const { return m_curStart; }
     const char* PartEnd() const { return m_curFinal; }
@@ -256,25 +264,25 @@ class TXmlParser {
     // The document's bytes up to the first NUL.
     std::string_view DocText() const;
 
-    const TSortedList<TElemDef>& Elements() const { return m_elements; }
-    const TSortedList<TEntityDef>& Entities() const { return m_entities; }
-    const TSortedList<TEntityDef>& ParEntities() const { return m_parEntities; }
-    const TSortedList<TNotationDef>& Notations() const { return m_notations; }
+    const SortedList<ElementDecl>& Elements() const { return m_elements; }
+    const SortedList<EntityDecl>& Entities() const { return m_entities; }
+    const SortedList<EntityDecl>& ParEntities() const { return m_parEntities; }
+    const SortedList<NotationDecl>& Notations() const { return m_notations; }
 
     // Gives a scanner holding the named file, or none. The caller owns it.
-    virtual std::unique_ptr<TXmlParser> OpenExternal(const std::string& systemId,
-                                                     const std::string& publicId,
-                                                     const std::string& notation);
+    virtual std::unique_ptr<XmlParser> OpenExternal(const std::string& systemId,
+                                                    const std::string& publicId,
+                                                    const std::string& notation);
     // Translates from UTF-8 to the narrow encoding when CurrentEncoding is exactly
     // "UTF-8" (a change only on Windows).
     virtual std::string ConvertEncoding(const std::string& text);
-    virtual void DeclarationFound(const TDtdElementRec& rec);
+    virtual void DeclarationFound(const DtdDeclaration& rec);
 
   private:
     struct StackNode;
 
     void ResetScanState();
-    bool ReadFileLimited(const std::string& fileName, TFileShareMode mode, std::int64_t limit);
+    bool ReadFileLimited(const std::string& fileName, FileShareMode mode, std::int64_t limit);
     void PushEntity(std::unique_ptr<StackNode> node);
     const char* PopEntity();  // where to go on
 
@@ -286,15 +294,15 @@ class TXmlParser {
     void AnalyzeTag();
     bool AnalyzeText();  // off when the part is dropped
 
-    const char* ReadAttributes(const char* p, TAttrList& list);
+    const char* ReadAttributes(const char* p, AttributeList& list);
     void ApplyDefaults();
-    std::string ProcessValue(const std::string& raw, TAttrType type);
+    std::string ProcessValue(const std::string& raw, AttributeType type);
     std::string ReplaceGeneral(const std::string& text, int depth);
-    std::string ExternalText(const TEntityDef& entity);
+    std::string ExternalText(const EntityDecl& entity);
     // OpenExternal for an entity (or, without one, the identifiers), charged to
     // the expansion budget; none past the budget or the nesting bound.
-    std::unique_ptr<TXmlParser> OpenCharged(const TEntityDef* entity, const std::string& systemId,
-                                            const std::string& publicId);
+    std::unique_ptr<XmlParser> OpenCharged(const EntityDecl* entity, const std::string& systemId,
+                                           const std::string& publicId);
 
     const char* ReadSubset(const char* p, bool internal, int depth);
     const char* ReadElementDecl(const char* start);
@@ -302,7 +310,7 @@ class TXmlParser {
     const char* ReadEntityDecl(const char* start);
     const char* ReadNotationDecl(const char* start);
     void ReadExternalSubset(const std::string& systemId, const std::string& publicId, int depth);
-    void ReadParEntity(const TEntityDef& entity, int depth);
+    void ReadParEntity(const EntityDecl& entity, int depth);
     const char* FindSemicolon(const char* p);
     bool Budget(std::size_t bytes);
 
@@ -317,15 +325,15 @@ class TXmlParser {
     const char* m_dtdStart = nullptr;  // remembered declaration in the document itself
     const char* m_dtdFinal = nullptr;
 
-    TSortedList<TElemDef> m_elements;
-    TSortedList<TEntityDef> m_entities;
-    TSortedList<TEntityDef> m_parEntities;
-    TSortedList<TNotationDef> m_notations;
+    SortedList<ElementDecl> m_elements;
+    SortedList<EntityDecl> m_entities;
+    SortedList<EntityDecl> m_parEntities;
+    SortedList<NotationDecl> m_notations;
 
-    TPartType m_partKind = pkNone;
+    XmlPartKind m_partKind = pkNone;
     std::string m_partName;
     std::string m_partText;
-    TAttrList m_attributes;
+    AttributeList m_attributes;
     const char* m_curStart = nullptr;
     const char* m_curFinal = nullptr;
     const char* m_next = nullptr;  // where the next part starts

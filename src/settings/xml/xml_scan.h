@@ -76,8 +76,8 @@ inline bool ReadQuoted(const char*& p, std::string& out) {
     return true;
 }
 
-inline TExternalID ReadExternalId(const char* p) {
-    TExternalID id;
+inline ExternalId ReadExternalId(const char* p) {
+    ExternalId id;
     if (StartsWith(p, "SYSTEM")) {
         p = SkipWs(p + 6);
         ReadQuoted(p, id.SystemId);
@@ -91,8 +91,8 @@ inline TExternalID ReadExternalId(const char* p) {
     return id;
 }
 
-inline TAttrType AttrTypeOf(std::string_view word) {
-    static const std::pair<const char*, TAttrType> kTypes[] = {
+inline AttributeType AttrTypeOf(std::string_view word) {
+    static const std::pair<const char*, AttributeType> kTypes[] = {
         {"CDATA", atCData},     {"ID", atID},
         {"IDREF", atIdRef},     {"IDREFS", atIdRefs},
         {"ENTITY", atEntity},   {"ENTITIES", atEntities},

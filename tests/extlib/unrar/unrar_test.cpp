@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <map>
 
-#include "archive/untUnRar.h"
+#include "archive/unrar_binding.h"
 #include "rar_scan.h"
 #include "support/rar_builder.h"
 #include "support/temp_dir.h"

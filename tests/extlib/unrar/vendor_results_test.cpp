@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "archive/untUnRar.h"
+#include "archive/unrar_binding.h"
 #include "support/temp_dir.h"
 
 namespace parevo {

@@ -1,4 +1,4 @@
-// The unzip library's own rules, driven through TZip::Extract: names that would
+// The unzip library's own rules, driven through ZipComponent::Extract: names that would
 // leave the target folder, existing files, damaged and encrypted members, and
 // archives made by other tools.
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "archive/Zip.h"
+#include "archive/zip_component.h"
 #include "archive/zip_fakes.h"
 #include "platform/batch_prompter.h"
 #include "support/temp_dir.h"
@@ -32,7 +32,7 @@ class ZipLibrary : public ::testing::Test {
   protected:
     void SetUp() override {
         zip.SetShowProgressDialog(false);
-        zip.OnZEDEndBatchEvent = [this](TZip*, std::int32_t s, std::int32_t, std::int32_t) {
+        zip.OnEndBatch = [this](ZipComponent*, std::int32_t s, std::int32_t, std::int32_t) {
             skipped = s;
         };
         fs::create_directory(target);
@@ -53,7 +53,7 @@ class ZipLibrary : public ::testing::Test {
     test::TempDir dir;
     std::string target = dir / "target";
     test::RecordingPrompter prompter;
-    TZip zip{prompter};
+    ZipComponent zip{prompter};
     int skipped = -1;
 };
 
@@ -246,7 +246,7 @@ TEST_F(ZipLibrary, PasswordGivenBeforehandAsksNothing) {
 TEST_F(ZipLibrary, BatchPrompterExtractsWithoutAPerson) {
     std::vector<std::string> said;
     BatchPrompter batch("secret", [&](const std::string& text) { said.push_back(text); });
-    TZip cli(batch);
+    ZipComponent cli(batch);
     cli.SetShowProgressDialog(false);
     ZipMember bad;
     bad.name = "bad.nds";
@@ -266,7 +266,7 @@ TEST_F(ZipLibrary, BatchPrompterExtractsWithoutAPerson) {
         fs::remove(target + "/" + name);
     }
     BatchPrompter none;
-    TZip cli2(none);
+    ZipComponent cli2(none);
     cli2.SetShowProgressDialog(false);
     cli2.SetZipFileName(archive);
     cli2.FileSpecs() = {"one.nds", "two.nds", "plain.nds"};

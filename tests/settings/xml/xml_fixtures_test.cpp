@@ -64,7 +64,7 @@ TEST(XmlFixtures, EveryFileIsScannedAndValidOnesGiveTheirRoot) {
         SCOPED_TRACE(path);
         ++files;
         for (const bool collapse : {true, false}) {
-            TXmlParser scanner;
+            XmlParser scanner;
             ASSERT_TRUE(scanner.ReadFile(path));
             scanner.SetCollapseText(collapse);
             scanner.Rewind();
@@ -84,7 +84,7 @@ TEST(XmlFixtures, EveryFileIsScannedAndValidOnesGiveTheirRoot) {
         if (category != categories.end() && category->second == "valid" && !utf16) {
             ++valid;
             ASSERT_TRUE(root) << "no root element";
-            TXmlParser scanner;
+            XmlParser scanner;
             scanner.ReadFile(path);
             while (scanner.NextPart() && scanner.PartKind() != pkStartTag &&
                    scanner.PartKind() != pkEmptyTag) {

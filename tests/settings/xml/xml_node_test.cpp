@@ -21,10 +21,10 @@ namespace {
 
 using test::TempDir;
 
-std::string Describe(const TXMLNode& node, int level = 0) {
+std::string Describe(const XmlNode& node, int level = 0) {
     std::string out(static_cast<size_t>(level), '.');
     out += node.Name();
-    for (const TXMLNodeField& f : node.Fields()) {
+    for (const XmlNodeField& f : node.Fields()) {
         out += " " + f.Name + "=[" + f.Value + "]";
     }
     out += "\n";
@@ -40,10 +40,10 @@ std::string Read(const std::string& text) {
 }
 
 TEST(XmlNode, NamesFieldsAndChildren) {
-    TXMLNode root("Settings");
+    XmlNode root("Settings");
     EXPECT_EQ(root.Name(), "settings");
-    EXPECT_EQ(TXMLNode("\xC4"
-                       "BC")
+    EXPECT_EQ(XmlNode("\xC4"
+                      "BC")
                   .Name(),
               "\xC4"
               "bc");  // only A to Z change
@@ -53,7 +53,7 @@ TEST(XmlNode, NamesFieldsAndChildren) {
     EXPECT_EQ(root.ChildAt(1), nullptr);
     ASSERT_NE(root.ChildAt(0), nullptr);
 
-    TXMLNode node("n");
+    XmlNode node("n");
     node.AddField("value", Variant("first"));
     node.AddField("value", Variant("second"));
     node.AddField("Other", Variant(-42));
@@ -77,22 +77,22 @@ TEST(XmlNode, VariantTextForms) {
 }
 
 TEST(XmlNode, ToTextLayout) {
-    TXMLNode leaf("x");
+    XmlNode leaf("x");
     EXPECT_EQ(leaf.ToText(2), "  <x />\r\n");
     leaf.AddField("a", Variant(1));
     EXPECT_EQ(leaf.ToText(2), "  <x a=\"1\" />\r\n");
 
-    TXMLNode root("settings");
+    XmlNode root("settings");
     root.AddChild("bytejump")->AddField("value", Variant(500));
     EXPECT_EQ(root.ToText(), "<settings>\r\n <bytejump value=\"500\" />\r\n</settings>\r\n");
 
-    TXMLNode deep("a");
+    XmlNode deep("a");
     deep.AddChild("b")->AddChild("c");
     EXPECT_EQ(deep.ToText(), "<a>\r\n <b>\r\n  <c />\r\n </b>\r\n</a>\r\n");
 }
 
 TEST(XmlNode, FieldValuesAreEscapedAndReadBackExactly) {
-    TXMLNode node("a");
+    XmlNode node("a");
     const std::string value = std::string("x&amp;\"q\"<b>\tc\r\nd&#65;'e") + '\0' + "f";
     node.AddField("v", Variant(value));
     EXPECT_EQ(node.ToText(),
@@ -119,7 +119,7 @@ TEST(XmlNode, ReaderIsLenient) {
 
 TEST(XmlNode, FilesRoundTripAndWriteExactBytes) {
     TempDir dir;
-    TXMLNode root("settings");
+    XmlNode root("settings");
     root.AddChild("append")->AddField("value", Variant("_trim"));
     root.WriteToFile(dir / "s.xml");
     EXPECT_EQ(test::ReadText(dir / "s.xml"),
@@ -137,7 +137,7 @@ TEST(XmlNode, FilesRoundTripAndWriteExactBytes) {
 
 TEST(XmlNode, MissingFolderIsAFileCreateError) {
     TempDir dir;
-    TXMLNode root("settings");
+    XmlNode root("settings");
     try {
         root.WriteToFile(dir / "no-such-folder/s.xml");
         FAIL() << "no error";
@@ -149,7 +149,7 @@ TEST(XmlNode, MissingFolderIsAFileCreateError) {
 
 TEST(XmlNode, FailedWriteKeepsTheOldFile) {
     TempDir dir;
-    TXMLNode root("settings");
+    XmlNode root("settings");
     if (::geteuid() == 0) {
         GTEST_SKIP() << "permissions do not bind root";
     }
@@ -172,7 +172,7 @@ TEST(XmlNode, ShortWriteIsAStreamWriteError) {
     TempDir dir;
     test::WriteText(dir / "s.xml", "old settings");
     std::string big(1 << 16, 'v');
-    TXMLNode root("r");
+    XmlNode root("r");
     root.AddField("v", Variant(big));
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -215,13 +215,13 @@ TEST(XmlNode, RandomTreesRoundTrip) {
     };
     TempDir dir;
     for (int round = 0; round < 200; ++round) {
-        TXMLNode root(name());
-        std::vector<TXMLNode*> nodes{&root};
+        XmlNode root(name());
+        std::vector<XmlNode*> nodes{&root};
         for (int n = pick(30); n > 0; --n) {
             nodes.push_back(
                 nodes[static_cast<size_t>(pick(static_cast<int>(nodes.size())))]->AddChild(name()));
         }
-        for (TXMLNode* node : nodes) {
+        for (XmlNode* node : nodes) {
             std::set<std::string> names;
             for (int n = pick(4); n > 0; --n) {
                 names.insert(name());
@@ -249,7 +249,7 @@ TEST(XmlNode, DeepNestingNeitherOverflowsNorHangs) {
     auto root = ReadXmlText(doc);
     ASSERT_TRUE(root);
     int depth = 0;
-    for (const TXMLNode* n = root.get(); n->ChildCount() > 0; n = n->ChildAt(0)) {
+    for (const XmlNode* n = root.get(); n->ChildCount() > 0; n = n->ChildAt(0)) {
         ++depth;
     }
     EXPECT_EQ(depth, 199999);

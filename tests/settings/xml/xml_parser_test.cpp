@@ -17,13 +17,13 @@ namespace {
 using Attrs = std::vector<std::pair<std::string, std::string>>;
 
 struct Part {
-    TPartType kind;
+    XmlPartKind kind;
     std::string name;
     std::string text;
     Attrs attrs;
 };
 
-Attrs AttrsOf(const TXmlParser& scanner) {
+Attrs AttrsOf(const XmlParser& scanner) {
     Attrs attrs;
     for (int i = 0; i < scanner.PartAttributes().Count(); ++i) {
         attrs.emplace_back(scanner.PartAttributes().Name(i), scanner.PartAttributes().Value(i));
@@ -31,7 +31,7 @@ Attrs AttrsOf(const TXmlParser& scanner) {
     return attrs;
 }
 
-std::vector<Part> Scan(TXmlParser& scanner, bool collapse = true) {
+std::vector<Part> Scan(XmlParser& scanner, bool collapse = true) {
     scanner.SetCollapseText(collapse);
     scanner.Rewind();
     std::vector<Part> parts;
@@ -43,7 +43,7 @@ std::vector<Part> Scan(TXmlParser& scanner, bool collapse = true) {
 }
 
 std::vector<Part> Scan(const std::string& doc, bool collapse = true) {
-    TXmlParser scanner;
+    XmlParser scanner;
     scanner.LoadFromBuffer(doc);
     return Scan(scanner, collapse);
 }
@@ -91,7 +91,7 @@ TEST(XmlParserTags, KindsAndNames) {
 }
 
 TEST(XmlParserTags, PartPositionsCoverTheDocument) {
-    TXmlParser scanner;
+    XmlParser scanner;
     const std::string doc = "<a>x<!--c--><b/></a>";
     scanner.LoadFromBuffer(doc);
     scanner.SetCollapseText(false);
@@ -132,10 +132,10 @@ TEST(XmlParserAttributes, SortedWithNewerEqualNameFirst) {
 }
 
 TEST(XmlParserAttributes, ListLookups) {
-    TXmlParser scanner;
+    XmlParser scanner;
     scanner.LoadFromBuffer("<a m='1' c='2' x='3' c='4'>");
     ASSERT_TRUE(scanner.NextPart());
-    const TAttrList& list = scanner.PartAttributes();
+    const AttributeList& list = scanner.PartAttributes();
     EXPECT_EQ(list.Value("c"), "4");  // the newer of the two
     EXPECT_EQ(list.Value("x"), "3");
     EXPECT_EQ(list.Value("C"), "");
@@ -203,7 +203,7 @@ TEST(XmlParserTexts, UnterminatedSectionsRunToTheEnd) {
 }
 
 TEST(XmlParserEncodings, DeclarationSetsTheEncoding) {
-    TXmlParser scanner;
+    XmlParser scanner;
     scanner.LoadFromBuffer("<?xml version='1.0'?><a v='\xC3\xA9'>\xC3\xA9<![CDATA[\xC3\xA9]]></a>");
     auto parts = Scan(scanner);
     EXPECT_EQ(scanner.CurrentEncoding(), "UTF-8");
@@ -221,12 +221,12 @@ TEST(XmlParserEncodings, DeclarationSetsTheEncoding) {
     EXPECT_EQ(parts[2].text, narrow);
     EXPECT_EQ(parts[3].text, narrow);
 
-    TXmlParser plain;
+    XmlParser plain;
     plain.LoadFromBuffer("<a v='\xC3\xA9'/>");
     EXPECT_EQ(Scan(plain)[0].attrs[0].second, "\xC3\xA9");
     EXPECT_EQ(plain.CurrentEncoding(), "");
 
-    TXmlParser latin;
+    XmlParser latin;
     latin.LoadFromBuffer("<?xml version='1.0' encoding='iso-8859-1' standalone='yes'?><a/>");
     Scan(latin);
     EXPECT_EQ(latin.CurrentEncoding(), "ISO-8859-1");
@@ -237,7 +237,7 @@ TEST(XmlParserEncodings, DeclarationSetsTheEncoding) {
 }
 
 TEST(XmlParserEncodings, UpperCaseXmlIsAProcessingInstruction) {
-    TXmlParser scanner;
+    XmlParser scanner;
     scanner.LoadFromBuffer("<?XML version='1.0'?><a/>");
     const auto parts = Scan(scanner);
     EXPECT_EQ(parts[0].kind, pkPI);
@@ -259,7 +259,7 @@ TEST(XmlParserDeclarations, EntitiesAndDefaults) {
         "  <!NOTATION gif SYSTEM 'viewer'>\n"
         "]>\n"
         "<r>Hello &nest; &tag;<e f='mine'/></r>";
-    TXmlParser scanner;
+    XmlParser scanner;
     scanner.LoadFromBuffer(doc);
     const auto parts = Scan(scanner);
     EXPECT_EQ(scanner.RootName(), "r");
@@ -283,7 +283,7 @@ TEST(XmlParserDeclarations, EntitiesAndDefaults) {
     EXPECT_EQ(parts[5].kind, pkEndTag);
 
     // The value kinds of the first e.
-    TXmlParser again;
+    XmlParser again;
     again.LoadFromBuffer(doc);
     again.Rewind();
     while (again.NextPart() && again.PartKind() != pkEmptyTag) {
@@ -303,7 +303,7 @@ TEST(XmlParserDeclarations, ParameterEntitiesAndRewind) {
     const std::string doc =
         "<!DOCTYPE a [<!ENTITY % decl \"<!ENTITY e 'from-pe'>\"> %decl; %undeclared; ]>"
         "<a v='&e;'/>";
-    TXmlParser scanner;
+    XmlParser scanner;
     scanner.LoadFromBuffer(doc);
     auto parts = Scan(scanner);
     ASSERT_EQ(parts.size(), 2u);
@@ -317,9 +317,9 @@ TEST(XmlParserDeclarations, ParameterEntitiesAndRewind) {
 }
 
 TEST(XmlParserDeclarations, DeclarationFoundSeesEachDeclaration) {
-    struct Recorder : TXmlParser {
-        std::vector<TDtdElemType> seen;
-        void DeclarationFound(const TDtdElementRec& rec) override {
+    struct Recorder : XmlParser {
+        std::vector<DtdDeclarationKind> seen;
+        void DeclarationFound(const DtdDeclaration& rec) override {
             seen.push_back(rec.ElementType);
         }
     } scanner;
@@ -327,8 +327,9 @@ TEST(XmlParserDeclarations, DeclarationFoundSeesEachDeclaration) {
         "<!DOCTYPE a [<!ELEMENT a ANY><!ATTLIST a x CDATA #IMPLIED><!ENTITY e 'v'>"
         "<!ENTITY % p 'v'><!NOTATION n PUBLIC 'p'><?pi x?><!-- c -->]><a/>");
     Scan(scanner);
-    EXPECT_EQ(scanner.seen, (std::vector<TDtdElemType>{deElement, deAttList, deEntity, deParEntity,
-                                                       deNotation, dePI, deComment}));
+    EXPECT_EQ(scanner.seen,
+              (std::vector<DtdDeclarationKind>{deElement, deAttList, deEntity, deParEntity,
+                                               deNotation, dePI, deComment}));
 }
 
 TEST(XmlParserDeclarations, ExternalSubsetAndEntityFromFiles) {
@@ -338,7 +339,7 @@ TEST(XmlParserDeclarations, ExternalSubsetAndEntityFromFiles) {
     std::filesystem::create_directory(dir / "sub");
     test::WriteText(dir / "sub/part.txt", "external text");
     test::WriteText(dir / "doc.xml", "<!DOCTYPE a SYSTEM \"ext.dtd\"><a>&ext;</a>");
-    TXmlParser scanner;
+    XmlParser scanner;
     ASSERT_TRUE(scanner.ReadFile(dir / "doc.xml"));
     const auto parts = Scan(scanner);
     ASSERT_EQ(parts.size(), 4u);
@@ -347,14 +348,14 @@ TEST(XmlParserDeclarations, ExternalSubsetAndEntityFromFiles) {
 }
 
 TEST(XmlParserEndOfData, NulEndsTheDataAndEndIsSticky) {
-    TXmlParser scanner;
+    XmlParser scanner;
     scanner.LoadFromBuffer(std::string("<a/>\0<b/>", 9));
     EXPECT_EQ(Scan(scanner).size(), 1u);
     EXPECT_FALSE(scanner.NextPart());
     EXPECT_FALSE(scanner.NextPart());
     EXPECT_EQ(scanner.DocText(), "<a/>");
 
-    TXmlParser empty;
+    XmlParser empty;
     EXPECT_FALSE(empty.NextPart());
     EXPECT_TRUE(Scan("").empty());
     // "<" as the last byte is a tag with an empty name.
@@ -366,7 +367,7 @@ TEST(XmlParserEndOfData, NulEndsTheDataAndEndIsSticky) {
 
 TEST(XmlParserEndOfData, ReadFileFailuresLeaveAnEmptyBuffer) {
     test::TempDir dir;
-    TXmlParser scanner;
+    XmlParser scanner;
     scanner.LoadFromBuffer("<a/>");
     EXPECT_FALSE(scanner.ReadFile(dir / "missing.xml"));
     EXPECT_FALSE(scanner.NextPart());
@@ -465,7 +466,7 @@ TEST(XmlParserHostile, ExternalFileMustBeARegularFileOfBoundedSize) {
     test::WriteText(dir / "doc.xml",
                     "<!DOCTYPE a [<!ENTITY big SYSTEM 'big.ent'><!ENTITY dir SYSTEM '.'>"
                     "<!ENTITY null SYSTEM '/dev/zero'>]><a>[&big;&dir;&null;]</a>");
-    TXmlParser scanner;
+    XmlParser scanner;
     ASSERT_TRUE(scanner.ReadFile(dir / "doc.xml"));
     const auto parts = Scan(scanner);
     ASSERT_EQ(parts.size(), 4u);
@@ -473,12 +474,12 @@ TEST(XmlParserHostile, ExternalFileMustBeARegularFileOfBoundedSize) {
 }
 
 TEST(XmlParserHostile, ExternalOpensAreCharged) {
-    struct Counting : TXmlParser {
+    struct Counting : XmlParser {
         int opens = 0;
-        std::unique_ptr<TXmlParser> OpenExternal(const std::string&, const std::string&,
-                                                 const std::string&) override {
+        std::unique_ptr<XmlParser> OpenExternal(const std::string&, const std::string&,
+                                                const std::string&) override {
             ++opens;
-            auto scanner = std::make_unique<TXmlParser>();
+            auto scanner = std::make_unique<XmlParser>();
             scanner->LoadFromBuffer("x");
             return scanner;
         }

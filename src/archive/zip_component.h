@@ -1,5 +1,5 @@
 #pragma once
-// TZip: reads a zip archive's central directory itself and extracts chosen
+// ZipComponent: reads a zip archive's central directory itself and extracts chosen
 // members through the unzip library, loaded at run time by its bare name. The
 // library calls back for every step; the component turns those calls into its
 // events and answers the library's questions through the prompter seam.
@@ -30,17 +30,17 @@ class ZipException : public Error {
 };
 
 // One central-directory entry.
-struct TFileInfo {
-    TZipCentralHeader Header{};  // the 46 bytes as stored
-    bool Encrypted = false;      // flag bit 0
-    std::string FileName;        // converted name, the system's separators
-    std::string ExtraField;      // raw bytes
+struct ZipEntry {
+    ZipCentralHeader Header{};  // the 46 bytes as stored
+    bool Encrypted = false;     // flag bit 0
+    std::string FileName;       // converted name, the system's separators
+    std::string ExtraField;     // raw bytes
     std::string FileComment;
 };
 
 // The end record.
-struct TEOCHInfo {
-    TZipEndRecord Record{kZipEndRecordSignature, 0, 0, 0, 0, 0, 0, 0};
+struct ZipEndInfo {
+    ZipEndRecord Record{kZipEndRecordSignature, 0, 0, 0, 0, 0, 0, 0};
     std::string Comment;                  // as stored
     std::int64_t EndRecordPosition = -1;  // -1 while not found
 };
@@ -49,9 +49,9 @@ struct TEOCHInfo {
 
 // The small dialog shown during an extraction when ShowProgressDialog is set:
 // a label, a bar and a Cancel button. The window draws it; tests record it.
-class TProgressForm {
+class ProgressDialog {
   public:
-    virtual ~TProgressForm() = default;
+    virtual ~ProgressDialog() = default;
     virtual void Show() = 0;
     virtual void Hide() = 0;
     // Sets the label's text and centres it again.
@@ -60,28 +60,28 @@ class TProgressForm {
     virtual void SetBarPosition(int position) = 0;
 };
 // Creates the dialog; its Cancel button calls `onCancel`.
-using ProgressFormFactory =
-    std::function<std::unique_ptr<TProgressForm>(std::function<void()> onCancel)>;
+using ProgressDialogFactory =
+    std::function<std::unique_ptr<ProgressDialog>(std::function<void()> onCancel)>;
 
 // ---- The component ---------------------------------------------------------
 
-class TZip {
+class ZipComponent {
   public:
-    using TZEDBeginFileEvent =
-        std::function<void(TZip* sender, const std::string& Filename, std::int32_t FileSize,
+    using BeginFileEvent =
+        std::function<void(ZipComponent* sender, const std::string& Filename, std::int32_t FileSize,
                            std::int32_t BatchCount, std::int32_t TotalBytesInBatch)>;
-    using TProgressEvent = std::function<void(TZip* sender, const std::string& Filename,
-                                              std::int32_t BytesDone, std::int32_t TotalBytes)>;
-    using TZEDEndBatchEvent =
-        std::function<void(TZip* sender, std::int32_t SkippedCount, std::int32_t BatchCount,
+    using ProgressEvent = std::function<void(ZipComponent* sender, const std::string& Filename,
+                                             std::int32_t BytesDone, std::int32_t TotalBytes)>;
+    using EndBatchEvent =
+        std::function<void(ZipComponent* sender, std::int32_t SkippedCount, std::int32_t BatchCount,
                            std::int32_t TotalBytesInBatch)>;
-    using TNotifyEvent = std::function<void(TZip* sender)>;
+    using NotifyEvent = std::function<void(ZipComponent* sender)>;
 
     // The prompter and drive seams must outlive the component.
-    explicit TZip(Prompter& prompter, DriveInfo& drives = SystemDriveInfo());
-    ~TZip();
-    TZip(const TZip&) = delete;
-    TZip& operator=(const TZip&) = delete;
+    explicit ZipComponent(Prompter& prompter, DriveInfo& drives = SystemDriveInfo());
+    ~ZipComponent();
+    ZipComponent(const ZipComponent&) = delete;
+    ZipComponent& operator=(const ZipComponent&) = delete;
 
     const std::string& ZipFileName() const { return m_zipFileName; }
     // Forgets the earlier archive and reads this one's directory. Throws ZipException.
@@ -92,8 +92,8 @@ class TZip {
 
     int Count() const { return static_cast<int>(m_entries.size()); }
     // A copy of entry `index` (0-based); throws ZipException "Index range error".
-    TFileInfo GetEntry(int index) const;
-    const TEOCHInfo& EndRecord() const { return m_endRecord; }
+    ZipEntry GetEntry(int index) const;
+    const ZipEndInfo& EndRecord() const { return m_endRecord; }
 
     // Names of the members the next Extract asks for, spelt as the entries' FileName.
     std::vector<std::string>& FileSpecs() { return m_fileSpecs; }
@@ -121,17 +121,17 @@ class TZip {
     // Lets the window handle pending messages; called after every callback.
     std::function<void()> ProcessMessages;
     // Makes the progress dialog; unset, no dialog is shown even when asked for.
-    ProgressFormFactory CreateProgressForm;
+    ProgressDialogFactory CreateProgressDialog;
 
-    TZEDBeginFileEvent OnZEDBeginFileEvent;
-    TProgressEvent OnZEDProgressEvent;
-    TZEDEndBatchEvent OnZEDEndBatchEvent;
-    TProgressEvent OnMergeProgress;  // never fired
-    TProgressEvent OnSpanProgress;   // never fired
-    TNotifyEvent OnContentsChanged;
+    BeginFileEvent OnBeginFile;
+    ProgressEvent OnProgress;
+    EndBatchEvent OnEndBatch;
+    ProgressEvent OnMergeProgress;  // never fired
+    ProgressEvent OnSpanProgress;   // never fired
+    NotifyEvent OnContentsChanged;
 
     // The library's callback; `info->Caller` is the component.
-    static std::int32_t UnzipCallback(TUnzipCallbackInfo* info);
+    static std::int32_t UnzipCallback(UnzipCallbackInfo* info);
 
   private:
     void ReadDirectory();
@@ -142,9 +142,9 @@ class TZip {
     void ReadEntries(std::unique_ptr<InputFile>& file);
     bool LoadUnzDll();
     std::string TargetFolder() const;
-    std::int32_t HandleCallback(TUnzipCallbackInfo& info);
-    void AskPassword(TUnzipCallbackInfo& info);
-    void AskDamaged(TUnzipCallbackInfo& info);
+    std::int32_t HandleCallback(UnzipCallbackInfo& info);
+    void AskPassword(UnzipCallbackInfo& info);
+    void AskDamaged(UnzipCallbackInfo& info);
     void HideDialog();
     void ShowDialogAgain();
     void CancelFromDialog();
@@ -153,9 +153,9 @@ class TZip {
     DriveInfo& m_drives;
     std::string m_zipFileName;
     std::string m_password;
-    std::vector<TFileInfo> m_entries;
+    std::vector<ZipEntry> m_entries;
     std::vector<std::string> m_fileSpecs;
-    TEOCHInfo m_endRecord;
+    ZipEndInfo m_endRecord;
     bool m_oemNames = false;
     bool m_cancelled = false;
     std::vector<std::string> m_keptFiles;
@@ -164,7 +164,7 @@ class TZip {
     std::string m_libraryFileName;
     std::unique_ptr<DynamicLibrary> m_library;
     UnzDllExecFn m_exec = nullptr;
-    std::unique_ptr<TProgressForm> m_dialog;
+    std::unique_ptr<ProgressDialog> m_dialog;
     std::exception_ptr m_pendingError;  // raised by a handler inside the library call
 
     // Progress state of the running batch.

@@ -1,6 +1,6 @@
 #pragma once
-// Unit DFUnRar: TDFUnRar lists or extracts a RAR archive through the RAR
-// library (unit untUnRar). It raises nothing of its own: everything it has to
+// RarComponent lists or extracts a RAR archive through the RAR library (see
+// unrar_binding.h). It raises nothing of its own: everything it has to
 // say goes out through its events, with French texts and the library's codes.
 
 #include <cstdint>
@@ -11,16 +11,21 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/untUnRar.h"
+#include "archive/unrar_binding.h"
 #include "platform/prompter.h"
 
 namespace parevo {
 
-enum TDFRarMode { DFRAR_EXTRACT, DFRAR_LIST };
-enum TRarStatus { RAR_ONOPEN, RAR_ONBEFOREOPEN, RAR_AFTERCLOSE, RAR_ONPASSWORD };
-enum TOverrideOptions { OR_ALWAYS, OR_NEVER, OR_EVENT };
+// What Extract does with the archive: write its members, or only list them.
+enum class RarMode { Extract, List };
+// When OnRarStatus reports: the archive opened, about to open, closed, or a
+// password was set.
+enum class RarStatus { Open, BeforeOpen, AfterClose, Password };
+// What happens to a member whose file is already there: always replaced, never
+// replaced, or OnOverride decides.
+enum class OverridePolicy { Always, Never, Ask };
 
-struct TDFRARHeaderData {
+struct RarMemberHeader {
     std::string ArcName;
     std::string FileName;
     bool ContinuedOnNext = false;
@@ -47,35 +52,36 @@ struct TDFRARHeaderData {
     bool AttrTemporary = false;
 };
 
-class TDFUnRar;
+class RarComponent;
 
-using TRarCommentEvent = std::function<void(TDFUnRar& sender, const std::string& comment)>;
-using TRarErrorEvent =
-    std::function<void(TDFUnRar& sender, const std::string& message, std::int32_t messageID)>;
-using TRarHeaderEvent =
-    std::function<void(TDFUnRar& sender, TDFRARHeaderData hdrData, std::int32_t status)>;
-using TRAROverrideEvent =
-    std::function<void(TDFUnRar& sender, const std::string& fileName, bool& canOverride)>;
-using TRarPromptPassEvent = std::function<void(TDFUnRar& sender, std::string& password)>;
-using TRARProgress =
-    std::function<void(TDFUnRar& sender, std::uint32_t filesProcessed, std::uint32_t fileCount,
+using RarCommentEvent = std::function<void(RarComponent& sender, const std::string& comment)>;
+using RarErrorEvent =
+    std::function<void(RarComponent& sender, const std::string& message, std::int32_t messageID)>;
+using RarHeaderEvent =
+    std::function<void(RarComponent& sender, RarMemberHeader hdrData, std::int32_t status)>;
+using RarOverrideEvent =
+    std::function<void(RarComponent& sender, const std::string& fileName, bool& canOverride)>;
+using RarPasswordEvent = std::function<void(RarComponent& sender, std::string& password)>;
+using RarProgressEvent =
+    std::function<void(RarComponent& sender, std::uint32_t filesProcessed, std::uint32_t fileCount,
                        std::uint32_t sizeProcessed, std::uint32_t sizeCount)>;
-using TRarStatusEvent =
-    std::function<void(TDFUnRar& sender, const std::string& message, TRarStatus status)>;
+using RarStatusEvent =
+    std::function<void(RarComponent& sender, const std::string& message, RarStatus status)>;
 // arcName: the library's zero-terminated volume-name buffer, which the handler may rewrite.
-using TRarChangeVolEvent = std::function<void(TDFUnRar& sender, char* arcName, std::int32_t mode)>;
+using RarVolumeChangeEvent =
+    std::function<void(RarComponent& sender, char* arcName, std::int32_t mode)>;
 
 // The date-time of an MS-DOS date and time, as a day count from 1899-12-30 with
 // the time of day as the fraction; false for a date or time that does not exist.
 bool DosDateTimeToDateTime(std::uint16_t dosDate, std::uint16_t dosTime, double& dateTime);
 
-class TDFUnRar {
+class RarComponent {
   public:
     // Loads the library (by its bare platform name unless told otherwise).
-    explicit TDFUnRar(const std::string& libraryFileName = UnRarLibraryFileName());
-    ~TDFUnRar();
-    TDFUnRar(const TDFUnRar&) = delete;
-    TDFUnRar& operator=(const TDFUnRar&) = delete;
+    explicit RarComponent(const std::string& libraryFileName = UnRarLibraryFileName());
+    ~RarComponent();
+    RarComponent(const RarComponent&) = delete;
+    RarComponent& operator=(const RarComponent&) = delete;
 
     // One run over the archive FileName() in the current Mode().
     void Extract();
@@ -93,10 +99,10 @@ class TDFUnRar {
     void SetFileList(const std::vector<std::string>& v) { m_fileList = v; }
     const std::string& FileName() const { return m_fileName; }
     void SetFileName(const std::string& v) { m_fileName = v; }
-    TDFRarMode Mode() const { return m_mode; }
-    void SetMode(TDFRarMode v);
-    TOverrideOptions OverrideEvent() const { return m_overrideEvent; }
-    void SetOverrideEvent(TOverrideOptions v) { m_overrideEvent = v; }
+    RarMode Mode() const { return m_mode; }
+    void SetMode(RarMode v);
+    OverridePolicy OverrideEvent() const { return m_overrideEvent; }
+    void SetOverrideEvent(OverridePolicy v) { m_overrideEvent = v; }
     const std::string& Password() const { return m_password; }
     void SetPassword(const std::string& v) { m_password = v; }
     bool PromptForPass() const { return m_promptForPass; }
@@ -109,14 +115,14 @@ class TDFUnRar {
     // Where the two prompt dialogs are shown; none answers as a cancelled dialog.
     void SetPrompter(Prompter* prompter) { m_prompter = prompter; }
 
-    TRarCommentEvent OnComment;
-    TRarErrorEvent OnError;
-    TRarHeaderEvent OnFileProcessing;
-    TRAROverrideEvent OnOverride;
-    TRarPromptPassEvent OnPassword;
-    TRARProgress OnProgress;
-    TRarStatusEvent OnRarStatus;
-    TRarChangeVolEvent OnVolChange;
+    RarCommentEvent OnComment;
+    RarErrorEvent OnError;
+    RarHeaderEvent OnFileProcessing;
+    RarOverrideEvent OnOverride;
+    RarPasswordEvent OnPassword;
+    RarProgressEvent OnProgress;
+    RarStatusEvent OnRarStatus;
+    RarVolumeChangeEvent OnVolChange;
 
   private:
     static int UNRAR_CALL CallbackEntry(unsigned msg, RarLParam userData, RarLParam p1,
@@ -139,7 +145,7 @@ class TDFUnRar {
     int ProcessEntry(void* handle, int operation);
     int ProcessFile(void* handle, int operation);
     void RethrowPending();
-    void Status(const std::string& message, TRarStatus status);
+    void Status(const std::string& message, RarStatus status);
     void Error(const std::string& message, std::int32_t id);
     bool IsFolderEntry() const;
 
@@ -154,9 +160,9 @@ class TDFUnRar {
     std::string m_directory;
     std::vector<std::string> m_fileList;
     std::string m_fileName;
-    TDFRarMode m_mode = DFRAR_EXTRACT;
+    RarMode m_mode = RarMode::Extract;
     int m_operation = RAR_SKIP;
-    TOverrideOptions m_overrideEvent = OR_ALWAYS;
+    OverridePolicy m_overrideEvent = OverridePolicy::Always;
     std::string m_password;
     bool m_promptForPass = false;
     bool m_promptForVolumn = false;
@@ -167,7 +173,7 @@ class TDFUnRar {
     std::vector<char> m_commentBuffer;
     std::string m_directoryText;  // the text handed to the library per entry
     std::unique_ptr<RARHeaderDataEx> m_header;
-    TDFRARHeaderData m_hdrData;
+    RarMemberHeader m_hdrData;
     std::uint32_t m_filesProcessed = 0;
     std::uint32_t m_sizeProcessed = 0;
     std::uint32_t m_fileCount = 0;
@@ -182,6 +188,6 @@ class TDFUnRar {
 bool IsRomMemberName(std::string_view memberName);
 
 // Appends the member's name, unchanged, to `fileList` when IsRomMemberName.
-void CollectRomMember(const TDFRARHeaderData& hdrData, std::vector<std::string>& fileList);
+void CollectRomMember(const RarMemberHeader& hdrData, std::vector<std::string>& fileList);
 
 }  // namespace parevo

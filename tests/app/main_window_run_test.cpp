@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <map>
 
-#include "app/controls.h"
+#include "app/widgets.h"
 #include "app/window_fixture.h"
 #include "support/rar_builder.h"
 #include "support/zip_builder.h"
@@ -62,7 +62,7 @@ class RunTest : public WindowTest {
         FirstTick(*window);
         list = Find<QListWidget>(*window, "DropGames");
         log = Find<QListWidget>(*window, "Log");
-        gauge = Find<TGauge>(*window, "Progress");
+        gauge = Find<Gauge>(*window, "Progress");
     }
 
     QStringList Lines() const {
@@ -88,16 +88,16 @@ class RunTest : public WindowTest {
         return dir / name;
     }
 
-    std::unique_ptr<TForm1> window;
+    std::unique_ptr<MainWindow> window;
     QListWidget* list = nullptr;
     QListWidget* log = nullptr;
-    TGauge* gauge = nullptr;
+    Gauge* gauge = nullptr;
 };
 
 TEST_F(RunTest, AZipWithoutARomInTheMiddleIsMarkedAndCountedLikeTheOthers) {
-    window->FormDropFiles({Q(Rom("a.nds")), Q(ZipWithoutRom("empty.zip")), Q(Rom("c.nds"))});
+    window->AddFiles({Q(Rom("a.nds")), Q(ZipWithoutRom("empty.zip")), Q(Rom("c.nds"))});
     auto* status = Find<QLabel>(*window, "ProgressText");
-    window->TrimGamesClick();
+    window->TrimGames();
 
     EXPECT_EQ(Marks(), (std::vector<bool>{true, true, true}));
     EXPECT_EQ(gauge->MaxValue(), 3);
@@ -119,8 +119,8 @@ TEST_F(RunTest, AZipWithoutARomInTheMiddleIsMarkedAndCountedLikeTheOthers) {
 }
 
 TEST_F(RunTest, MarksAreClearedAtTheStartAndSetEntryByEntry) {
-    window->FormDropFiles({Q(Rom("a.nds")), Q(Rom("b.nds")), Q(Rom("c.nds"))});
-    window->TrimGamesClick();
+    window->AddFiles({Q(Rom("a.nds")), Q(Rom("b.nds")), Q(Rom("c.nds"))});
+    window->TrimGames();
     ASSERT_EQ(Marks(), (std::vector<bool>{true, true, true}));
 
     // What the list and the gauge show when each log line arrives.
@@ -131,7 +131,7 @@ TEST_F(RunTest, MarksAreClearedAtTheStartAndSetEntryByEntry) {
         gaugeAtLine.push_back(gauge->Progress());
     });
     log->clear();
-    window->TrimGamesClick();
+    window->TrimGames();
     ASSERT_EQ(marksAtLine.size(), 6u);
     EXPECT_EQ(marksAtLine[0], (std::vector<bool>{false, false, false}));
     EXPECT_EQ(marksAtLine[2], (std::vector<bool>{true, false, false}));
@@ -142,8 +142,8 @@ TEST_F(RunTest, MarksAreClearedAtTheStartAndSetEntryByEntry) {
 
 TEST_F(RunTest, AnErrorEndsTheRunAtItsEntryAndIsShownInABoxWithOk) {
     window->SetDeleteSource(true);
-    window->FormDropFiles({Q(Rom("a.nds")), Q(dir / "missing.nds"), Q(Rom("c.nds"))});
-    window->TrimGamesClick();
+    window->AddFiles({Q(Rom("a.nds")), Q(dir / "missing.nds"), Q(Rom("c.nds"))});
+    window->TrimGames();
 
     EXPECT_EQ(Marks(), (std::vector<bool>{true, false, false}));
     EXPECT_EQ(gauge->MaxValue(), 3);
@@ -163,16 +163,16 @@ TEST_F(RunTest, AnErrorEndsTheRunAtItsEntryAndIsShownInABoxWithOk) {
     delete list->takeItem(1);
     Rom("a.nds");  // the first run sent it to the trash
     window->SetDeleteSource(false);
-    window->TrimGamesClick();
+    window->TrimGames();
     EXPECT_EQ(Marks(), (std::vector<bool>{true, true}));
     EXPECT_EQ(gauge->Progress(), 2);
 }
 
 TEST_F(RunTest, DeleteSourceEmptiesTheListAfterARunThatReachedItsEnd) {
     WriteText(dir / "notes.txt", "not a rom");
-    window->FormDropFiles({Q(Rom("a.nds")), Q(dir / "notes.txt"), Q(Rom("b.nds"))});
+    window->AddFiles({Q(Rom("a.nds")), Q(dir / "notes.txt"), Q(Rom("b.nds"))});
     window->SetDeleteSource(true);
-    window->TrimGamesClick();
+    window->TrimGames();
     EXPECT_EQ(list->count(), 0) << "every entry goes, the passed-over one included";
     EXPECT_EQ(gauge->Progress(), 3);
     EXPECT_FALSE(fs::exists(dir / "a.nds"));
@@ -185,7 +185,7 @@ TEST_F(RunTest, DeleteSourceEmptiesTheListAfterARunThatReachedItsEnd) {
 }
 
 TEST_F(RunTest, AnEmptyListGivesAGaugeOf0Of0AndNoLogLine) {
-    window->TrimGamesClick();
+    window->TrimGames();
     EXPECT_EQ(gauge->MaxValue(), 0);
     EXPECT_EQ(gauge->Progress(), 0);
     EXPECT_EQ(gauge->text(), "0%") << "an empty bar, not a busy indicator";
@@ -203,9 +203,9 @@ TEST_F(RunTest, TheStatusLineShowsEachTextAtOnceWithItsRightEdgeFixed) {
         .AddText("readme.txt", "hi")
         .AddFile("inner.nds", RomBytes("RARRED"))
         .WriteTo(dir / "pack.rar");
-    window->FormDropFiles({Q(dir / "big.nds"), Q(dir / "pack.zip"), Q(dir / "pack.rar")});
+    window->AddFiles({Q(dir / "big.nds"), Q(dir / "pack.zip"), Q(dir / "pack.rar")});
     window->SetByteJump(7);
-    window->TrimGamesClick();
+    window->TrimGames();
     ASSERT_TRUE(prompter.messages.empty()) << prompter.messages[0].text;
 
     const QStringList& t = painted.texts;
@@ -234,8 +234,8 @@ TEST_F(RunTest, AnEncryptedZipMemberAsksForItsPasswordMasked) {
     member.password = "pw";
     ZipBuilder().Add(member).WriteTo(dir / "locked.zip");
     prompter.textAnswer = InputResult{true, "pw"};
-    window->FormDropFiles({Q(dir / "locked.zip")});
-    window->TrimGamesClick();
+    window->AddFiles({Q(dir / "locked.zip")});
+    window->TrimGames();
     ASSERT_FALSE(prompter.questions.empty());
     EXPECT_TRUE(prompter.questions[0].masked);
     EXPECT_EQ(prompter.questions[0].caption, "Parevo");
@@ -243,8 +243,8 @@ TEST_F(RunTest, AnEncryptedZipMemberAsksForItsPasswordMasked) {
 }
 
 TEST_F(RunTest, AnArchiveThatIsGoneIsAnErrorAndNoFileIsMade) {
-    window->FormDropFiles({Q(dir / "gone.zip")});
-    window->TrimGamesClick();
+    window->AddFiles({Q(dir / "gone.zip")});
+    window->TrimGames();
     ASSERT_EQ(prompter.messages.size(), 1u);
     EXPECT_NE(prompter.messages[0].text.find("gone.zip"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "gone.zip"));
@@ -253,7 +253,7 @@ TEST_F(RunTest, AnArchiveThatIsGoneIsAnErrorAndNoFileIsMade) {
 
 TEST_F(RunTest, InputDuringARunWaitsOrIsRefused) {
     ZipWithRom("pack.zip", "game.nds");
-    window->FormDropFiles({Q(dir / "pack.zip"), Q(Rom("b.nds"))});
+    window->AddFiles({Q(dir / "pack.zip"), Q(Rom("b.nds"))});
     list->setCurrentRow(0);
     NextTick(*window);
 
@@ -268,13 +268,13 @@ TEST_F(RunTest, InputDuringARunWaitsOrIsRefused) {
         }
         QTest::keyClick(list, Qt::Key_Delete);
         Find<QMenu>(*window, "RomsMenu")->actions()[0]->trigger();
-        window->TrimGamesClick();
+        window->TrimGames();
         Drop(*window, {Q(dir / "late.nds")});
         list->setCurrentRow(1);
         QTest::keyClick(list, Qt::Key_Space);  // would toggle a mark
         closed = window->close();
     });
-    window->TrimGamesClick();
+    window->TrimGames();
 
     for (const auto& [name, enabled] : enabledDuringRun) {
         EXPECT_FALSE(enabled) << name;
@@ -287,14 +287,14 @@ TEST_F(RunTest, InputDuringARunWaitsOrIsRefused) {
     EXPECT_TRUE(fs::exists(dir / "game_trim.nds"));
     // After the run the deferred close happens, and saves.
     EXPECT_TRUE(WaitUntil([&] { return !window->isVisible(); }));
-    EXPECT_EQ(window->AppManager(), nullptr);
+    EXPECT_EQ(window->LoadedAppManager(), nullptr);
     EXPECT_TRUE(fs::exists(exe / "data/settings.xml"));
 }
 
 TEST_F(RunTest, OptionsAreEditableAgainAfterTheRun) {
-    window->FormDropFiles({Q(Rom("a.nds"))});
+    window->AddFiles({Q(Rom("a.nds"))});
     window->SetCustomPath(false);
-    window->TrimGamesClick();
+    window->TrimGames();
     for (const char* name : {"TrimGames", "CustomPath", "DeleteSource", "SafeTrim", "byteJump",
                              "AppendText", "TrimSceneNumber", "HeaderRomName"}) {
         EXPECT_TRUE(Find<QWidget>(*window, name)->isEnabled()) << name;
@@ -368,14 +368,14 @@ TEST_F(AgreementTest, SameFilesAndLogLinesAsTheCommandLine) {
     struct Case {
         const char* label;
         QStringList cliOptions;
-        std::function<void(TForm1&)> setWindow;
+        std::function<void(MainWindow&)> setWindow;
     };
     const std::vector<Case> cases{
-        {"defaults", {}, [](TForm1&) {}},
+        {"defaults", {}, [](MainWindow&) {}},
         {"named from the header, scene number cut, no safe trim, jump 7, no append",
          {"--header-name", "--trim-scene-number", "--no-safe-trim", "--byte-jump", "7",
           "--append="},
-         [](TForm1& w) {
+         [](MainWindow& w) {
              w.SetHeaderRomName(true);
              w.SetTrimSceneNumber(true);
              w.SetSafeTrim(false);
@@ -384,7 +384,7 @@ TEST_F(AgreementTest, SameFilesAndLogLinesAsTheCommandLine) {
          }},
         {"scene number cut",
          {"--trim-scene-number", "--append", "_s"},
-         [](TForm1& w) {
+         [](MainWindow& w) {
              w.SetTrimSceneNumber(true);
              w.SetAppendText("_s");
          }},
@@ -406,8 +406,8 @@ TEST_F(AgreementTest, SameFilesAndLogLinesAsTheCommandLine) {
         for (const std::string& f : windowFiles) {
             paths << Q(f);
         }
-        w->FormDropFiles(paths);
-        w->TrimGamesClick();
+        w->AddFiles(paths);
+        w->TrimGames();
         ASSERT_TRUE(prompter.messages.empty()) << prompter.messages[0].text;
         auto* wlog = Find<QListWidget>(*w, "Log");
         QStringList windowLines;

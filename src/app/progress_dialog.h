@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <functional>
 
-#include "archive/Zip.h"
+#include "archive/zip_component.h"
 
 class QLabel;
 class QProgressBar;
@@ -13,10 +13,10 @@ class QPushButton;
 
 namespace parevo {
 
-class ProgressDialog final : public QDialog {
+class ProgressDialogWidget final : public QDialog {
     Q_OBJECT
   public:
-    ProgressDialog(const QString& caption, std::function<void()> onCancel, QWidget* owner);
+    ProgressDialogWidget(const QString& caption, std::function<void()> onCancel, QWidget* owner);
 
     QLabel* Label() const { return m_label; }
     QProgressBar* Bar() const { return m_bar; }
@@ -28,11 +28,11 @@ class ProgressDialog final : public QDialog {
     QPushButton* m_cancel;
 };
 
-// TProgressForm over a ProgressDialog, for the zip component.
-class QtProgressForm final : public TProgressForm {
+// ProgressDialog over a ProgressDialogWidget, for the zip component.
+class QtProgressDialog final : public ProgressDialog {
   public:
-    QtProgressForm(const QString& caption, std::function<void()> onCancel, QWidget* owner);
-    ~QtProgressForm() override;
+    QtProgressDialog(const QString& caption, std::function<void()> onCancel, QWidget* owner);
+    ~QtProgressDialog() override;
 
     void Show() override;
     void Hide() override;
@@ -40,13 +40,13 @@ class QtProgressForm final : public TProgressForm {
     void SetBarMax(int maximum) override;
     void SetBarPosition(int position) override;
 
-    ProgressDialog& Dialog() { return *m_dialog; }
+    ProgressDialogWidget& Dialog() { return *m_dialog; }
 
   private:
-    ProgressDialog* m_dialog;
+    ProgressDialogWidget* m_dialog;
 };
 
-// A factory for TZip::CreateProgressForm whose dialogs belong to `owner`.
-ProgressFormFactory QtProgressFormFactory(const QString& caption, QWidget* owner);
+// A factory for ZipComponent::CreateProgressDialog whose dialogs belong to `owner`.
+ProgressDialogFactory QtProgressDialogFactory(const QString& caption, QWidget* owner);
 
 }  // namespace parevo

@@ -1,5 +1,5 @@
 #pragma once
-// TAppManager: where the settings file lives, the hint delays, and loading the
+// AppManager: where the settings file lives, the hint delays, and loading the
 // settings at start and saving them at close.
 
 #include <memory>
@@ -33,12 +33,12 @@ std::string UserConfigFolder(const ConfigEnvironment& env);
 // configuration folder. `exeFolder` ends in a separator.
 std::string ChooseDataPath(const std::string& exeFolder, const ConfigEnvironment& env);
 
-class TAppManager {
+class AppManager {
   public:
     // `executablePath` is the running executable's full path; its folder is the
     // text up to and including the last separator.
-    TAppManager(const std::string& executablePath, OptionControls& controls,
-                ConfigEnvironment env = CurrentConfigEnvironment());
+    AppManager(const std::string& executablePath, OptionControls& controls,
+               ConfigEnvironment env = CurrentConfigEnvironment());
 
     // Sets DataPath and SettingsFile, the hint delays (500 ms and 1 ms), creates
     // the settings object and loads the file (errors of the load propagate).
@@ -52,7 +52,7 @@ class TAppManager {
 
     const std::string& DataPath() const { return m_dataPath; }
     const std::string& SettingsFile() const { return m_settingsFile; }
-    TQuillSettings* AppSettings() const { return m_settings.get(); }
+    Settings* AppSettings() const { return m_settings.get(); }
 
   private:
     void EnsureDataFolder() const;
@@ -62,7 +62,7 @@ class TAppManager {
     ConfigEnvironment m_env;
     std::string m_dataPath;
     std::string m_settingsFile;
-    std::unique_ptr<TQuillSettings> m_settings;
+    std::unique_ptr<Settings> m_settings;
 };
 
 }  // namespace parevo

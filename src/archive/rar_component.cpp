@@ -1,4 +1,4 @@
-#include "archive/DFUnRar.h"
+#include "archive/rar_component.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,7 +13,7 @@ namespace parevo {
 namespace {
 
 // The component the library's callback reaches: the one whose run is going on.
-TDFUnRar* g_currentRar = nullptr;
+RarComponent* g_currentRar = nullptr;
 
 constexpr std::size_t kCommentBufferSize = 65536;
 constexpr std::size_t kDialogTextLimit = 120;  // the dialogs' edit boxes hold this many characters
@@ -85,7 +85,7 @@ bool DosDateTimeToDateTime(std::uint16_t dosDate, std::uint16_t dosTime, double&
     return true;
 }
 
-TDFUnRar::TDFUnRar(const std::string& libraryFileName)
+RarComponent::RarComponent(const std::string& libraryFileName)
     : m_library(libraryFileName), m_header(std::make_unique<RARHeaderDataEx>()) {
     m_dllLoaded = m_library.Loaded();
     if (m_dllLoaded) {
@@ -93,30 +93,30 @@ TDFUnRar::TDFUnRar(const std::string& libraryFileName)
     }
 }
 
-TDFUnRar::~TDFUnRar() {
+RarComponent::~RarComponent() {
     if (g_currentRar == this) {
         g_currentRar = nullptr;
     }
 }
 
-void TDFUnRar::SetMode(TDFRarMode v) {
+void RarComponent::SetMode(RarMode v) {
     m_mode = v;
-    m_operation = v == DFRAR_LIST ? RAR_TEST : RAR_EXTRACT;
+    m_operation = v == RarMode::List ? RAR_TEST : RAR_EXTRACT;
 }
 
-void TDFUnRar::Status(const std::string& message, TRarStatus status) {
+void RarComponent::Status(const std::string& message, RarStatus status) {
     if (OnRarStatus) {
         OnRarStatus(*this, message, status);
     }
 }
 
-void TDFUnRar::Error(const std::string& message, std::int32_t id) {
+void RarComponent::Error(const std::string& message, std::int32_t id) {
     if (OnError) {
         OnError(*this, message, id);
     }
 }
 
-void TDFUnRar::RethrowPending() {
+void RarComponent::RethrowPending() {
     if (m_pending) {
         std::exception_ptr e = std::move(m_pending);
         m_pending = nullptr;
@@ -124,7 +124,7 @@ void TDFUnRar::RethrowPending() {
     }
 }
 
-void TDFUnRar::Extract() {
+void RarComponent::Extract() {
     m_stopProcessing = false;
     if (!m_dllLoaded) {
         Error("UnRar.Dll not loaded", 0);
@@ -138,7 +138,7 @@ void TDFUnRar::Extract() {
     if (m_canProgress && !CountingPass()) {
         return;
     }
-    Pass(m_mode == DFRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT,
+    Pass(m_mode == RarMode::List ? RAR_OM_LIST : RAR_OM_EXTRACT,
          [this](void* handle, int r, bool secondFailureInARow) {
              HeaderEvents(r);
              if (m_stopProcessing || secondFailureInARow) {
@@ -152,7 +152,7 @@ void TDFUnRar::Extract() {
          });
 }
 
-bool TDFUnRar::CountingPass() {
+bool RarComponent::CountingPass() {
     m_fileCount = 0;
     m_sizeCount = 0;
     return Pass(RAR_OM_EXTRACT, [this](void* handle, int r, bool secondFailureInARow) {
@@ -177,7 +177,7 @@ bool TDFUnRar::CountingPass() {
 // `entry` is told when a failing header is the second in a row. False when the
 // archive could not be opened.
 template <typename Entry>
-bool TDFUnRar::Pass(unsigned openMode, Entry entry) {
+bool RarComponent::Pass(unsigned openMode, Entry entry) {
     PrepareOpenRecord(openMode);
     if (m_stopProcessing) {
         return true;
@@ -206,7 +206,7 @@ bool TDFUnRar::Pass(unsigned openMode, Entry entry) {
     return true;
 }
 
-void TDFUnRar::PrepareOpenRecord(unsigned openMode) {
+void RarComponent::PrepareOpenRecord(unsigned openMode) {
     m_openName = m_fileName;
     m_commentBuffer.assign(kCommentBufferSize, '\0');
     m_openData = RAROpenArchiveData{};
@@ -218,12 +218,12 @@ void TDFUnRar::PrepareOpenRecord(unsigned openMode) {
     m_openData.CmtState = 0;
 }
 
-void* TDFUnRar::Open() {
-    Status("", RAR_ONBEFOREOPEN);
+void* RarComponent::Open() {
+    Status("", RarStatus::BeforeOpen);
     void* handle = m_library.Functions().RAROpenArchive(&m_openData);
     // From here a handler that throws must not leave the archive open.
     try {
-        Status("", RAR_ONOPEN);
+        Status("", RarStatus::Open);
         OpenReport();
     } catch (...) {
         if (handle != nullptr) {
@@ -245,7 +245,7 @@ void* TDFUnRar::Open() {
 }
 
 // The comment state the library left in the open record.
-void TDFUnRar::OpenReport() {
+void RarComponent::OpenReport() {
     switch (m_openData.CmtState) {
         case 0:
             m_archivComment.clear();
@@ -275,17 +275,17 @@ void TDFUnRar::OpenReport() {
     }
 }
 
-void TDFUnRar::Close(void* handle) {
+void RarComponent::Close(void* handle) {
     if (m_library.Functions().RARCloseArchive(handle) == ERAR_ECLOSE) {
         Error("Erreur lors de la fermeture", ERAR_ECLOSE);
     }
-    Status("", RAR_AFTERCLOSE);
+    Status("", RarStatus::AfterClose);
 }
 
 // Runs `body` and closes the archive however it ends; an exception from a
 // handler goes on once the archive is closed.
 template <typename Body>
-void TDFUnRar::WithClose(void* handle, Body body) {
+void RarComponent::WithClose(void* handle, Body body) {
     try {
         body();
     } catch (...) {
@@ -299,20 +299,20 @@ void TDFUnRar::WithClose(void* handle, Body body) {
     Close(handle);
 }
 
-void TDFUnRar::StartReading(void* handle) {
-    m_library.Functions().RARSetCallback(handle, &TDFUnRar::CallbackEntry, 0);
+void RarComponent::StartReading(void* handle) {
+    m_library.Functions().RARSetCallback(handle, &RarComponent::CallbackEntry, 0);
     if (!m_password.empty()) {
         m_library.Functions().RARSetPassword(handle, m_password.data());
     }
 }
 
-int TDFUnRar::ReadHeader(void* handle) {
+int RarComponent::ReadHeader(void* handle) {
     const int r = m_library.Functions().RARReadHeaderEx(handle, m_header.get());
     RethrowPending();
     return r;
 }
 
-int TDFUnRar::ProcessFile(void* handle, int operation) {
+int RarComponent::ProcessFile(void* handle, int operation) {
     m_directoryText = m_directory;
     const int r =
         m_library.Functions().RARProcessFile(handle, operation, m_directoryText.data(), nullptr);
@@ -320,7 +320,7 @@ int TDFUnRar::ProcessFile(void* handle, int operation) {
     return r;
 }
 
-bool TDFUnRar::IsFolderEntry() const {
+bool RarComponent::IsFolderEntry() const {
     // Libraries of interface 6 and later report folders with a bit of their own;
     // earlier ones with the dictionary bits all set.
     if (m_dllVersion >= 6) {
@@ -329,7 +329,7 @@ bool TDFUnRar::IsFolderEntry() const {
     return (m_header->Flags & 0xE0) == 0xE0;
 }
 
-void TDFUnRar::HeaderEvents(int r) {
+void RarComponent::HeaderEvents(int r) {
     if (r == ERAR_BAD_DATA) {
         Error("Entête de fichier corrompu", ERAR_BAD_DATA);
         return;
@@ -348,9 +348,9 @@ void TDFUnRar::HeaderEvents(int r) {
     }
 }
 
-void TDFUnRar::FillHeaderData() {
+void RarComponent::FillHeaderData() {
     const RARHeaderDataEx& h = *m_header;
-    TDFRARHeaderData& d = m_hdrData;
+    RarMemberHeader& d = m_hdrData;
     d.ArcName = BoundedText(h.ArcName, sizeof(h.ArcName));
     d.FileName = WideToNarrow(h.FileNameW, 1024);
     d.ContinuedOnNext = (h.Flags & RHDF_SPLITAFTER) != 0;
@@ -392,8 +392,8 @@ void TDFUnRar::FillHeaderData() {
     d.AttrTemporary = (h.FileAttr & 0x100) != 0;
 }
 
-int TDFUnRar::ProcessEntry(void* handle, int operation) {
-    if (m_overrideEvent == OR_ALWAYS) {
+int RarComponent::ProcessEntry(void* handle, int operation) {
+    if (m_overrideEvent == OverridePolicy::Always) {
         return ProcessFile(handle, operation);
     }
     const std::string target = m_directory.substr(0, kDestPrefixLimit) +
@@ -408,7 +408,7 @@ int TDFUnRar::ProcessEntry(void* handle, int operation) {
     } else if (IsFolderEntry()) {
         op = operation;
     } else if (operation == RAR_EXTRACT && FileExists(target)) {
-        if (m_overrideEvent == OR_NEVER) {
+        if (m_overrideEvent == OverridePolicy::Never) {
             op = RAR_SKIP;
         } else {
             bool canOverride = false;
@@ -421,8 +421,8 @@ int TDFUnRar::ProcessEntry(void* handle, int operation) {
     return ProcessFile(handle, op);
 }
 
-int UNRAR_CALL TDFUnRar::CallbackEntry(unsigned msg, RarLParam, RarLParam p1, RarLParam p2) {
-    TDFUnRar* rar = g_currentRar;
+int UNRAR_CALL RarComponent::CallbackEntry(unsigned msg, RarLParam, RarLParam p1, RarLParam p2) {
+    RarComponent* rar = g_currentRar;
     if (rar == nullptr) {
         return -1;
     }
@@ -437,7 +437,7 @@ int UNRAR_CALL TDFUnRar::CallbackEntry(unsigned msg, RarLParam, RarLParam p1, Ra
     }
 }
 
-int TDFUnRar::Callback(unsigned msg, RarLParam p1, RarLParam p2) {
+int RarComponent::Callback(unsigned msg, RarLParam p1, RarLParam p2) {
     int result = 0;
     if (msg == UCM_CHANGEVOLUME && p2 == RAR_VOL_ASK) {
         char* buffer = reinterpret_cast<char*>(p1);
@@ -478,7 +478,7 @@ int TDFUnRar::Callback(unsigned msg, RarLParam p1, RarLParam p2) {
             std::memcpy(buffer, text.data(), n);
             buffer[n] = '\0';
         }
-        Status("Le mot de passe utilisé est : " + m_password, RAR_ONPASSWORD);
+        Status("Le mot de passe utilisé est : " + m_password, RarStatus::Password);
     }
     if (m_stopProcessing) {
         result = -1;
@@ -490,7 +490,7 @@ bool IsRomMemberName(std::string_view memberName) {
     return ExtensionOf(memberName, PathStyle::Windows) == ".nds";
 }
 
-void CollectRomMember(const TDFRARHeaderData& hdrData, std::vector<std::string>& fileList) {
+void CollectRomMember(const RarMemberHeader& hdrData, std::vector<std::string>& fileList) {
     if (IsRomMemberName(hdrData.FileName)) {
         fileList.push_back(hdrData.FileName);
     }

@@ -1,4 +1,4 @@
-#include "archive/ZipDlls.h"
+#include "archive/zip_disks.h"
 
 #include "platform/file_io.h"
 #include "platform/format.h"

@@ -21,8 +21,8 @@
 #include <QTreeView>
 #include <filesystem>
 
-#include "app/controls.h"
 #include "app/hint_timing.h"
+#include "app/widgets.h"
 #include "app/window_fixture.h"
 
 namespace parevo::test {
@@ -154,8 +154,8 @@ TEST_F(ControlsTest, EveryControlHasItsNameParentPlaceAndText) {
     EXPECT_TRUE(menu->actions()[0]->shortcut().isEmpty());
     EXPECT_FALSE(window->Zip().ShowProgressDialog());
     EXPECT_TRUE(window->Rar().CanProgress());
-    EXPECT_EQ(window->Rar().Mode(), DFRAR_EXTRACT);
-    EXPECT_EQ(window->Rar().OverrideEvent(), OR_ALWAYS);
+    EXPECT_EQ(window->Rar().Mode(), RarMode::Extract);
+    EXPECT_EQ(window->Rar().OverrideEvent(), OverridePolicy::Always);
     EXPECT_FALSE(window->Rar().PromptForPass());
     EXPECT_FALSE(window->Rar().PromptForVolumn());
 }
@@ -165,7 +165,7 @@ TEST_F(ControlsTest, DefaultsAreThoseOfTheLayout) {
     EXPECT_FALSE(Find<QCheckBox>(*window, "CustomPath")->isChecked());
     EXPECT_FALSE(Find<QTreeView>(*window, "Path")->isEnabled());
     EXPECT_TRUE(Find<QLabel>(*window, "PathText")->text().isEmpty());
-    EXPECT_EQ(Find<TGauge>(*window, "Progress")->Progress(), 0);
+    EXPECT_EQ(Find<Gauge>(*window, "Progress")->Progress(), 0);
     EXPECT_FALSE(Find<QPushButton>(*window, "TrimGames")->isEnabled());
     EXPECT_FALSE(Find<QCheckBox>(*window, "DeleteSource")->isChecked());
     EXPECT_TRUE(Find<QCheckBox>(*window, "SafeTrim")->isChecked());
@@ -275,7 +275,7 @@ TEST_F(ControlsTest, KeyboardOrderFollowsTheLayout) {
 
     // And with the keys: Tab goes from the tree to the button, Shift+Tab back.
     FirstTick(*window);
-    window->FormDropFiles({Q(Rom("a.nds"))});
+    window->AddFiles({Q(Rom("a.nds"))});
     NextTick(*window);
     window->activateWindow();
     window->SetCustomPath(true);
@@ -302,7 +302,7 @@ TEST_F(ControlsTest, EveryControlHasANameForScreenReaders) {
         QAccessible::queryAccessibleInterface(Find<QWidget>(*window, "CustomPath"));
     EXPECT_TRUE(box->text(QAccessible::Name).contains("output folder"));
     // The entries, their marks and the log lines reach the reader.
-    window->FormDropFiles({Q(dir / "a.nds")});
+    window->AddFiles({Q(dir / "a.nds")});
     window->AddLog("a line");
     QAccessibleInterface* list =
         QAccessible::queryAccessibleInterface(Find<QWidget>(*window, "DropGames"));
@@ -328,7 +328,7 @@ TEST_F(ControlsTest, TheLinkLooksLikeOneAndOpensTheAddress) {
 
     // The desktop's opener, replaced for the address's scheme.
     UrlRecorder opener;
-    const QString scheme = QUrl(TForm1::WebsiteUrl()).scheme();
+    const QString scheme = QUrl(MainWindow::WebsiteUrl()).scheme();
     QDesktopServices::setUrlHandler(scheme, &opener, "open");
     QTest::mouseClick(link, Qt::LeftButton);
     // Without a mouse: Return or Space on the focused link.
@@ -337,8 +337,8 @@ TEST_F(ControlsTest, TheLinkLooksLikeOneAndOpensTheAddress) {
     QTest::keyClick(link, Qt::Key_A);  // any other key does nothing
     QDesktopServices::unsetUrlHandler(scheme);
     ASSERT_EQ(opener.opened.size(), 3);
-    EXPECT_EQ(opener.opened[0], QUrl(TForm1::WebsiteUrl()));
-    EXPECT_EQ(opener.opened[2], QUrl(TForm1::WebsiteUrl()));
+    EXPECT_EQ(opener.opened[0], QUrl(MainWindow::WebsiteUrl()));
+    EXPECT_EQ(opener.opened[2], QUrl(MainWindow::WebsiteUrl()));
     EXPECT_EQ(link->focusPolicy(), Qt::TabFocus);
 }
 
@@ -353,7 +353,7 @@ TEST_F(StartTest, PreferencesLoadOnTheFirstTickThenThePagesShow) {
     auto window = MakeWindow();
     auto* pages = Find<QWidget>(*window, "OptionPages");
     auto* loading = Find<QLabel>(*window, "Label10");
-    EXPECT_TRUE(window->FirstTick());
+    EXPECT_TRUE(BeforeFirstTick(*window));
     EXPECT_FALSE(pages->isVisible());
     EXPECT_TRUE(loading->isVisible());
     EXPECT_FALSE(fs::exists(exe / "data"));
@@ -364,8 +364,8 @@ TEST_F(StartTest, PreferencesLoadOnTheFirstTickThenThePagesShow) {
         pages->geometry().contains(loading->geometry().translated(loading->parentWidget()->pos())))
         << "the pages cover the loading text";
     EXPECT_TRUE(fs::is_directory(exe / "data")) << "made at the first tick";
-    ASSERT_NE(window->AppManager(), nullptr);
-    EXPECT_EQ(window->AppManager()->SettingsFile(), SettingsFile());
+    ASSERT_NE(window->LoadedAppManager(), nullptr);
+    EXPECT_EQ(window->LoadedAppManager()->SettingsFile(), SettingsFile());
     // The hint delays the preferences set.
     EXPECT_EQ(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 500);
     EXPECT_EQ(window->HintShortPause(), 1);
@@ -377,7 +377,7 @@ TEST_F(StartTest, TrimGamesFollowsTheListOnTheTicks) {
     auto* button = Find<QPushButton>(*window, "TrimGames");
     FirstTick(*window);
     EXPECT_FALSE(button->isEnabled());
-    window->FormDropFiles({Q(dir / "a.nds")});
+    window->AddFiles({Q(dir / "a.nds")});
     NextTick(*window);
     EXPECT_TRUE(button->isEnabled());
     Find<QMenu>(*window, "RomsMenu")->actions()[0]->trigger();
@@ -405,7 +405,7 @@ TEST_F(StartTest, ALoadErrorIsShownOnceAndTheStartGoesOn) {
     EXPECT_EQ(window->ByteJump(), 42);
     EXPECT_EQ(window->AppendText(), "_trim");
     EXPECT_TRUE(Find<QWidget>(*window, "OptionPages")->isVisible());
-    EXPECT_FALSE(window->FirstTick());
+    EXPECT_FALSE(BeforeFirstTick(*window));
 }
 
 TEST_F(StartTest, AFileThatCouldNotBeReadIsReplacedAtCloseOnlyWhenTheUserSaysSo) {
@@ -449,7 +449,7 @@ TEST_F(StartTest, AnOutputFolderThatIsNotThereStaysChosenAndIsSavedBack) {
     // A run says so and cuts nothing: no fall-back to the source's folder.
     const std::string rom = Rom("game.nds");
     const auto before = ReadBytes(rom);
-    window->FormDropFiles({Q(rom)});
+    window->AddFiles({Q(rom)});
     NextTick(*window);
     Find<QPushButton>(*window, "TrimGames")->click();
     ASSERT_EQ(prompter.messages.size(), 1u);
@@ -472,13 +472,13 @@ TEST_F(StartTest, ACloseBeforeTheFirstTickLeavesTheSettingsFileAlone) {
     const std::string before = "<settings>\r\n <append value=\"_kept\" />\r\n</settings>\r\n";
     WriteText(SettingsFile(), before);
     auto window = MakeWindow();
-    ASSERT_TRUE(window->FirstTick());
+    ASSERT_TRUE(BeforeFirstTick(*window));
     EXPECT_TRUE(window->close());
     EXPECT_EQ(ReadText(SettingsFile()), before);
     EXPECT_TRUE(prompter.messages.empty());
     // And no tick comes after the close to load anything.
     QTest::qWait(250);
-    EXPECT_TRUE(window->FirstTick());
+    EXPECT_TRUE(BeforeFirstTick(*window));
 }
 
 TEST_F(StartTest, ACloseSavesAndAFailedSaveKeepsTheWindowOpen) {
@@ -491,12 +491,12 @@ TEST_F(StartTest, ACloseSavesAndAFailedSaveKeepsTheWindowOpen) {
     ASSERT_EQ(prompter.messages.size(), 1u);
     EXPECT_NE(prompter.messages[0].text.find("settings.xml"), std::string::npos)
         << prompter.messages[0].text;
-    EXPECT_NE(window->AppManager(), nullptr);
+    EXPECT_NE(window->LoadedAppManager(), nullptr);
 
     // A further close tries again.
     fs::remove(SettingsFile());
     EXPECT_TRUE(window->close());
-    EXPECT_EQ(window->AppManager(), nullptr);
+    EXPECT_EQ(window->LoadedAppManager(), nullptr);
     const std::string written = ReadText(SettingsFile());
     EXPECT_EQ(written.substr(0, 24), "<settings>\r\n <directory ");
     EXPECT_NE(written.find(" <append value=\"_trim\" />\r\n</settings>\r\n"), std::string::npos);
@@ -584,7 +584,7 @@ TEST_F(ListTest, DropsAddOneUntickedEntryPerPathInOrder) {
     EXPECT_EQ(Texts(list), (QStringList{"b.nds", "a.zip", "notes.txt", "a folder", "b.nds",
                                         Q(longName), "späť ゲーム.nds"}));
     for (int i = 0; i < list->count(); ++i) {
-        EXPECT_EQ(window->PathObj(i).FullPath, paths[i].toStdString()) << "kept whole";
+        EXPECT_EQ(window->EntryPath(i), paths[i].toStdString()) << "kept whole";
         EXPECT_EQ(list->item(i)->checkState(), Qt::Unchecked);
     }
     EXPECT_EQ(Selected(list), -1) << "a drop selects nothing";
@@ -603,8 +603,8 @@ TEST_F(ListTest, DropsAddOneUntickedEntryPerPathInOrder) {
 TEST_F(ListTest, ADropKeepsTheMarksOfTheEntriesThere) {
     auto window = MakeWindow();
     auto* list = Find<QListWidget>(*window, "DropGames");
-    window->FormDropFiles({Q(Rom("a.nds"))});
-    window->TrimGamesClick();
+    window->AddFiles({Q(Rom("a.nds"))});
+    window->TrimGames();
     ASSERT_EQ(Marked(list), 1);
     Drop(*window, {Q(dir / "b.nds")});
     EXPECT_EQ(list->item(0)->checkState(), Qt::Checked);
@@ -614,7 +614,7 @@ TEST_F(ListTest, ADropKeepsTheMarksOfTheEntriesThere) {
 TEST_F(ListTest, TheDeleteKeyRemovesTheSelectedEntryAndSelectsTheOneAbove) {
     auto window = MakeWindow();
     auto* list = Find<QListWidget>(*window, "DropGames");
-    window->FormDropFiles({"/r/1.nds", "/r/2.nds", "/r/3.nds", "/r/4.nds", "/r/5.nds"});
+    window->AddFiles({"/r/1.nds", "/r/2.nds", "/r/3.nds", "/r/4.nds", "/r/5.nds"});
 
     list->setCurrentRow(2);
     QTest::keyClick(list, Qt::Key_Delete);
@@ -640,7 +640,7 @@ TEST_F(ListTest, TheDeleteKeyRemovesTheSelectedEntryAndSelectsTheOneAbove) {
 
     // The only entry: the list ends empty, nothing selected.
     list->clear();
-    window->FormDropFiles({"/r/only.nds"});
+    window->AddFiles({"/r/only.nds"});
     list->setCurrentRow(0);
     QTest::keyClick(list, Qt::Key_Delete);
     EXPECT_EQ(list->count(), 0);
@@ -650,8 +650,8 @@ TEST_F(ListTest, TheDeleteKeyRemovesTheSelectedEntryAndSelectsTheOneAbove) {
 TEST_F(ListTest, AnyToggleByTheUserClearsEveryMark) {
     auto window = MakeWindow();
     auto* list = Find<QListWidget>(*window, "DropGames");
-    window->FormDropFiles({Q(Rom("a.nds")), Q(Rom("b.nds")), Q(Rom("c.nds"))});
-    window->TrimGamesClick();
+    window->AddFiles({Q(Rom("a.nds")), Q(Rom("b.nds")), Q(Rom("c.nds"))});
+    window->TrimGames();
     ASSERT_EQ(Marked(list), 3);
 
     // The space bar on the selected entry toggles its box: off, and so are all.
@@ -665,7 +665,7 @@ TEST_F(ListTest, AnyToggleByTheUserClearsEveryMark) {
     EXPECT_EQ(Marked(list), 0);
 
     // A click on a box, as the mouse gives it.
-    window->TrimGamesClick();
+    window->TrimGames();
     ASSERT_EQ(Marked(list), 3);
     const QRect row = list->visualItemRect(list->item(2));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
@@ -681,7 +681,7 @@ TEST_F(ListTest, ClearListEmptiesTheListAndLeavesTheLog) {
     clear->trigger();
     EXPECT_EQ(list->count(), 0);
 
-    window->FormDropFiles({"/r/1.nds", "/r/2.nds"});
+    window->AddFiles({"/r/1.nds", "/r/2.nds"});
     window->AddLog("kept");
     // The menu is the list's context menu.
     emit list->customContextMenuRequested(QPoint(10, 10));
@@ -735,7 +735,7 @@ class ByteJumpTest : public WindowTest {
     }
     QString Shown() const { return box->findChild<QLineEdit*>()->text(); }
 
-    std::unique_ptr<TForm1> window;
+    std::unique_ptr<MainWindow> window;
     ByteJumpBox* box = nullptr;
     QLineEdit* other = nullptr;
     int beeps = 0;
@@ -895,4 +895,4 @@ TEST_F(FolderTest, AFolderThatIsGoneIsNotSelected) {
 }  // namespace
 }  // namespace parevo::test
 
-#include "trimmer_test.moc"
+#include "main_window_test.moc"

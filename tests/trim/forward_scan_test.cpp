@@ -2,7 +2,7 @@
 // the end: where the two meet, what happens when the worker fails there, when
 // its writes fail, when the search fails while it runs, and how much of the
 // image the two read together.
-#include "trim/front_scan.h"
+#include "trim/forward_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -130,12 +130,12 @@ struct Searched {
 };
 
 Searched SearchWithFront(const ByteSource& source, const Image& image, int jump,
-                         const ScanLayout& layout, const FrontScan::Writer& failWhen = nullptr,
+                         const ScanLayout& layout, const ForwardScan::Writer& failWhen = nullptr,
                          const std::function<void()>& keepAlive = nullptr) {
     Searched s;
     const ProgressSink sink = [&s](const std::string& text) { s.outcome.progress.push_back(text); };
     try {
-        FrontScan front(
+        ForwardScan front(
             source,
             [&](std::int64_t from, std::int64_t count) {
                 if (failWhen) {
@@ -202,9 +202,9 @@ const MeetingCase kMeetings[] = {
     {"WorkerReadShortStrayAboveIt", AtGate::Short, (kGate + 1) * kChunk + 3},
 };
 
-class FrontScanMeetingTest : public ::testing::TestWithParam<MeetingCase> {};
+class ForwardScanMeetingTest : public ::testing::TestWithParam<MeetingCase> {};
 
-TEST_P(FrontScanMeetingTest, TheResultIsThePlainSearchs) {
+TEST_P(ForwardScanMeetingTest, TheResultIsThePlainSearchs) {
     const MeetingCase& c = GetParam();
     Shape shape{"meeting", kSize, 20000};
     if (c.stray != 0) {
@@ -222,10 +222,10 @@ TEST_P(FrontScanMeetingTest, TheResultIsThePlainSearchs) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Meetings, FrontScanMeetingTest, ::testing::ValuesIn(kMeetings),
+INSTANTIATE_TEST_SUITE_P(Meetings, ForwardScanMeetingTest, ::testing::ValuesIn(kMeetings),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FrontScan, AChunkAnswersForItsProbesOnlyWhenAllOfItIsOneRun) {
+TEST(ForwardScan, AChunkAnswersForItsProbesOnlyWhenAllOfItIsOneRun) {
     // Runs of 0x00 and 0xFF longer than a page: a chunk's last page may be one
     // run while the chunk holds both. The worker checks all but the last chunks
     // before the search starts, so the search's probes (and the status texts of
@@ -241,7 +241,7 @@ TEST(FrontScan, AChunkAnswersForItsProbesOnlyWhenAllOfItIsOneRun) {
     ExpectSameAsPlain(s, image, 2);
 }
 
-TEST(FrontScan, AFailedWriteLeavesTheRestToTheCaller) {
+TEST(ForwardScan, AFailedWriteLeavesTheRestToTheCaller) {
     // A full disk, say: the worker stops, the search goes on, and the caller's
     // own copy from where the worker stopped meets the error again.
     std::mt19937 random(3);
@@ -261,39 +261,39 @@ TEST(FrontScan, AFailedWriteLeavesTheRestToTheCaller) {
     }
 }
 
-TEST(FrontScan, WhileTheCallerWaitsForTheWorkerItKeepsItsWindowAlive) {
+TEST(ForwardScan, WhileTheCallerWaitsForTheWorkerItKeepsItsWindowAlive) {
     // A slow disk: the worker's copy is not done when the search ends, and the
     // caller (a window's thread) still handles its events while it waits. Here
-    // the worker's first write waits for the caller's first breath.
+    // the worker's first write waits for the caller's first keep-alive call.
     std::mt19937 random(7);
     const Image image = Build({"slow copy", 300000, 250000}, random);
     const TestSource source(image);
     std::mutex mutex;
-    std::condition_variable breathed;
-    std::vector<std::thread::id> breaths;
+    std::condition_variable keptAlive;
+    std::vector<std::thread::id> keepAlives;
     bool timedOut = false;
     const Searched s = SearchWithFront(
         source, image, 500, {.chunk = 4096, .piece = 1000, .readAhead = 2},
         [&](std::int64_t, std::int64_t) {
             std::unique_lock lock(mutex);
             // Once it has waited in vain, it waits no more: the test fails, not hangs.
-            timedOut = timedOut || !breathed.wait_for(lock, std::chrono::seconds(30),
-                                                      [&] { return !breaths.empty(); });
+            timedOut = timedOut || !keptAlive.wait_for(lock, std::chrono::seconds(30),
+                                                       [&] { return !keepAlives.empty(); });
         },
         [&] {
             const std::lock_guard lock(mutex);
-            breaths.push_back(std::this_thread::get_id());
-            breathed.notify_all();
+            keepAlives.push_back(std::this_thread::get_id());
+            keptAlive.notify_all();
         });
     EXPECT_FALSE(timedOut);
-    ASSERT_FALSE(breaths.empty());
-    EXPECT_EQ(std::count(breaths.begin(), breaths.end(), std::this_thread::get_id()),
-              static_cast<std::ptrdiff_t>(breaths.size()));
+    ASSERT_FALSE(keepAlives.empty());
+    EXPECT_EQ(std::count(keepAlives.begin(), keepAlives.end(), std::this_thread::get_id()),
+              static_cast<std::ptrdiff_t>(keepAlives.size()));
     EXPECT_GT(s.written, 0);
     ExpectSameAsPlain(s, image, 500);
 }
 
-TEST(FrontScan, ATailScanThatFailsLeavesTheSearchToItself) {
+TEST(ForwardScan, ATailScanThatFailsLeavesTheSearchToItself) {
     // A cut in place whose tail scan meets a bad sector that the search's own
     // read gets past: the result is the plain search's, down to a stray byte of
     // data in that sector, between two probes. And with tails from below the
@@ -320,7 +320,7 @@ TEST(FrontScan, ATailScanThatFailsLeavesTheSearchToItself) {
             std::unique_ptr<TestSource> source = bad ? std::make_unique<BadSectorSource>(image)
                                                      : std::make_unique<TestSource>(image);
             Searched s;
-            FrontScan tail(*source, FrontScan::Tail{from}, layout);
+            ForwardScan tail(*source, ForwardScan::Tail{from}, layout);
             s.outcome.point = FindTrimPointIn(
                 *source, 500, false,
                 [&s](const std::string& text) { s.outcome.progress.push_back(text); }, '.', &tail);
@@ -335,7 +335,7 @@ TEST(FrontScan, ATailScanThatFailsLeavesTheSearchToItself) {
     }
 }
 
-TEST(FrontScan, TheSearchsOwnFailuresAreItsOwnWithTheWorkerRunning) {
+TEST(ForwardScan, TheSearchsOwnFailuresAreItsOwnWithTheWorkerRunning) {
     // Padding all the way down, and a file that gets shorter while it is
     // searched: the same error as without the worker, and the worker is stopped.
     std::mt19937 random(5);
@@ -375,7 +375,7 @@ TEST(FrontScan, TheSearchsOwnFailuresAreItsOwnWithTheWorkerRunning) {
     }
 }
 
-TEST(FrontScan, EachByteIsReadAboutOnce) {
+TEST(ForwardScan, EachByteIsReadAboutOnce) {
     // 64 chunks of padding above 16 of data; the two meet at chunk 40. Neither
     // reads the other's chunks again, but for the one where the probes find data
     // and the one where they meet: the search reads it for its probes, and once

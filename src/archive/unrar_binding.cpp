@@ -1,4 +1,4 @@
-#include "archive/untUnRar.h"
+#include "archive/unrar_binding.h"
 
 #include <type_traits>
 

@@ -1,4 +1,4 @@
-#include "app/progress_form.h"
+#include "app/progress_dialog.h"
 
 #include <algorithm>
 
@@ -24,8 +24,8 @@ int Centred(int width) {
 
 }  // namespace
 
-ProgressDialog::ProgressDialog(const QString& caption, std::function<void()> onCancel,
-                               QWidget* owner)
+ProgressDialogWidget::ProgressDialogWidget(const QString& caption, std::function<void()> onCancel,
+                                           QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("ProgressForm"));
     setWindowTitle(caption);
@@ -59,38 +59,39 @@ ProgressDialog::ProgressDialog(const QString& caption, std::function<void()> onC
     move(area.center() - rect().center());
 }
 
-QtProgressForm::QtProgressForm(const QString& caption, std::function<void()> onCancel,
-                               QWidget* owner)
-    : m_dialog(new ProgressDialog(caption, std::move(onCancel), owner)) {}
+QtProgressDialog::QtProgressDialog(const QString& caption, std::function<void()> onCancel,
+                                   QWidget* owner)
+    : m_dialog(new ProgressDialogWidget(caption, std::move(onCancel), owner)) {}
 
-QtProgressForm::~QtProgressForm() {
+QtProgressDialog::~QtProgressDialog() {
     delete m_dialog;
 }
 
-void QtProgressForm::Show() {
+void QtProgressDialog::Show() {
     m_dialog->show();
 }
 
-void QtProgressForm::Hide() {
+void QtProgressDialog::Hide() {
     m_dialog->hide();
 }
 
-void QtProgressForm::SetLabel(const std::string& text) {
+void QtProgressDialog::SetLabel(const std::string& text) {
     m_dialog->Label()->setText(FromNarrow(text));
 }
 
-void QtProgressForm::SetBarMax(int maximum) {
+void QtProgressDialog::SetBarMax(int maximum) {
     m_dialog->Bar()->setRange(0, std::max(maximum, 1));
 }
 
-void QtProgressForm::SetBarPosition(int position) {
+void QtProgressDialog::SetBarPosition(int position) {
     m_dialog->Bar()->setValue(position);
 }
 
-ProgressFormFactory QtProgressFormFactory(const QString& caption, QWidget* owner) {
+ProgressDialogFactory QtProgressDialogFactory(const QString& caption, QWidget* owner) {
     QPointer<QWidget> guardedOwner(owner);
     return [caption, guardedOwner](std::function<void()> onCancel) {
-        return std::make_unique<QtProgressForm>(caption, std::move(onCancel), guardedOwner.data());
+        return std::make_unique<QtProgressDialog>(caption, std::move(onCancel),
+                                                  guardedOwner.data());
     };
 }
 

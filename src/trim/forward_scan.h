@@ -1,31 +1,11 @@
 #pragma once
-// The second cursor of the trim-point search. The search walks backwards from
-// the end of an image and must see every byte it cuts; the bytes below the game
-// data must be copied to the output. Read one after the other, the two take
-// twice as long as the file takes to read once, and a disk gives its speed only
-// to large reads in order. So while the search reads backwards from the end, a
-// worker thread reads forwards from the start: it checks each chunk for game
-// data as the search does, and copies every byte below the last game data it
-// has met (bytes that are kept whatever the search finds) into the output; in
-// game data it copies a chunk before it checks it, so it may copy up to a chunk
-// more, which the pipeline cuts off when it sets the output's length. The two
-// cursors take chunks from opposite ends and meet; each byte is read once.
-//
-// Why a thread here and nowhere else: the copy and the check are independent
-// until the output is put in place, and a second core can do one while the
-// first does the other. The thread stays inside this class: it touches nothing
-// but the image, the chunk table below and the writer it is given, never a log
-// or status sink, so the front ends see one thread as before. The output is
-// never put in place by this class: the pipeline does that on its own thread,
-// after the search has ended and every kept byte is in the output.
-//
-// A cut in place copies nothing and need not read the game data, only the
-// padding, which lies past the end the header declares. There the worker makes
-// a tail scan: it checks every chunk from the one holding that end up to the
-// end of the file, in order, and the search waits for it and then reads
-// nothing of those chunks but the few that are not one run of padding. Reading
-// the padding backwards, block by block, the search would wait for the disk at
-// every block.
+// The second cursor of the trim-point search: a worker thread that reads the
+// image forwards while the search reads it backwards, so each byte is read
+// once, in large reads in order. From the start of the image it checks chunks
+// for game data and copies what is certainly kept into the output; for a cut in
+// place it makes a tail scan instead, checking the chunks from the end the
+// header declares. It touches only the image, its chunk table and its writer.
+// docs/how-a-trim-reads.md tells how the two cursors share the work.
 
 #include <condition_variable>
 #include <cstdint>
@@ -51,7 +31,7 @@ struct ScanLayout {
     std::int64_t readAhead = 8;
 };
 
-class FrontScan {
+class ForwardScan {
   public:
     // Copies the bytes [from, from + count) of the image into the output, at the
     // same offsets; runs on the worker thread. Throws on failure.
@@ -59,18 +39,18 @@ class FrontScan {
 
     // Starts the worker. The last chunks (those the search's first probes read)
     // belong to the search from the start.
-    FrontScan(const ByteSource& source, Writer write, ScanLayout layout = {});
+    ForwardScan(const ByteSource& source, Writer write, ScanLayout layout = {});
     // Starts a tail scan from the chunk that holds `from`: no writer, every
     // chunk from there on is the worker's, and the search waits for them all
     // (the search itself calls WaitForAll; a caller may first wait its own way).
     struct Tail {
         std::int64_t from;
     };
-    FrontScan(const ByteSource& source, Tail tail, ScanLayout layout = {});
+    ForwardScan(const ByteSource& source, Tail tail, ScanLayout layout = {});
     // Stops the worker after the step it is in, and waits for it.
-    ~FrontScan();
-    FrontScan(const FrontScan&) = delete;
-    FrontScan& operator=(const FrontScan&) = delete;
+    ~ForwardScan();
+    ForwardScan(const ForwardScan&) = delete;
+    ForwardScan& operator=(const ForwardScan&) = delete;
 
     const ScanLayout& Layout() const { return m_layout; }
     bool IsTail() const { return m_tail; }
@@ -111,8 +91,8 @@ class FrontScan {
     std::int64_t Finish(const std::function<void()>& keepAlive = {});
 
   private:
-    FrontScan(const ByteSource& source, Writer write, ScanLayout layout, bool tail,
-              std::int64_t from);
+    ForwardScan(const ByteSource& source, Writer write, ScanLayout layout, bool tail,
+                std::int64_t from);
 
     struct ChunkResult {
         std::int64_t dataEnd = 0;

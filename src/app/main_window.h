@@ -10,10 +10,10 @@
 #include <optional>
 #include <string>
 
-#include "archive/DFUnRar.h"
-#include "archive/Zip.h"
+#include "archive/rar_component.h"
+#include "archive/zip_component.h"
 #include "platform/program_location.h"
-#include "settings/appmanager.h"
+#include "settings/app_manager.h"
 #include "settings/option_controls.h"
 #include "trim/trim_rom.h"
 
@@ -34,19 +34,13 @@ class QTreeView;
 namespace parevo {
 
 class ByteJumpBox;
-class TGauge;
-
-// What a ROM list entry carries: the full path of the dropped file or folder.
-class TPathObj {
-  public:
-    std::string FullPath;
-};
+class Gauge;
 
 // What the window plugs into the core. The defaults are the real ones; tests
 // replace them so that no real settings, recycle bin or dialog is touched.
-struct TForm1Services {
+struct WindowServices {
     // The running executable; the settings live beside it (or in the user's
-    // configuration folder, as TAppManager decides).
+    // configuration folder, as AppManager decides).
     std::string executablePath = RunningExecutablePath();
     ConfigEnvironment config = CurrentConfigEnvironment();
     Prompter* prompter = nullptr;  // none: real message and input boxes
@@ -57,11 +51,11 @@ struct TForm1Services {
 // given (a drop delivers full paths; a relative name is taken from `folder`).
 QStringList CommandLinePaths(const QStringList& arguments, const QString& folder);
 
-class TForm1 : public QWidget, public OptionControls {
+class MainWindow : public QWidget, public OptionControls {
     Q_OBJECT
   public:
-    explicit TForm1(TForm1Services services = {});
-    ~TForm1() override;
+    explicit MainWindow(WindowServices services = {});
+    ~MainWindow() override;
 
     // Caption of the window, and of every message box the program shows.
     static QString Caption();
@@ -72,24 +66,24 @@ class TForm1 : public QWidget, public OptionControls {
     // Appends one line to the log and selects it, so the newest line shows.
     void AddLog(const std::string& line);
     // Adds one ROM list entry per path, in order, as a drop does.
-    void FormDropFiles(const QStringList& paths);
-    // The object entry `index` of the ROM list carries.
-    const TPathObj& PathObj(int index) const;
+    void AddFiles(const QStringList& paths);
+    // The full path entry `index` of the ROM list stands for.
+    const std::string& EntryPath(int index) const;
 
     // The status line: replaces its text and repaints it at once.
     void SetProgressText(const std::string& text);
 
     // Handlers.
-    void TimerTimer();
-    void TrimGamesClick();
-    void ClearlistMenuItemClick();
-    void LinkClick();
+    void OnTimer();
+    void TrimGames();
+    void ClearList();
+    void OpenWebsite();
 
-    bool FirstTick() const { return m_firstTick; }
     bool Running() const { return m_running; }
-    TAppManager* AppManager() const { return m_appManager.get(); }
-    TZip& Zip() { return *m_zip; }
-    TDFUnRar& Rar() { return *m_rar; }
+    // None before the first tick has loaded the preferences, and after the close.
+    AppManager* LoadedAppManager() const { return m_appManager.get(); }
+    ZipComponent& Zip() { return *m_zip; }
+    RarComponent& Rar() { return *m_rar; }
 
     // OptionControls, over the widgets.
     bool CustomPath() const override;
@@ -108,7 +102,7 @@ class TForm1 : public QWidget, public OptionControls {
     void SetAppendText(const std::string& text) override;
     std::string PathFolder() const override;
     void SelectFolder(const std::string& path) override;
-    void CustomPathClick() override;
+    void UpdateFolderTreeEnabled() override;
     void SetHintPause(int milliseconds) override;
     void SetHintShortPause(int milliseconds) override;
     // The delay between hints as the preferences set it (Qt itself uses 20 ms).
@@ -125,36 +119,36 @@ class TForm1 : public QWidget, public OptionControls {
     void CreateControls();
     void CreateOptionPages();
     void SetKeyboardOrder();
-    void FormCreate();
+    void SetStartState();
     void CreateTrimEnvironment();
     void LoadPreferences();
-    void FormClose(QCloseEvent* event);
-    void DropGamesKeyDown(QKeyEvent* event);
-    void DropGamesClickCheck();
+    void HandleClose(QCloseEvent* event);
+    void RemoveSelectedEntry(QKeyEvent* event);
+    void ClearMarks();
     void SetMarks(int upTo);
     void SetRunning(bool running);
     void UpdatePathText();
     void ShowProgressText(const QString& text);
     void PlaceProgressText();
     void ShowError(const std::string& text);
-    void Breathe();
+    void KeepAlive();
 
-    TForm1Services m_services;
+    WindowServices m_services;
     std::unique_ptr<Prompter> m_ownPrompter;
     Prompter* m_prompter;
     std::unique_ptr<Recycler> m_ownRecycler;
     Recycler* m_recycler;
     SteadyTickCounter m_tick;
-    std::unique_ptr<TZip> m_zip;
-    std::unique_ptr<TDFUnRar> m_rar;
+    std::unique_ptr<ZipComponent> m_zip;
+    std::unique_ptr<RarComponent> m_rar;
     TrimEnvironment m_env;
-    std::unique_ptr<TAppManager> m_appManager;
+    std::unique_ptr<AppManager> m_appManager;
 
     bool m_firstTick = true;
     bool m_running = false;
     bool m_closeDeferred = false;
     bool m_changingMarks = false;  // the program, not the user, sets check marks
-    QElapsedTimer m_breath;
+    QElapsedTimer m_lastKeepAlive;
     QElapsedTimer m_statusPainted;           // when the status line last changed
     std::optional<QString> m_pendingStatus;  // a count not shown yet
     QString m_scrollTarget;                  // folder to keep in view while the tree loads
@@ -174,7 +168,7 @@ class TForm1 : public QWidget, public OptionControls {
     QTreeView* m_path = nullptr;
     QFileSystemModel* m_folders = nullptr;
     QLabel* m_pathText = nullptr;
-    TGauge* m_progress = nullptr;
+    Gauge* m_progress = nullptr;
     QPushButton* m_trimGames = nullptr;
     QCheckBox* m_deleteSource = nullptr;
     QWidget* m_optionsPage = nullptr;

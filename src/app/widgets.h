@@ -45,10 +45,10 @@ class ByteJumpBox : public QSpinBox {
 // Progress gauge: maximum and value as integers, the percentage written in the
 // bar. A maximum of 0 shows an empty bar at 0% (QProgressBar alone would turn
 // 0..0 into a busy indicator).
-class TGauge : public QProgressBar {
+class Gauge : public QProgressBar {
     Q_OBJECT
   public:
-    explicit TGauge(QWidget* parent = nullptr);
+    explicit Gauge(QWidget* parent = nullptr);
 
     int MaxValue() const { return m_maxValue; }
     int Progress() const { return m_progress; }

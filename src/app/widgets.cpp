@@ -1,4 +1,4 @@
-#include "app/controls.h"
+#include "app/widgets.h"
 
 #include <algorithm>
 
@@ -102,25 +102,25 @@ void ByteJumpBox::focusOutEvent(QFocusEvent* event) {
     SetNumber(TypedValue());
 }
 
-// ---- TGauge ------------------------------------------------------------------
+// ---- Gauge ------------------------------------------------------------------
 
-TGauge::TGauge(QWidget* parent) : QProgressBar(parent) {
+Gauge::Gauge(QWidget* parent) : QProgressBar(parent) {
     setTextVisible(true);
     setAlignment(Qt::AlignCenter);
     Show();
 }
 
-void TGauge::SetMaxValue(int maximum) {
+void Gauge::SetMaxValue(int maximum) {
     m_maxValue = maximum;
     Show();
 }
 
-void TGauge::SetProgress(int value) {
+void Gauge::SetProgress(int value) {
     m_progress = value;
     Show();
 }
 
-void TGauge::Show() {
+void Gauge::Show() {
     const int maximum = std::max(m_maxValue, 0);
     const int value = std::clamp(m_progress, 0, maximum);
     if (maximum == 0) {

@@ -1,4 +1,4 @@
-#include "archive/Zip.h"
+#include "archive/zip_component.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <utility>
 
-#include "archive/ZipDlls.h"
+#include "archive/zip_disks.h"
 #include "archive/zip_names.h"
 #include "platform/file_io.h"
 #include "platform/format.h"
@@ -32,23 +32,23 @@ std::string NotValidZip(const std::string& path) {
 }
 
 // The record's text, which the library zero-terminates within its 512 bytes.
-std::string RecordText(const TUnzipCallbackInfo& info) {
+std::string RecordText(const UnzipCallbackInfo& info) {
     return std::string(info.Text, strnlen(info.Text, sizeof info.Text));
 }
 
 }  // namespace
 
-TZip::TZip(Prompter& prompter, DriveInfo& drives)
+ZipComponent::ZipComponent(Prompter& prompter, DriveInfo& drives)
     : m_prompter(prompter),
       m_drives(drives),
       m_libraryFileName(SharedLibraryFileName("UnzDll", "unzdll")) {}
 
-TZip::~TZip() = default;
+ZipComponent::~ZipComponent() = default;
 
-void TZip::SetZipFileName(const std::string& path) {
+void ZipComponent::SetZipFileName(const std::string& path) {
     m_password.clear();
     m_oemNames = false;
-    m_endRecord = TEOCHInfo{};
+    m_endRecord = ZipEndInfo{};
     m_entries.clear();
     m_zipFileName = path;
 
@@ -88,7 +88,7 @@ ZipReadAt ReaderOf(const InputFile& file) {
 
 }  // namespace
 
-void TZip::ReadDirectory() {
+void ZipComponent::ReadDirectory() {
     auto file = std::make_unique<InputFile>(m_zipFileName);
     ZipEndRecordHit hit;
     if (!FindEndRecordAskingForDisks(file, hit)) {
@@ -99,7 +99,7 @@ void TZip::ReadDirectory() {
     m_endRecord.EndRecordPosition = hit.position;
     const size_t at = static_cast<size_t>(hit.position - hit.tailStart);
     std::memcpy(&m_endRecord.Record, hit.tail.data() + at, kZipEndRecordSize);
-    const TZipEndRecord& record = m_endRecord.Record;
+    const ZipEndRecord& record = m_endRecord.Record;
     if (record.ThisDiskNo > kMaxDiskNumber || record.CentralDiskNo > kMaxDiskNumber) {
         throw ZipException(NotValidZip(m_zipFileName));
     }
@@ -123,7 +123,8 @@ void TZip::ReadDirectory() {
     }
 }
 
-bool TZip::FindEndRecordAskingForDisks(std::unique_ptr<InputFile>& file, ZipEndRecordHit& hit) {
+bool ZipComponent::FindEndRecordAskingForDisks(std::unique_ptr<InputFile>& file,
+                                               ZipEndRecordHit& hit) {
     while (true) {
         hit = FindEndRecord(file->Size(), ReaderOf(*file));
         if (hit.position >= 0) {
@@ -141,8 +142,8 @@ bool TZip::FindEndRecordAskingForDisks(std::unique_ptr<InputFile>& file, ZipEndR
     }
 }
 
-void TZip::ReadEntries(std::unique_ptr<InputFile>& file) {
-    const TZipEndRecord& record = m_endRecord.Record;
+void ZipComponent::ReadEntries(std::unique_ptr<InputFile>& file) {
+    const ZipEndRecord& record = m_endRecord.Record;
     // In a single-file archive the directory ends where the end record starts,
     // which also finds it behind data put in front of the archive.
     const std::int64_t start = record.ThisDiskNo != 0
@@ -157,7 +158,7 @@ void TZip::ReadEntries(std::unique_ptr<InputFile>& file) {
     std::string name;
     std::string comment;
     for (int i = 0; i < record.TotalEntries;) {
-        TFileInfo entry;
+        ZipEntry entry;
         const auto result = reader.Next(entry.Header, name, entry.ExtraField, comment);
         if (result == ZipDirectoryReader::Result::End) {
             // The directory goes on on the next disk of a spanned set.
@@ -184,14 +185,14 @@ void TZip::ReadEntries(std::unique_ptr<InputFile>& file) {
     }
 }
 
-TFileInfo TZip::GetEntry(int index) const {
+ZipEntry ZipComponent::GetEntry(int index) const {
     if (index < 0 || index >= Count()) {
         throw ZipException("Index range error");
     }
     return m_entries[static_cast<size_t>(index)];
 }
 
-bool TZip::LoadUnzDll() {
+bool ZipComponent::LoadUnzDll() {
     if (m_exec != nullptr) {
         return true;
     }
@@ -212,7 +213,7 @@ bool TZip::LoadUnzDll() {
     return true;
 }
 
-std::string TZip::TargetFolder() const {
+std::string ZipComponent::TargetFolder() const {
     namespace fs = std::filesystem;
     const std::string folder = m_extractDir.empty() ? FolderPart(m_zipFileName) : m_extractDir;
     std::error_code ec;
@@ -241,7 +242,7 @@ std::string TZip::TargetFolder() const {
     return result;
 }
 
-std::int32_t TZip::Extract() {
+std::int32_t ZipComponent::Extract() {
     m_cancelled = false;
     m_keptFiles.clear();
     if (m_entries.empty()) {
@@ -271,14 +272,14 @@ std::int32_t TZip::Extract() {
     const std::vector<std::string> specs = m_fileSpecs;
     const std::string archive = m_zipFileName;
     const std::string password = m_password;
-    std::vector<TUnzipFileData> names(specs.size());
+    std::vector<UnzipFileSpec> names(specs.size());
     for (size_t i = 0; i < specs.size(); ++i) {
         names[i].FileSpec = specs[i].c_str();
     }
-    auto command = std::make_unique<TUnzipCommand>();
+    auto command = std::make_unique<UnzipCommand>();
     command->Caller = this;
     command->Version = kUnzipInterfaceVersion;
-    command->Callback = &TZip::UnzipCallback;
+    command->Callback = &ZipComponent::UnzipCallback;
     command->Password = password.empty() ? nullptr : password.c_str();
     command->Option40 = -1;
     command->Option48 = -1;
@@ -294,11 +295,11 @@ std::int32_t TZip::Extract() {
     {
         // The dialog goes away however the call ends.
         struct DialogGuard {
-            std::unique_ptr<TProgressForm>& dialog;
+            std::unique_ptr<ProgressDialog>& dialog;
             ~DialogGuard() { dialog.reset(); }
         } guard{m_dialog};
-        if (m_showProgressDialog && CreateProgressForm) {
-            m_dialog = CreateProgressForm([this] { CancelFromDialog(); });
+        if (m_showProgressDialog && CreateProgressDialog) {
+            m_dialog = CreateProgressDialog([this] { CancelFromDialog(); });
             if (m_dialog) {
                 m_dialog->Show();
             }
@@ -315,14 +316,14 @@ std::int32_t TZip::Extract() {
     return result;
 }
 
-std::int32_t TZip::UnzipCallback(TUnzipCallbackInfo* info) {
+std::int32_t ZipComponent::UnzipCallback(UnzipCallbackInfo* info) {
     if (info == nullptr || info->Caller == nullptr) {
         return -1;
     }
-    return static_cast<TZip*>(info->Caller)->HandleCallback(*info);
+    return static_cast<ZipComponent*>(info->Caller)->HandleCallback(*info);
 }
 
-std::int32_t TZip::HandleCallback(TUnzipCallbackInfo& info) {
+std::int32_t ZipComponent::HandleCallback(UnzipCallbackInfo& info) {
     // An exception must not unwind through the library's frames: it stops the
     // run and is raised again once the library has returned.
     try {
@@ -330,9 +331,9 @@ std::int32_t TZip::HandleCallback(TUnzipCallbackInfo& info) {
             switch (info.ActionCode) {
                 case UZ_BEGIN_FILE:
                     m_filename = RecordText(info);
-                    if (OnZEDBeginFileEvent) {
-                        OnZEDBeginFileEvent(this, m_filename, info.Value, m_batchCount,
-                                            m_totalBytesInBatch);
+                    if (OnBeginFile) {
+                        OnBeginFile(this, m_filename, info.Value, m_batchCount,
+                                    m_totalBytesInBatch);
                     }
                     if (m_dialog) {
                         m_dialog->SetLabel(m_filename);
@@ -340,8 +341,8 @@ std::int32_t TZip::HandleCallback(TUnzipCallbackInfo& info) {
                     break;
                 case UZ_PROGRESS:
                     m_bytesDone += info.Value;
-                    if (OnZEDProgressEvent) {
-                        OnZEDProgressEvent(this, m_filename, info.Value, m_totalBytesInBatch);
+                    if (OnProgress) {
+                        OnProgress(this, m_filename, info.Value, m_totalBytesInBatch);
                     }
                     if (m_dialog) {
                         const double position =
@@ -351,8 +352,8 @@ std::int32_t TZip::HandleCallback(TUnzipCallbackInfo& info) {
                     }
                     break;
                 case UZ_END_BATCH:
-                    if (OnZEDEndBatchEvent) {
-                        OnZEDEndBatchEvent(this, m_skippedCount, m_batchCount, m_totalBytesInBatch);
+                    if (OnEndBatch) {
+                        OnEndBatch(this, m_skippedCount, m_batchCount, m_totalBytesInBatch);
                     }
                     HideDialog();
                     break;
@@ -406,7 +407,7 @@ std::int32_t TZip::HandleCallback(TUnzipCallbackInfo& info) {
     return result;
 }
 
-void TZip::AskPassword(TUnzipCallbackInfo& info) {
+void ZipComponent::AskPassword(UnzipCallbackInfo& info) {
     HideDialog();
     const std::string prompt =
         info.Value == kUnzipPasswordTries
@@ -436,7 +437,7 @@ void TZip::AskPassword(TUnzipCallbackInfo& info) {
     ShowDialogAgain();
 }
 
-void TZip::AskDamaged(TUnzipCallbackInfo& info) {
+void ZipComponent::AskDamaged(UnzipCallbackInfo& info) {
     HideDialog();
     const DialogResult answer = m_prompter.ShowMessage(
         Caption,
@@ -453,19 +454,19 @@ void TZip::AskDamaged(TUnzipCallbackInfo& info) {
     ShowDialogAgain();
 }
 
-void TZip::HideDialog() {
+void ZipComponent::HideDialog() {
     if (m_dialog) {
         m_dialog->Hide();
     }
 }
 
-void TZip::ShowDialogAgain() {
+void ZipComponent::ShowDialogAgain() {
     if (m_dialog && !m_cancelled) {
         m_dialog->Show();
     }
 }
 
-void TZip::CancelFromDialog() {
+void ZipComponent::CancelFromDialog() {
     m_cancelled = true;
     HideDialog();
 }

@@ -1,4 +1,4 @@
-#include "settings/appmanager.h"
+#include "settings/app_manager.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -79,20 +79,20 @@ std::string ChooseDataPath(const std::string& exeFolder, const ConfigEnvironment
     return config.empty() ? portable : config;
 }
 
-TAppManager::TAppManager(const std::string& executablePath, OptionControls& controls,
-                         ConfigEnvironment env)
+AppManager::AppManager(const std::string& executablePath, OptionControls& controls,
+                       ConfigEnvironment env)
     : m_exeFolder(FolderPart(executablePath)), m_controls(controls), m_env(std::move(env)) {}
 
-void TAppManager::Init() {
+void AppManager::Init() {
     m_dataPath = ChooseDataPath(m_exeFolder, m_env);
     m_settingsFile = m_dataPath + "settings.xml";
     m_controls.SetHintPause(500);
     m_controls.SetHintShortPause(1);
-    m_settings = std::make_unique<TQuillSettings>(m_controls);
+    m_settings = std::make_unique<Settings>(m_controls);
     LoadPreferences();
 }
 
-void TAppManager::EnsureDataFolder() const {
+void AppManager::EnsureDataFolder() const {
     // A failure shows later, as a missing file on reading or a write error on
     // saving. Beside the executable only the last level is made; the user's
     // configuration folder may lack its parents on a fresh account.
@@ -108,14 +108,14 @@ void TAppManager::EnsureDataFolder() const {
     }
 }
 
-void TAppManager::LoadPreferences() {
+void AppManager::LoadPreferences() {
     EnsureDataFolder();
     if (m_settings) {
         m_settings->LoadFromFile(m_settingsFile);
     }
 }
 
-void TAppManager::SavePreferences() {
+void AppManager::SavePreferences() {
     EnsureDataFolder();
     if (!m_settings) {
         return;

@@ -1,4 +1,4 @@
-#include "trim/front_scan.h"
+#include "trim/forward_scan.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,14 +20,14 @@ constexpr std::int64_t kPage = 4096;
 
 }  // namespace
 
-FrontScan::FrontScan(const ByteSource& source, Writer write, ScanLayout layout)
-    : FrontScan(source, std::move(write), layout, false, 0) {}
+ForwardScan::ForwardScan(const ByteSource& source, Writer write, ScanLayout layout)
+    : ForwardScan(source, std::move(write), layout, false, 0) {}
 
-FrontScan::FrontScan(const ByteSource& source, Tail tail, ScanLayout layout)
-    : FrontScan(source, nullptr, layout, true, tail.from) {}
+ForwardScan::ForwardScan(const ByteSource& source, Tail tail, ScanLayout layout)
+    : ForwardScan(source, nullptr, layout, true, tail.from) {}
 
-FrontScan::FrontScan(const ByteSource& source, Writer write, ScanLayout layout, bool tail,
-                     std::int64_t from)
+ForwardScan::ForwardScan(const ByteSource& source, Writer write, ScanLayout layout, bool tail,
+                         std::int64_t from)
     : m_source(source),
       m_write(std::move(write)),
       m_layout(layout),
@@ -45,7 +45,7 @@ FrontScan::FrontScan(const ByteSource& source, Writer write, ScanLayout layout, 
       m_uniform(static_cast<size_t>(m_chunks), kNotUniform),
       m_thread([this] { Run(); }) {}
 
-FrontScan::~FrontScan() {
+ForwardScan::~ForwardScan() {
     {
         const std::lock_guard lock(m_mutex);
         m_stop = true;
@@ -56,7 +56,7 @@ FrontScan::~FrontScan() {
     }
 }
 
-std::int64_t FrontScan::ClaimFrom(std::int64_t chunk) {
+std::int64_t ForwardScan::ClaimFrom(std::int64_t chunk) {
     const std::lock_guard lock(m_mutex);
     if (chunk < m_backFrom) {
         m_backFrom = std::max(chunk, m_nextFront);
@@ -64,7 +64,7 @@ std::int64_t FrontScan::ClaimFrom(std::int64_t chunk) {
     return m_backFrom;
 }
 
-std::optional<std::uint8_t> FrontScan::UniformValue(std::int64_t chunk) {
+std::optional<std::uint8_t> ForwardScan::UniformValue(std::int64_t chunk) {
     const std::lock_guard lock(m_mutex);
     if (chunk < 0 || chunk >= m_checked) {
         return std::nullopt;
@@ -79,7 +79,7 @@ std::optional<std::uint8_t> FrontScan::UniformValue(std::int64_t chunk) {
     }
 }
 
-void FrontScan::KeptUpTo(std::int64_t end) {
+void ForwardScan::KeptUpTo(std::int64_t end) {
     {
         const std::lock_guard lock(m_mutex);
         m_keptEnd = std::max(m_keptEnd, std::min(end, m_size));
@@ -88,15 +88,15 @@ void FrontScan::KeptUpTo(std::int64_t end) {
     m_changed.notify_all();
 }
 
-FrontScan::Checked FrontScan::StopChecking() {
+ForwardScan::Checked ForwardScan::StopChecking() {
     const std::lock_guard lock(m_mutex);
     m_stopChecking = true;
     return {std::min(m_size, m_checked * m_layout.chunk), m_dataEnd};
 }
 
 template <class Done>
-void FrontScan::WaitFor(std::unique_lock<std::mutex>& lock, const std::function<void()>& keepAlive,
-                        Done done) {
+void ForwardScan::WaitFor(std::unique_lock<std::mutex>& lock,
+                          const std::function<void()>& keepAlive, Done done) {
     constexpr std::chrono::milliseconds kSlice{50};
     while (!m_changed.wait_for(lock, kSlice, [&] { return m_done || done(); })) {
         if (keepAlive) {
@@ -107,14 +107,14 @@ void FrontScan::WaitFor(std::unique_lock<std::mutex>& lock, const std::function<
     }
 }
 
-bool FrontScan::WaitForAll(const std::function<void()>& keepAlive) {
+bool ForwardScan::WaitForAll(const std::function<void()>& keepAlive) {
     std::unique_lock lock(m_mutex);
     const auto all = [this] { return m_checked == m_backFrom; };
     WaitFor(lock, keepAlive, all);
     return all();
 }
 
-std::int64_t FrontScan::Finish(const std::function<void()>& keepAlive) {
+std::int64_t ForwardScan::Finish(const std::function<void()>& keepAlive) {
     std::unique_lock lock(m_mutex);
     m_stopChecking = true;
     m_finishing = true;
@@ -128,7 +128,7 @@ std::int64_t FrontScan::Finish(const std::function<void()>& keepAlive) {
     return written;
 }
 
-void FrontScan::Run() {
+void ForwardScan::Run() {
     std::unique_lock lock(m_mutex);
     try {
         Work(lock);
@@ -144,7 +144,7 @@ void FrontScan::Run() {
     m_changed.notify_all();
 }
 
-void FrontScan::Work(std::unique_lock<std::mutex>& lock) {
+void ForwardScan::Work(std::unique_lock<std::mutex>& lock) {
     // Copies stop between steps, so that a stop is never far off.
     const std::int64_t copyStep = m_layout.chunk * std::max<std::int64_t>(1, m_layout.readAhead);
     for (;;) {
@@ -198,7 +198,7 @@ void FrontScan::Work(std::unique_lock<std::mutex>& lock) {
     }
 }
 
-FrontScan::ChunkResult FrontScan::CheckChunk(std::int64_t chunk) {
+ForwardScan::ChunkResult ForwardScan::CheckChunk(std::int64_t chunk) {
     const std::int64_t from = chunk * m_layout.chunk;
     const std::int64_t end = std::min(m_size, from + m_layout.chunk);
     ReadAhead(from);
@@ -247,7 +247,7 @@ FrontScan::ChunkResult FrontScan::CheckChunk(std::int64_t chunk) {
     return result;
 }
 
-void FrontScan::ReadAhead(std::int64_t position) {
+void ForwardScan::ReadAhead(std::int64_t position) {
     const std::int64_t to = std::min(m_size, position + m_layout.readAhead * m_layout.chunk);
     if (to > m_readAheadTo) {
         const std::int64_t from = std::max(position, m_readAheadTo);
@@ -256,7 +256,7 @@ void FrontScan::ReadAhead(std::int64_t position) {
     }
 }
 
-void FrontScan::Write(std::int64_t from, std::int64_t to) {
+void ForwardScan::Write(std::int64_t from, std::int64_t to) {
     if (!m_write) {
         return;  // a tail scan
     }

@@ -1,5 +1,5 @@
 #pragma once
-// Unit untUnRar: the binding to the RAR extraction library, loaded at run time
+// The binding to the RAR extraction library, loaded at run time
 // by its bare name. The records and codes are the vendor's published interface
 // (archive/unrar_interface.h), so the vendor's library of the same name works too.
 
