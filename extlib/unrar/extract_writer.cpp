@@ -2,14 +2,12 @@
 
 #include "platform/member_path.h"
 #include "platform/pending_file.h"
+#include "platform/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -24,6 +22,10 @@
 namespace unrar {
 namespace {
 
+#ifndef _WIN32
+using parevo::UniqueFd;
+#endif
+
 bool IsSeparator(char c) {
 #ifdef _WIN32
     return c == '/' || c == '\\';
@@ -33,37 +35,10 @@ bool IsSeparator(char c) {
 }
 
 #ifndef _WIN32
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void Reset(int fd) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = fd;
-    }
-
-  private:
-    int m_fd;
-};
-
 // Opens base/parts[0..count), creating missing folders, through no symbolic link.
 int OpenFolders(const ExtractTarget& target, std::size_t count) {
     const char* base = target.base.empty() ? "." : target.base.c_str();
-    Fd dir(::open(base, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(base, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Get() < 0 && errno == ENOENT) {
         // The caller's folder is the caller's choice: made as needed, like the
         // folders inside it.
@@ -233,7 +208,7 @@ bool CreateFolders(const ExtractTarget& target, bool includeLast) {
     if (!target.valid) {
         return false;
     }
-    Fd dir(OpenFolders(target, target.parts.size() - (includeLast ? 0 : 1)));
+    UniqueFd dir(OpenFolders(target, target.parts.size() - (includeLast ? 0 : 1)));
     return dir.Get() >= 0;
 }
 

@@ -16,39 +16,11 @@
 #include "platform/errors.h"
 #include "platform/file_io.h"
 #include "platform/pending_file.h"
+#include "platform/unique_fd.h"
 
 namespace parevo {
 
 namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void Reset(int fd = -1) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = fd;
-    }
-    // Closes and reports the close's own error, which may be a deferred write error.
-    int Close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd >= 0 && ::close(fd) != 0 ? errno : 0;
-    }
-
-  private:
-    int m_fd;
-};
 
 // A path holding a NUL byte would name another file at the system boundary.
 void RequireNoNul(const char* action, const std::string& path) {
@@ -145,7 +117,7 @@ std::string FolderOf(const std::string& path) {
 InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
     RequireNoNul("Cannot open", path);
     // Without O_NONBLOCK, opening a FIFO waits for a writer, for ever if none comes.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.Get() < 0) {
         ThrowIoError("Cannot open", path, errno);
     }
@@ -241,7 +213,7 @@ std::unique_ptr<InputFile> InputFile::OpenAgain() const {
     // path names now; a handle that is another file all the same is refused.
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", static_cast<int>(m_handle));
-    Fd fd(::open(self, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(::open(self, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st {};
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         StampFrom(st).identity != m_opened.identity) {
@@ -285,7 +257,7 @@ FileKind KindOf(const std::string& path) {
 }
 
 struct PendingOutput::State {
-    Fd folder;
+    UniqueFd folder;
     PendingFile file;
 };
 
@@ -327,11 +299,11 @@ void PendingOutput::Commit(Durability durability) {
 
 void SyncFile(const std::string& path) {
     RequireNoNul("Cannot write", path);
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0 || ::fsync(fd.Get()) != 0) {
         ThrowIoError("Cannot write", path, errno);
     }
-    Fd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Get() >= 0) {
         ::fsync(dir.Get());
     }
@@ -350,7 +322,7 @@ void ResizeFile(const InputFile& file, std::int64_t length) {
     const std::string& path = file.Path();
     // The length is the open file's: cut that file, through a handle checked to
     // be the same file, never whatever has taken its name since.
-    Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.Get() < 0) {
         ThrowIoError("Cannot open", path, errno);
     }
