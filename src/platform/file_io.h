@@ -88,8 +88,10 @@ enum class Durability { Cached, Synced };
 // then, so a run killed half-way leaves nothing behind (see pending_file.h).
 class PendingOutput {
   public:
-    // Throws IoError ("Cannot create ...") when the file cannot be made.
-    explicit PendingOutput(const std::string& outputPath);
+    // Throws IoError ("Cannot create ...") when the file cannot be made. With
+    // `permissionsOf`, the file gets that file's permission bits (a trimmed
+    // image keeps who may read it), where the system has such bits.
+    explicit PendingOutput(const std::string& outputPath, const InputFile* permissionsOf = nullptr);
     ~PendingOutput();
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
@@ -100,7 +102,9 @@ class PendingOutput {
     void CopyRange(const InputFile& source, std::int64_t from, std::int64_t count);
     // Cuts the file or extends it with zeros to `length` bytes.
     void SetLength(std::int64_t length);
-    // Puts the file in place of the output path, replacing what is there.
+    // Puts the file in place of the output path, replacing what is there. The
+    // data is flushed first when asked, and always when a file is replaced: a
+    // crash must never leave an empty file where a good one was.
     void Commit(Durability durability);
 
   private:
@@ -109,10 +113,16 @@ class PendingOutput {
     std::unique_ptr<State> m_state;
 };
 
+// Removes the hidden temporary files and folders that killed runs left in
+// `folder`, never one that another running program is writing. Never an error:
+// what cannot be removed stays.
+void RemoveLeftovers(const std::string& folder);
+
 // Makes a file written earlier (and its name) last through a crash.
 void SyncFile(const std::string& path);
 
-// Cuts or zero-extends the open `file` to `length` bytes, in place. Throws
+// Cuts or zero-extends the open `file` to `length` bytes, in place; a file of
+// that length already is left untouched. Throws
 // IoError when its path now names another file, or when it was written to since
 // it was opened: the length was found for the file as it was.
 void ResizeFile(const InputFile& file, std::int64_t length);

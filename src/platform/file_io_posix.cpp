@@ -107,6 +107,14 @@ FileStamp StampFrom(const struct stat& st) {
                      static_cast<std::int64_t>(st.st_size)};
 }
 
+bool FlushData(int fd) {
+#ifdef __APPLE__
+    return ::fsync(fd) == 0;
+#else
+    return ::fdatasync(fd) == 0;
+#endif
+}
+
 std::string FolderOf(const std::string& path) {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     return parent.empty() ? std::string(".") : parent.string();
@@ -261,11 +269,17 @@ struct PendingOutput::State {
     PendingFile file;
 };
 
-PendingOutput::PendingOutput(const std::string& outputPath)
+PendingOutput::PendingOutput(const std::string& outputPath, const InputFile* permissionsOf)
     : m_outputPath(outputPath), m_state(std::make_unique<State>()) {
     RequireNoNul("Cannot create", outputPath);
     m_state->folder.Reset(::open(FolderOf(outputPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (m_state->folder.Get() < 0 || !m_state->file.Create(m_state->folder.Get())) {
+        ThrowIoError("Cannot create", outputPath, errno);
+    }
+    struct stat st {};
+    if (permissionsOf != nullptr &&
+        (::fstat(static_cast<int>(permissionsOf->NativeHandle()), &st) != 0 ||
+         ::fchmod(m_state->file.Descriptor(), st.st_mode & 0777) != 0)) {
         ThrowIoError("Cannot create", outputPath, errno);
     }
 }
@@ -284,16 +298,30 @@ void PendingOutput::SetLength(std::int64_t length) {
 
 void PendingOutput::Commit(Durability durability) {
     State& state = *m_state;
-    if (durability == Durability::Synced && ::fsync(state.file.Descriptor()) != 0) {
+    const std::string name = std::filesystem::path(m_outputPath).filename().string();
+    struct stat st {};
+    const bool replaces =
+        ::fstatat(state.folder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if ((durability == Durability::Synced || replaces) && !FlushData(state.file.Descriptor())) {
         ThrowIoError("Cannot write", m_outputPath, errno);
     }
-    const std::string name = std::filesystem::path(m_outputPath).filename().string();
     if (!state.file.Commit(name)) {
         ThrowIoError("Cannot create", m_outputPath, errno);
     }
     if (durability == Durability::Synced) {
         // The new name itself lives in the folder: make it last as well.
         ::fsync(state.folder.Get());
+    }
+}
+
+void RemoveLeftovers(const std::string& folder) {
+    if (folder.find('\0') != std::string::npos) {
+        return;
+    }
+    const UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+    if (dir.Get() >= 0) {
+        RemoveLeftovers(dir.Get());
     }
 }
 
@@ -330,6 +358,10 @@ void ResizeFile(const InputFile& file, std::int64_t length) {
         throw IoError(DescribeIoFailure("Cannot trim", path, kReplacedWhileSearched));
     }
     file.RequireUnchanged();
+    // Nothing to cut: the file stays as it is, its times included.
+    if (length == file.OpenedStamp().size) {
+        return;
+    }
     if (::ftruncate(fd.Get(), static_cast<off_t>(length)) != 0) {
         ThrowIoError("Cannot write", path, errno);
     }

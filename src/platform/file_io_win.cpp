@@ -231,7 +231,7 @@ struct PendingOutput::State {
     }
 };
 
-PendingOutput::PendingOutput(const std::string& outputPath)
+PendingOutput::PendingOutput(const std::string& outputPath, const InputFile* /*permissionsOf*/)
     : m_outputPath(outputPath), m_state(std::make_unique<State>()) {
     std::string folder = std::filesystem::path(outputPath).parent_path().string();
     if (folder.empty()) {

@@ -1,13 +1,11 @@
 #pragma once
 // A new file that takes its name only once it is complete, for every file the
 // program and its two run-time libraries write (trimmed images, the settings
-// file, extracted members). On Linux it is made with O_TMPFILE and has no name
-// at all while it is written, so a run that is killed (or loses power) half-way
-// leaves nothing behind; the finished file is linked under a hidden name and
-// renamed over its target at once. Where the system or the file system has no
-// unnamed files, it is written under a hidden name, ".parevo-<random>.tmp",
-// beside its target from the start. POSIX only: on Windows each writer keeps its
-// own named temporary file.
+// file, extracted members). Where the system allows it the file has no name
+// while it is written, so a killed run leaves nothing; elsewhere (FAT and exFAT
+// cards, for one) it is a hidden ".parevo-<random>.tmp" beside its target,
+// locked while it is written, so that the next run writing into that folder
+// can remove what a killed run left. POSIX only: Windows has file_io_win.cpp.
 
 #ifndef _WIN32
 
@@ -15,25 +13,37 @@
 
 namespace parevo {
 
-enum class PendingNaming {
-    Unnamed,  // no name until Commit, where the system allows it; else Hidden
-    Hidden,   // a hidden name from the start
-};
-
 // Creates the file in the folder open as `folder`, with the mode any new file
-// gets there (0666 less the umask), and returns its descriptor, or -1 with errno.
-// `hiddenName` receives the file's name in the folder, or stays empty for an
-// unnamed file. `folder` must stay open until the file is committed or discarded.
-int CreatePendingFile(int folder, std::string& hiddenName,
-                      PendingNaming naming = PendingNaming::Unnamed);
+// gets there (0666 less the umask), and returns its descriptor (open for
+// reading and writing), or -1 with errno. `hiddenName` receives the file's name
+// in the folder, or stays empty for an unnamed file. `folder` must stay open
+// until the file is committed or discarded.
+int CreatePendingFile(int folder, std::string& hiddenName);
 
 // Gives the complete file the name `name` in `folder`, replacing what is there,
-// and closes `fd` (a failed close is reported before the file takes the name).
+// and closes `fd` (a failed close is reported before the file keeps the name).
 // False with errno when it cannot; nothing then remains of the file.
 bool CommitPendingFile(int folder, int fd, std::string& hiddenName, const std::string& name);
 
 // Closes `fd` and removes the file's hidden name, if it has one.
 void DiscardPendingFile(int folder, int fd, std::string& hiddenName);
+
+// Removes the hidden files and folders that killed runs left in the folder open
+// as `folder`: those whose lock can be taken, never one another running
+// program is writing.
+void RemoveLeftovers(int folder);
+
+// Whether `name` is one of the program's hidden temporary names.
+bool IsTemporaryName(const std::string& name);
+
+// A hidden, locked folder of its own in the folder open as `folder`, for work
+// that must not show until it is done; -1 with errno when it cannot be made.
+// `name` receives its name. The lock holds while the descriptor is open.
+int CreateHiddenFolder(int folder, std::string& name);
+
+// Removes the folder `name` in `folder` with everything in it, following no
+// link. False with errno when something could not be removed.
+bool RemoveTree(int folder, const std::string& name);
 
 // The three steps as one object: what is not committed is discarded.
 class PendingFile {
@@ -44,10 +54,8 @@ class PendingFile {
     PendingFile& operator=(const PendingFile&) = delete;
 
     // False with errno when the file cannot be made.
-    bool Create(int folder, PendingNaming naming = PendingNaming::Unnamed);
+    bool Create(int folder);
     int Descriptor() const { return m_fd; }
-    // The file's name while it is written; empty for an unnamed file.
-    const std::string& HiddenName() const { return m_hiddenName; }
     // False with errno when it cannot; the file is discarded then.
     bool Commit(const std::string& name);
     void Discard();
