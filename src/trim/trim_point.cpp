@@ -162,13 +162,18 @@ std::int64_t DeclaredDataEnd(const ByteSource& source, std::int64_t size, bool& 
     if (!headerValid) {
         return 0;
     }
-    const std::int64_t used = DeclaredUsedEnd(HeaderFromBytes(bytes), size);
+    const NdsHeader header = HeaderFromBytes(bytes);
+    const std::int64_t used = DeclaredUsedEnd(header, size);
     if (used == 0) {
         return 0;
     }
+    // The download-play signature follows the DS area, whatever the DSi area
+    // declares; both are kept whole.
+    const std::int64_t dsEnd = header.TotalUsedRomSize();
     char mark[2] = {};
-    if (source.ReadAt(used, mark, 2) == 2 && mark[0] == 'a' && mark[1] == 'c') {
-        return std::min(size, used + kSignatureBlockSize);
+    if (dsEnd > 0 && dsEnd <= size && source.ReadAt(dsEnd, mark, 2) == 2 && mark[0] == 'a' &&
+        mark[1] == 'c') {
+        return std::max(used, std::min(size, dsEnd + kSignatureBlockSize));
     }
     return used;
 }
@@ -214,7 +219,9 @@ size_t MemoryByteSource::ReadAt(std::int64_t offset, void* buffer, size_t count)
 }
 
 std::int64_t TrimPoint::OutputLength() const {
-    return std::max({KeepLength, DataEnd, DeclaredEnd});
+    // Never longer than the source: a second trim of a trimmed image keeps it
+    // as it is rather than adding the safe-trim margin again.
+    return std::min(SourceSize, std::max({KeepLength, DataEnd, DeclaredEnd}));
 }
 
 std::string ReadRomTitle(const ByteSource& source) {

@@ -79,7 +79,8 @@ struct TrimPoint {
     bool HeaderValid = false;      // the DS header's CRC-16 matches
     std::int64_t DeclaredEnd = 0;  // end of the data a valid header declares; 0 when none
 
-    // The length actually written: the search's kept length, raised by the guards.
+    // The length actually written: the search's kept length, raised by the
+    // guards, and never more than the source's size.
     std::int64_t OutputLength() const;
 };
 

@@ -65,11 +65,14 @@ Outcome PlainSearch(const Image& image, int jump, bool safeTrim) {
                      image.begin() + std::min<size_t>(image.size(), sizeof(NdsHeader)));
     x.point.HeaderValid = HeaderCrcValid(head);
     if (x.point.HeaderValid) {
-        const std::int64_t used = DeclaredUsedEnd(HeaderFromBytes(head), size);
-        const bool signed_ = used > 0 && used + 2 <= size &&
-                             image[static_cast<size_t>(used)] == 'a' &&
-                             image[static_cast<size_t>(used + 1)] == 'c';
-        x.point.DeclaredEnd = signed_ ? std::min(size, used + kSignatureBlockSize) : used;
+        const NdsHeader header = HeaderFromBytes(head);
+        const std::int64_t used = DeclaredUsedEnd(header, size);
+        const std::int64_t ds = header.TotalUsedRomSize();
+        const bool signed_ = used > 0 && ds > 0 && ds + 2 <= size &&
+                             image[static_cast<size_t>(ds)] == 'a' &&
+                             image[static_cast<size_t>(ds + 1)] == 'c';
+        x.point.DeclaredEnd =
+            signed_ ? std::max(used, std::min(size, ds + kSignatureBlockSize)) : used;
     }
     return x;
 }

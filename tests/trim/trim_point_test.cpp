@@ -58,7 +58,7 @@ TEST(FindTrimPoint, ByteJumpOfOneEndsExactlyAfterTheLastDataByte) {
     EXPECT_EQ(s.point.Distance, s.point.Steps + 1);
 }
 
-TEST(FindTrimPoint, NoPaddingKeepsEverythingAndSafeTrimAddsAHundred) {
+TEST(FindTrimPoint, NoPaddingKeepsEverythingAndSafeTrimAddsNothing) {
     const auto image = RomBuilder().DataUpTo(10000).PadTo(10000).Build();
     SearchResult s = Search(image, 500, false);
     EXPECT_EQ(s.point.Steps, 1);
@@ -66,7 +66,7 @@ TEST(FindTrimPoint, NoPaddingKeepsEverythingAndSafeTrimAddsAHundred) {
     EXPECT_EQ(s.point.KeepLength, 10000);
     s = Search(image, 500, true);
     EXPECT_EQ(s.point.KeepLength, 10100);
-    EXPECT_EQ(s.point.OutputLength(), 10100);
+    EXPECT_EQ(s.point.OutputLength(), 10000) << "never longer than the source";
 }
 
 TEST(FindTrimPoint, MixedZeroAndFfPaddingCountsAsPadding) {
@@ -183,10 +183,24 @@ TEST(FindTrimPoint, AValidHeaderKeepsTheDeclaredArea) {
     EXPECT_EQ(Search(image, 500, true).point.OutputLength(), 9100);
 }
 
-TEST(FindTrimPoint, DsiImagesKeepTheDsiArea) {
-    const auto image =
+TEST(FindTrimPoint, DsiImagesKeepTheDsiAreaAndTheSignatureAfterTheDsArea) {
+    auto image =
         RomBuilder().DataUpTo(8600).PadTo(12000).DeclaredUsedSize(8000).DsiUsedSize(11000).Build();
     EXPECT_EQ(Search(image, 500, false).point.OutputLength(), 11000);
+
+    // The signature follows the DS area, and the DSi area ends inside it: the
+    // signature's last bytes (padding values here) are kept all the same.
+    image =
+        RomBuilder().DataUpTo(8600).PadTo(12000).DeclaredUsedSize(8600).DsiUsedSize(8650).Build();
+    image[8600] = 'a';
+    image[8601] = 'c';
+    EXPECT_EQ(Search(image, 1, false).point.OutputLength(), 8600 + 0x88);
+    // One at the DSi area's end is no signature.
+    image =
+        RomBuilder().DataUpTo(8600).PadTo(12000).DeclaredUsedSize(8000).DsiUsedSize(8600).Build();
+    image[8600] = 'a';
+    image[8601] = 'c';
+    EXPECT_EQ(Search(image, 1, false).point.OutputLength(), 8602);
 }
 
 TEST(FindTrimPoint, OffsetsBeyondTwoGibibytesDoNotWrap) {
