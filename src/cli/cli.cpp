@@ -113,7 +113,7 @@ bool NotePassedOver(const std::string& path, std::ostream& out, std::ostream& er
     return kind == FileKind::Missing;
 }
 
-void DryRunOne(const std::string& path, const TrimOptions& options, RunOutputs& outputs,
+void DryRunOne(const std::string& path, int index, const TrimOptions& options, RunFiles& run,
                std::ostream& out) {
     if (ExtensionOf(path) != ".nds") {
         // Refused as the run refuses it: not there, or no regular file.
@@ -139,8 +139,8 @@ void DryRunOne(const std::string& path, const TrimOptions& options, RunOutputs& 
         out << "CRC valid; declares data up to " << point.DeclaredEnd << "\n";
     }
     // Decided as the run decides it, refusals included.
-    const OutputPlan plan = PlanOutput(path, rom, point.Title, options, &outputs);
-    outputs.Add(plan.path, path);
+    const OutputPlan plan = PlanOutput(path, rom, point.Title, options, &run);
+    run.AddOutput(plan.path, index);
     out << "  output:       " << plan.path
         << (plan.overwritesRom ? " (the source itself, cut in place)" : "") << "\n";
 }
@@ -302,14 +302,15 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
 int DryRun(const CliOptions& cli, const TrimOptions& options, std::ostream& out,
            std::ostream& err) {
     int failed = 0;
-    RunOutputs outputs;  // what the run would have written so far
-    for (const std::string& path : cli.files) {
+    RunFiles run(cli.files);  // what the run reads, and would have written so far
+    for (size_t i = 0; i < cli.files.size(); ++i) {
+        const std::string& path = cli.files[i];
         if (!IsSourceExtension(ExtensionOf(path))) {
             failed += NotePassedOver(path, out, err) ? 1 : 0;
             continue;
         }
         try {
-            DryRunOne(path, options, outputs, out);
+            DryRunOne(path, static_cast<int>(i), options, run, out);
         } catch (const std::exception& e) {
             out.flush();
             err << "error: " << e.what() << "\n";

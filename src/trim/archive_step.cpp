@@ -53,7 +53,7 @@ void ZipBranch(ZipComponent& zip, ArchiveStepState& state, const TrimEnvironment
         env.Log(env.Text("rom (%s) %d of %d -> extracting .nds file..",
                          {state.shortRomName, state.index + 1, state.count}));
         for (const std::string& name : zip.FileSpecs()) {
-            RequireNotWrittenThisRun(folder + name, env.outputs);
+            RequireNotWrittenThisRun(folder + name, env.run);
         }
         ExtractRom(
             state, [&zip] { zip.Extract(); },
@@ -92,7 +92,7 @@ void RarBranch(RarComponent& rar, ArchiveStepState& state, const TrimEnvironment
         env.Log(env.Text("rom (%s) %d of %d -> extracting .nds file..",
                          {state.shortRomName, state.index + 1, state.count}));
         for (const std::string& rom : roms) {
-            RequireNotWrittenThisRun(rom, env.outputs);
+            RequireNotWrittenThisRun(rom, env.run);
         }
         rar.FileList().clear();
         rar.SetMode(RarMode::Extract);

@@ -20,16 +20,19 @@ constexpr std::int64_t kPage = 4096;
 
 }  // namespace
 
-ForwardScan::ForwardScan(const ByteSource& source, Writer write, ScanLayout layout)
-    : ForwardScan(source, std::move(write), layout, false, 0) {}
+ForwardScan::ForwardScan(const ByteSource& source, Writer write, ScanLayout layout,
+                         KeepAlive keepAlive)
+    : ForwardScan(source, std::move(write), layout, std::move(keepAlive), false, 0) {}
 
-ForwardScan::ForwardScan(const ByteSource& source, Tail tail, ScanLayout layout)
-    : ForwardScan(source, nullptr, layout, true, tail.from) {}
+ForwardScan::ForwardScan(const ByteSource& source, Tail tail, ScanLayout layout,
+                         KeepAlive keepAlive)
+    : ForwardScan(source, nullptr, layout, std::move(keepAlive), true, tail.from) {}
 
-ForwardScan::ForwardScan(const ByteSource& source, Writer write, ScanLayout layout, bool tail,
-                         std::int64_t from)
+ForwardScan::ForwardScan(const ByteSource& source, Writer write, ScanLayout layout,
+                         KeepAlive keepAlive, bool tail, std::int64_t from)
     : m_source(source),
       m_write(std::move(write)),
+      m_keepAlive(std::move(keepAlive)),
       m_layout(layout),
       m_size(source.Size()),
       m_chunks((m_size + layout.chunk - 1) / layout.chunk),
@@ -47,10 +50,20 @@ ForwardScan::ForwardScan(const ByteSource& source, Writer write, ScanLayout layo
 
 ForwardScan::~ForwardScan() {
     {
-        const std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_stop = true;
+        m_changed.notify_all();
+        try {
+            WaitFor(lock, [] { return false; });
+        } catch (...) {
+            // A keep-alive that throws is not called again; the wait goes on.
+            m_keepAlive = nullptr;
+            if (!lock.owns_lock()) {
+                lock.lock();
+            }
+            m_changed.wait(lock, [this] { return m_done; });
+        }
     }
-    m_changed.notify_all();
     if (m_thread.joinable()) {
         m_thread.join();
     }
@@ -95,31 +108,30 @@ ForwardScan::Checked ForwardScan::StopChecking() {
 }
 
 template <class Done>
-void ForwardScan::WaitFor(std::unique_lock<std::mutex>& lock,
-                          const std::function<void()>& keepAlive, Done done) {
+void ForwardScan::WaitFor(std::unique_lock<std::mutex>& lock, Done done) {
     constexpr std::chrono::milliseconds kSlice{50};
     while (!m_changed.wait_for(lock, kSlice, [&] { return m_done || done(); })) {
-        if (keepAlive) {
+        if (m_keepAlive) {
             lock.unlock();
-            keepAlive();
+            m_keepAlive();
             lock.lock();
         }
     }
 }
 
-bool ForwardScan::WaitForAll(const std::function<void()>& keepAlive) {
+bool ForwardScan::WaitForAll() {
     std::unique_lock lock(m_mutex);
     const auto all = [this] { return m_checked == m_backFrom; };
-    WaitFor(lock, keepAlive, all);
+    WaitFor(lock, all);
     return all();
 }
 
-std::int64_t ForwardScan::Finish(const std::function<void()>& keepAlive) {
+std::int64_t ForwardScan::Finish() {
     std::unique_lock lock(m_mutex);
     m_stopChecking = true;
     m_finishing = true;
     m_changed.notify_all();
-    WaitFor(lock, keepAlive, [] { return false; });
+    WaitFor(lock, [] { return false; });
     const std::int64_t written = m_written;
     lock.unlock();
     if (m_thread.joinable()) {

@@ -37,17 +37,24 @@ class ForwardScan {
     // same offsets; runs on the worker thread. Throws on failure.
     using Writer = std::function<void(std::int64_t from, std::int64_t count)>;
 
+    // Called on the owner's thread now and then while it waits for the worker
+    // (a window handles its events there), also when the scan is destroyed.
+    using KeepAlive = std::function<void()>;
+
     // Starts the worker. The last chunks (those the search's first probes read)
     // belong to the search from the start.
-    ForwardScan(const ByteSource& source, Writer write, ScanLayout layout = {});
+    ForwardScan(const ByteSource& source, Writer write, ScanLayout layout = {},
+                KeepAlive keepAlive = {});
     // Starts a tail scan from the chunk that holds `from`: no writer, every
     // chunk from there on is the worker's, and the search waits for them all
     // (the search itself calls WaitForAll; a caller may first wait its own way).
     struct Tail {
         std::int64_t from;
     };
-    ForwardScan(const ByteSource& source, Tail tail, ScanLayout layout = {});
-    // Stops the worker after the step it is in, and waits for it.
+    ForwardScan(const ByteSource& source, Tail tail, ScanLayout layout = {},
+                KeepAlive keepAlive = {});
+    // Stops the worker after the step it is in, and waits for it, keeping the
+    // owner alive meanwhile: a step on a slow disk may take seconds.
     ~ForwardScan();
     ForwardScan(const ForwardScan&) = delete;
     ForwardScan& operator=(const ForwardScan&) = delete;
@@ -57,10 +64,10 @@ class ForwardScan {
     // Chunks below this one are the search's alone.
     std::int64_t FirstChunk() const { return m_firstChunk; }
 
-    // Waits until the worker has checked every chunk it may take, calling
-    // `keepAlive` (if set) every few frames. False when the worker stopped
-    // short (a read failed): then the search must do without it.
-    bool WaitForAll(const std::function<void()>& keepAlive = {});
+    // Waits until the worker has checked every chunk it may take, keeping the
+    // owner alive every few frames. False when the worker stopped short (a read
+    // failed): then the search must do without it.
+    bool WaitForAll();
 
     // The search's side (the caller's thread).
 
@@ -87,12 +94,12 @@ class ForwardScan {
     // prefix the output holds, which may pass the kept length; the caller
     // copies the rest (after a failure, the caller's own copy meets the error
     // again and reports it as ever) and sets the length. While it waits, it
-    // calls `keepAlive` (if set) on the caller's thread every few frames.
-    std::int64_t Finish(const std::function<void()>& keepAlive = {});
+    // keeps the owner alive every few frames.
+    std::int64_t Finish();
 
   private:
-    ForwardScan(const ByteSource& source, Writer write, ScanLayout layout, bool tail,
-                std::int64_t from);
+    ForwardScan(const ByteSource& source, Writer write, ScanLayout layout, KeepAlive keepAlive,
+                bool tail, std::int64_t from);
 
     struct ChunkResult {
         std::int64_t dataEnd = 0;
@@ -106,11 +113,11 @@ class ForwardScan {
     void Write(std::int64_t from, std::int64_t to);
     // Waits until `done` (called with the mutex held) or the worker has returned.
     template <class Done>
-    void WaitFor(std::unique_lock<std::mutex>& lock, const std::function<void()>& keepAlive,
-                 Done done);
+    void WaitFor(std::unique_lock<std::mutex>& lock, Done done);
 
     const ByteSource& m_source;
     const Writer m_write;  // none: a tail scan
+    KeepAlive m_keepAlive;
     const ScanLayout m_layout;
     const std::int64_t m_size;
     const std::int64_t m_chunks;

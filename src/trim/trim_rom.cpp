@@ -6,6 +6,7 @@
 
 #include "platform/errors.h"
 #include "platform/file_io.h"
+#include "platform/text_encoding.h"
 
 namespace parevo {
 
@@ -54,6 +55,14 @@ std::string NormalPath(const std::string& path) {
     return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
 }
 
+// Whether two paths name one place by their text alone: "." parts, doubled
+// separators and, in Windows style, letter case do not count; links do.
+bool SamePath(const std::string& a, const std::string& b, PathStyle style) {
+    const std::string first = NormalPath(a);
+    const std::string second = NormalPath(b);
+    return style == PathStyle::Windows ? SameTextIgnoringCase(first, second) : first == second;
+}
+
 bool TitleLeavesFolder(const std::string& title, PathStyle style) {
     return std::any_of(title.begin(), title.end(),
                        [style](char c) { return IsPathDelimiter(c, style); });
@@ -90,19 +99,22 @@ struct WorkerSource {
 // it while the search runs. It is put in place only after the search, by the
 // pipeline, once the output is planned again and every kept byte is copied.
 struct EarlyOutput {
-    EarlyOutput(const OutputPlan& plan, const InputFile& rom)
+    EarlyOutput(const OutputPlan& plan, const InputFile& rom, const TrimEnvironment& env)
         : plan(plan),
           worker(rom),
-          output(plan.path),
-          scan(worker.source, [this](std::int64_t from, std::int64_t count) {
-              output.CopyRange(worker.reader, from, count);
-          }) {}
+          output(plan.path, &rom),
+          scan(
+              worker.source,
+              [this](std::int64_t from, std::int64_t count) {
+                  output.CopyRange(worker.reader, from, count);
+              },
+              {}, [&env] { env.KeepAlive(); }) {}
 
     // Waits for the worker, copies what it has not (at least the bytes past the
     // game data that the search keeps), and sets the length: it cuts what the
     // worker copied past it.
     void Complete(const InputFile& rom, std::int64_t length, const TrimEnvironment& env) {
-        CopyKept(output, rom, scan.Finish([&env] { env.KeepAlive(); }), length, env);
+        CopyKept(output, rom, scan.Finish(), length, env);
     }
 
     const OutputPlan plan;
@@ -114,8 +126,9 @@ struct EarlyOutput {
 // A cut in place: the worker reads the padding past the end the header
 // declares, in order, while the search waits (see forward_scan.h).
 struct TailCheck {
-    TailCheck(const InputFile& rom, std::int64_t from)
-        : worker(rom), scan(worker.source, ForwardScan::Tail{from}) {}
+    TailCheck(const InputFile& rom, std::int64_t from, const TrimEnvironment& env)
+        : worker(rom),
+          scan(worker.source, ForwardScan::Tail{from}, {}, [&env] { env.KeepAlive(); }) {}
 
     const WorkerSource worker;
     ForwardScan scan;
@@ -130,14 +143,14 @@ void BeginOutput(std::optional<EarlyOutput>& early, std::optional<TailCheck>& ta
                  const TrimOptions& options, const TrimEnvironment& env) {
     try {
         const OutputPlan plan =
-            PlanOutput(entryPath, rom, ReadRomTitle(source), options, env.outputs, env.style);
+            PlanOutput(entryPath, rom, ReadRomTitle(source), options, env.run, env.style);
         if (!plan.overwritesRom) {
-            early.emplace(plan, rom);
+            early.emplace(plan, rom, env);
         } else if (const std::int64_t declared = DeclaredDataEnd(source);
                    declared > 0 && declared < source.Size()) {
             // A cut in place reads nothing but the padding; without a header to
             // say where it begins, the search reads it alone.
-            tail.emplace(rom, declared);
+            tail.emplace(rom, declared, env);
         }
     } catch (const std::exception&) {
         early.reset();
@@ -148,7 +161,7 @@ void BeginOutput(std::optional<EarlyOutput>& early, std::optional<TailCheck>& ta
 }  // namespace
 
 OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const std::string& title,
-                      const TrimOptions& options, const RunOutputs* outputs, PathStyle style) {
+                      const TrimOptions& options, const RunFiles* run, PathStyle style) {
     OutputPlan plan;
     plan.path = MakeOutputName(entryPath, rom.Path(), title, options, style);
     // The title comes from the file: it names a file, never a folder to go to.
@@ -157,35 +170,86 @@ OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const 
                       title + "\") cannot be used as a file name");
     }
     RequireOutputFolder(options);
-    // By identity: the same file may be named by other spellings or hard links.
-    plan.overwritesRom = IdentityOf(plan.path) == rom.OpenedStamp().identity;
+    // In place only where the naming rules give the ROM's own path: a link or
+    // another name that leads to the ROM would cut it behind the user's back.
+    const bool isRom = IdentityOf(plan.path) == rom.OpenedStamp().identity;
+    plan.overwritesRom = isRom && SamePath(plan.path, rom.Path(), style);
     // Cut in place, an output of this run is only cut again: nothing is replaced.
-    if (!plan.overwritesRom) {
-        RequireNotWrittenThisRun(plan.path, outputs);
+    if (plan.overwritesRom) {
+        return plan;
+    }
+    RequireNotWrittenThisRun(plan.path, run);
+    std::optional<std::string> source = isRom ? std::optional(rom.Path()) : std::nullopt;
+    if (!source && run) {
+        source = run->SourceAt(plan.path);
+    }
+    if (source) {
+        throw IoError("Cannot create \"" + plan.path + "\": it would replace \"" + *source +
+                      "\", a source of this run");
     }
     return plan;
 }
 
-void RunOutputs::Add(const std::string& outputPath, const std::string& entryPath) {
-    m_outputs.push_back({IdentityOf(outputPath), NormalPath(outputPath), entryPath});
+RunFiles::RunFiles(const std::vector<std::string>& entries) : m_entries(&entries) {
+    m_sources.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (const auto identity = IdentityOf(entries[i])) {
+            m_sources.emplace(*identity, static_cast<int>(i));
+        }
+    }
 }
 
-std::optional<std::string> RunOutputs::EntryThatWrote(const std::string& path) const {
-    const std::optional<FileIdentity> identity = IdentityOf(path);
-    const std::string normal = NormalPath(path);
-    for (const Output& output : m_outputs) {
-        if (output.identity ? identity == output.identity : normal == output.path) {
-            return output.entry;
+std::string RunFiles::EntryName(int entry) const {
+    if (entry < 0) {
+        return m_members[static_cast<size_t>(~entry)];
+    }
+    return m_entries && static_cast<size_t>(entry) < m_entries->size()
+               ? (*m_entries)[static_cast<size_t>(entry)]
+               : std::string();
+}
+
+void RunFiles::AddOutput(const std::string& outputPath, int entry) {
+    if (const auto identity = IdentityOf(outputPath)) {
+        m_written.insert_or_assign(*identity, entry);
+    } else {
+        m_planned.insert_or_assign(NormalPath(outputPath), entry);
+    }
+}
+
+void RunFiles::AddSource(const std::string& path) {
+    if (const auto identity = IdentityOf(path); identity && !m_sources.contains(*identity)) {
+        m_members.push_back(path);
+        m_sources.emplace(*identity, ~static_cast<int>(m_members.size() - 1));
+    }
+}
+
+std::optional<std::string> RunFiles::EntryThatWrote(const std::string& path) const {
+    if (const auto identity = IdentityOf(path)) {
+        if (const auto it = m_written.find(*identity); it != m_written.end()) {
+            return EntryName(it->second);
+        }
+        return std::nullopt;
+    }
+    if (const auto it = m_planned.find(NormalPath(path)); it != m_planned.end()) {
+        return EntryName(it->second);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> RunFiles::SourceAt(const std::string& path) const {
+    if (const auto identity = IdentityOf(path)) {
+        if (const auto it = m_sources.find(*identity); it != m_sources.end()) {
+            return EntryName(it->second);
         }
     }
     return std::nullopt;
 }
 
-void RequireNotWrittenThisRun(const std::string& path, const RunOutputs* outputs) {
-    if (!outputs) {
+void RequireNotWrittenThisRun(const std::string& path, const RunFiles* run) {
+    if (!run) {
         return;
     }
-    if (const std::optional<std::string> entry = outputs->EntryThatWrote(path)) {
+    if (const std::optional<std::string> entry = run->EntryThatWrote(path)) {
         throw IoError("Cannot create \"" + path + "\": already written for \"" + *entry +
                       "\" in this run");
     }
@@ -268,7 +332,7 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     ForwardScan* front = early ? &early->scan : nullptr;
     if (tail) {
         // The search waits for the tail scan; a window handles its events meanwhile.
-        tail->scan.WaitForAll([&env] { env.KeepAlive(); });
+        tail->scan.WaitForAll();
         front = &tail->scan;
     }
     const TrimPoint point = FindTrimPointIn(source, options.byteJump, options.SafeTrim,
@@ -283,8 +347,7 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     start = Now(env);
     env.Status("saving to disk...");
     options = CurrentOptions(env);
-    const OutputPlan plan =
-        PlanOutput(entryPath, rom, point.Title, options, env.outputs, env.style);
+    const OutputPlan plan = PlanOutput(entryPath, rom, point.Title, options, env.run, env.style);
     const std::string& outputPath = plan.path;
     const bool overwritesRom = plan.overwritesRom;
     // What the search found holds for the file as it was searched only.
@@ -303,7 +366,7 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
             early.reset();
         }
         std::optional<PendingOutput> fresh;
-        PendingOutput& output = early ? early->output : fresh.emplace(outputPath);
+        PendingOutput& output = early ? early->output : fresh.emplace(outputPath, &rom);
         if (early) {
             early->Complete(rom, point.OutputLength(), env);
         } else {
@@ -313,8 +376,8 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
         rom.RequireUnchanged();
         output.Commit(synced ? Durability::Synced : Durability::Cached);
     }
-    if (env.outputs) {
-        env.outputs->Add(outputPath, entryPath);
+    if (env.run) {
+        env.run->AddOutput(outputPath, index);
     }
     env.Status("trim complete, file saved.");
     env.Log(env.Text(
@@ -342,10 +405,10 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
 
 int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& outer,
              const BatchCallbacks& callbacks) {
-    RunOutputs outputs;
+    RunFiles files(entries);
     TrimEnvironment env = outer;
-    if (!env.outputs) {
-        env.outputs = &outputs;
+    if (!env.run) {
+        env.run = &files;
     }
     const int count = static_cast<int>(entries.size());
     int failed = 0;

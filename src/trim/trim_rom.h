@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/file_identity.h"
@@ -43,29 +44,48 @@ struct ArchiveStepState {
 struct TrimEnvironment;
 using ArchiveStep = std::function<void(ArchiveStepState&, const TrimEnvironment&)>;
 
-// The outputs one run has written, so that the run never replaces one of them
-// (two regions of a game whose headers hold one title, say); a dry run records
-// the outputs it would write. Files that were there before the run may be
-// replaced, as ever.
-class RunOutputs {
+// The files one run reads and writes, so that no output of the run replaces
+// another output of the run (two regions of a game whose headers hold one
+// title, say) or a file the run reads: an entry, an archive, a member it
+// extracted. A dry run records the outputs it would write. Files that are none
+// of the run's may be replaced, as ever.
+class RunFiles {
   public:
-    void Add(const std::string& outputPath, const std::string& entryPath);
-    // The entry whose output this run wrote at `path`, whatever spelling or hard
-    // link leads there; none when the file there is none of this run's.
+    RunFiles() = default;
+    // Every entry of the run is a source of it. `entries` must outlive this.
+    explicit RunFiles(const std::vector<std::string>& entries);
+
+    // The output of entry `entry` (an index into the entries).
+    void AddOutput(const std::string& outputPath, int entry);
+    // A member the run extracted: a source from now on.
+    void AddSource(const std::string& path);
+
+    // The entry whose output this run wrote (or planned) at `path`, whatever
+    // spelling or hard link leads there; none when it is none of this run's.
     std::optional<std::string> EntryThatWrote(const std::string& path) const;
+    // The source of this run (as the run names it) that `path` leads to.
+    std::optional<std::string> SourceAt(const std::string& path) const;
 
   private:
-    struct Output {
-        std::optional<FileIdentity> identity;  // none: only planned by a dry run
-        std::string path;                      // absolute, without "." and ".." parts
-        std::string entry;
+    struct IdentityHash {
+        size_t operator()(const FileIdentity& id) const {
+            return std::hash<std::uint64_t>()(id.index * 31 + id.device);
+        }
     };
-    std::vector<Output> m_outputs;
+    std::string EntryName(int entry) const;
+
+    const std::vector<std::string>* m_entries = nullptr;
+    // Sources: an entry index, or ~k for member k.
+    std::unordered_map<FileIdentity, int, IdentityHash> m_sources;
+    std::vector<std::string> m_members;
+    std::unordered_map<FileIdentity, int, IdentityHash> m_written;
+    // What a dry run plans is not there yet: by absolute path without "." and "..".
+    std::unordered_map<std::string, int> m_planned;
 };
 
 // Throws IoError (`Cannot create "<path>": already written for "<entry>" in this
-// run`) when `path` is an output of this run; nothing without `outputs`.
-void RequireNotWrittenThisRun(const std::string& path, const RunOutputs* outputs);
+// run`) when `path` is an output of this run; nothing without `run`.
+void RequireNotWrittenThisRun(const std::string& path, const RunFiles* run);
 
 struct TrimEnvironment {
     LogSink AddLog;
@@ -77,8 +97,8 @@ struct TrimEnvironment {
     OptionsSource Options;
     Recycler* recycler = nullptr;
     TickCounter* tick = nullptr;
-    ArchiveStep archiveStep;        // unset: archives are passed over without a line
-    RunOutputs* outputs = nullptr;  // what the run wrote so far; RunBatch sets it
+    ArchiveStep archiveStep;  // unset: archives are passed over without a line
+    RunFiles* run = nullptr;  // what the run reads and wrote so far; RunBatch sets it
     PathStyle style = NativePathStyle();
     char decimalSeparator = UserDecimalSeparator();
 
@@ -124,10 +144,12 @@ struct OutputPlan {
 // Names the output of `rom` (the .nds file open for the search) for the entry
 // `entryPath`, and refuses what the run refuses before it writes: a header title
 // that would lead out of the output folder, an output folder that is not there,
-// and an output `outputs` holds (unless the ROM is cut in place). TrimRom and a
-// dry run both decide through it.
+// an output that `run` holds, and an output that would replace a source of the
+// run. The ROM is cut in place only when the output's path is its own; another
+// name that leads to it (a link) is refused. TrimRom and a dry run both decide
+// through it.
 OutputPlan PlanOutput(const std::string& entryPath, const InputFile& rom, const std::string& title,
-                      const TrimOptions& options, const RunOutputs* outputs,
+                      const TrimOptions& options, const RunFiles* run,
                       PathStyle style = NativePathStyle());
 
 // Why `folder` cannot take the outputs (`output folder "<dir>" does not exist`,
@@ -150,7 +172,7 @@ struct BatchCallbacks {
     bool keepGoing = false;
 };
 
-// Runs TrimRom over every entry, first to last, with the run's RunOutputs (its
+// Runs TrimRom over every entry, first to last, with the run's RunFiles (its
 // own, unless env holds one). Without keepGoing the first error ends the run and
 // propagates. Returns the number of entries that failed.
 int RunBatch(const std::vector<std::string>& entries, const TrimEnvironment& env,

@@ -154,6 +154,25 @@ TEST_F(CliTest, OneRunNeverReplacesItsOwnOutput) {
     EXPECT_EQ(test::ReadBytes(dir / "POKEMON D_trim.nds").size(), 8100u);
 }
 
+TEST_F(CliTest, AnOutputNeverReplacesAnotherSourceAndTheDryRunSaysSo) {
+    RomBuilder().Title("B").DataUpTo(8600).PadTo(10000).WriteTo(dir / "A.nds");
+    RomBuilder().Title("OTHER").DataUpTo(7600).PadTo(10000).WriteTo(dir / "B.nds");
+    const auto other = test::ReadBytes(dir / "B.nds");
+    const std::string clash =
+        "error: Cannot create \"B.nds\": it would replace \"B.nds\", a source of this run\n";
+    for (const bool dry : {true, false}) {
+        std::vector<std::string> args{"--header-name", "--append", "", "A.nds", "B.nds"};
+        if (dry) {
+            args.insert(args.begin(), "--dry-run");
+        }
+        const Result r = Run(args);
+        EXPECT_EQ(r.exitCode, 1) << dry;
+        EXPECT_EQ(r.err, clash) << dry;
+        EXPECT_EQ(test::ReadBytes(dir / "B.nds"), other) << dry;
+        EXPECT_EQ(test::ReadBytes(dir / "A.nds").size(), 10000u) << dry;
+    }
+}
+
 TEST_F(CliTest, AnErrorStopsTheRunUnlessKeepGoing) {
     Rom("a.nds");
     Rom("c.nds");

@@ -144,12 +144,12 @@ Searched SearchWithFront(const ByteSource& source, const Image& image, int jump,
                 s.output.resize(static_cast<size_t>(from));  // what a failed write left
                 s.output.insert(s.output.end(), image.begin() + from, image.begin() + from + count);
             },
-            layout);
+            layout, keepAlive);
         s.outcome.point = FindTrimPointIn(source, jump, false, sink, '.', &front);
         const std::int64_t kept =
             std::min(s.outcome.point.OutputLength(), s.outcome.point.SourceSize);
         front.KeptUpTo(kept);
-        s.written = front.Finish(keepAlive);
+        s.written = front.Finish();
         // As the pipeline does: the rest copied, the length set.
         s.output.resize(static_cast<size_t>(s.written));
         s.output.insert(s.output.end(), image.begin() + std::min(s.written, kept),
@@ -291,6 +291,42 @@ TEST(ForwardScan, WhileTheCallerWaitsForTheWorkerItKeepsItsWindowAlive) {
               static_cast<std::ptrdiff_t>(keepAlives.size()));
     EXPECT_GT(s.written, 0);
     ExpectSameAsPlain(s, image, 500);
+}
+
+TEST(ForwardScan, OneDestroyedMidWriteKeepsItsOwnerAliveUntilItsWorkerStops) {
+    // The pipeline failed while the worker is in a write on a slow disk: the
+    // scan goes without Finish, and its owner (a window) stays alive meanwhile.
+    std::mt19937 random(11);
+    const Image image = Build({"slow write", 300000, 250000}, random);
+    const TestSource source(image);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool writing = false;
+    bool timedOut = false;
+    std::vector<std::thread::id> keepAlives;
+    {
+        ForwardScan front(
+            source,
+            [&](std::int64_t, std::int64_t) {
+                std::unique_lock lock(mutex);
+                writing = true;
+                changed.notify_all();
+                timedOut = timedOut || !changed.wait_for(lock, std::chrono::seconds(30),
+                                                         [&] { return !keepAlives.empty(); });
+            },
+            {.chunk = 4096, .piece = 1000, .readAhead = 2},
+            [&] {
+                const std::lock_guard lock(mutex);
+                keepAlives.push_back(std::this_thread::get_id());
+                changed.notify_all();
+            });
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return writing; }));
+    }
+    EXPECT_FALSE(timedOut);
+    ASSERT_FALSE(keepAlives.empty());
+    EXPECT_EQ(std::count(keepAlives.begin(), keepAlives.end(), std::this_thread::get_id()),
+              static_cast<std::ptrdiff_t>(keepAlives.size()));
 }
 
 TEST(ForwardScan, ATailScanThatFailsLeavesTheSearchToItself) {

@@ -9,6 +9,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <thread>
 
 #include "platform/errors.h"
@@ -166,14 +168,19 @@ TEST_F(TrimRomTest, LogNamesAreCutAfterTwelveCharacters) {
     EXPECT_EQ(log[3], "rom 1 of 1 -> saved abcdefghi_trim.nds to disk in 0.00s");
 }
 
-TEST_F(TrimRomTest, SafeTrimOnARomWithoutPaddingGrowsItByAHundredZeros) {
+TEST_F(TrimRomTest, ARomWithoutPaddingIsNeverMadeLonger) {
     RomBuilder().DataUpTo(5000).PadTo(5000).WriteTo(dir / "full.nds");
+    const auto source = test::ReadBytes(dir / "full.nds");
     TrimRom(dir / "full.nds", 6, 7, env);
     EXPECT_EQ(log[0].substr(0, 31), "rom (full.nds) 7 of 7 -> trimmi");
     EXPECT_EQ(log[1].substr(0, 10), "rom 7 of 7");
-    auto expected = test::ReadBytes(dir / "full.nds");
-    expected.resize(5100, 0);
-    EXPECT_EQ(test::ReadBytes(dir / "full_trim.nds"), expected);
+    EXPECT_EQ(test::ReadBytes(dir / "full_trim.nds"), source);
+    // In place there is nothing to write at all.
+    options.AppendText = "";
+    const auto before = StampOf(dir / "full.nds");
+    TrimRom(dir / "full.nds", 6, 7, env);
+    EXPECT_EQ(StampOf(dir / "full.nds"), before);
+    EXPECT_EQ(test::ReadBytes(dir / "full.nds"), source);
 }
 
 TEST_F(TrimRomTest, OtherExtensionsEndWithoutAnyLine) {
@@ -591,6 +598,87 @@ TEST_F(TrimRomTest, ARunNeverReplacesAnOutputItWroteItself) {
     EXPECT_EQ(failed, std::vector<int>{2});
     EXPECT_EQ(test::ReadBytes(dir / "POKEMON D_trim.nds").size(), 8100u);
     EXPECT_TRUE(fs::exists(dir / "SOMEGAME_trim.nds"));
+}
+
+// No output of a run replaces a file the run reads, whatever name leads there.
+TEST_F(TrimRomTest, ARunNeverReplacesOneOfItsSources) {
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;  // after a.nds (title "B") and B.nds exist
+        std::vector<std::string> entries;
+        std::string output;  // what the first entry's output would have replaced
+        std::string source;  // as the run names it
+    };
+    const std::string a = dir / "a.nds";
+    const std::string b = dir / "B.nds";
+    const std::vector<Case> cases{
+        {"a header title that is another source's name",
+         [&] {
+             options.HeaderRomName = true;
+             options.AppendText = "";
+         },
+         {a, b},
+         dir / "B.nds",
+         b},
+        {"an append text that makes another source's name",
+         [&] { fs::copy_file(b, dir / "a_x.nds"); },
+         {a, dir / "a_x.nds"},
+         dir / "a_x.nds",
+         dir / "a_x.nds"},
+        {"a custom folder holding a source of the same name",
+         [&] {
+             fs::create_directory(dir / "out");
+             fs::copy_file(b, dir / "out/a.nds");
+             options.CustomPath = true;
+             options.Path = dir / "out";
+             options.AppendText = "";
+         },
+         {a, dir / "out/a.nds"},
+         dir / "out/a.nds",
+         dir / "out/a.nds"},
+        {"a link named like the output that leads to the source",
+         [&] { fs::create_symlink(a, dir / "a_x.nds"); },
+         {a},
+         dir / "a_x.nds",
+         a},
+        {"a hard link named like the output",
+         [&] { fs::create_hard_link(a, dir / "a_x.nds"); },
+         {a},
+         dir / "a_x.nds",
+         a},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : fs::directory_iterator(dir.Path())) {
+            fs::remove_all(entry.path());
+        }
+        RomBuilder().Title("B").DataUpTo(8600).PadTo(10000).WriteTo(a);
+        RomBuilder().Title("OTHER").DataUpTo(7600).PadTo(10000).WriteTo(b);
+        options = TrimOptions{};
+        options.AppendText = "_x";
+        c.arrange();
+        // Every file under the folder, links as they are, with its bytes.
+        auto contents = [&] {
+            std::map<std::string, std::vector<std::uint8_t>> all;
+            for (const auto& f : fs::recursive_directory_iterator(dir.Path())) {
+                if (!f.is_directory()) {
+                    all[f.path().string() + (f.is_symlink() ? " (link)" : "")] =
+                        test::ReadBytes(f.path().string());
+                }
+            }
+            return all;
+        };
+        const auto before = contents();
+        try {
+            RunBatch(c.entries, env, {});
+            ADD_FAILURE() << "no error";
+        } catch (const IoError& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot create \"" + c.output +
+                                                 "\": it would replace \"" + c.source +
+                                                 "\", a source of this run");
+        }
+        EXPECT_EQ(contents(), before);
+    }
 }
 
 TEST_F(TrimRomTest, ARomListedTwiceIsCutInPlaceTwice) {
