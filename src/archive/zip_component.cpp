@@ -244,7 +244,6 @@ std::string ZipComponent::TargetFolder() const {
 
 std::int32_t ZipComponent::Extract() {
     m_cancelled = false;
-    m_keptFiles.clear();
     if (m_entries.empty()) {
         return 0;
     }
@@ -378,9 +377,6 @@ std::int32_t ZipComponent::HandleCallback(UnzipCallbackInfo& info) {
                 case UZ_OVERWRITE:
                     // Replace the file on disk only when it is older than the member.
                     info.Value = info.Answer & 1;
-                    if (info.Value == 0) {
-                        m_keptFiles.push_back(RecordText(info));
-                    }
                     break;
                 case UZ_SKIPPED:
                     ++m_skippedCount;

@@ -103,9 +103,6 @@ class ZipComponent {
     const std::string& ExtractDir() const { return m_extractDir; }
     void SetExtractDir(const std::string& folder) { m_extractDir = folder; }
     bool Cancelled() const { return m_cancelled; }
-    // Members of the last Extract whose file on disk was kept because it is not
-    // older than the member, spelt as the library named them.
-    const std::vector<std::string>& KeptFiles() const { return m_keptFiles; }
 
     // Extracts the members named in FileSpecs; returns the library's result, 0
     // when nothing was attempted. Throws ZipException.
@@ -158,7 +155,6 @@ class ZipComponent {
     ZipEndInfo m_endRecord;
     bool m_oemNames = false;
     bool m_cancelled = false;
-    std::vector<std::string> m_keptFiles;
     bool m_showProgressDialog = true;
     std::string m_extractDir;
     std::string m_libraryFileName;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/file_identity.h"
 
@@ -112,6 +113,44 @@ class PendingOutput {
     std::string m_outputPath;
     std::unique_ptr<State> m_state;
 };
+
+// A hidden folder of its own inside `folder`, for files that must not show
+// until it is decided where they go (the members of an archive, say). It is
+// locked while it exists, so RemoveLeftovers passes it over, and removed with
+// whatever is left in it when it goes.
+class StagingFolder {
+  public:
+    // Throws IoError ("Cannot create ...") when the folder cannot be made.
+    explicit StagingFolder(const std::string& folder);
+    ~StagingFolder();
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+
+    // Its path, ending in a separator.
+    const std::string& Path() const { return m_path; }
+    // The regular files in it and in its folders, as paths relative to it with
+    // the system's separators, sorted.
+    std::vector<std::string> Files() const;
+
+  private:
+    std::string m_parent;
+    std::string m_name;
+    std::string m_path;
+    std::intptr_t m_handle;  // holds the lock
+};
+
+// What is at `relative` (folders and name, the system's separators) under
+// `folder`, looked at without following any link: nothing yet (Free), a regular
+// file (File), or something else in the way: a folder, a link, a device, or a
+// part of the way that is no folder (Blocked).
+enum class Spot { Free, File, Blocked };
+Spot SpotAt(const std::string& folder, const std::string& relative);
+
+// Moves the file `from` to `relative` under `folder` when that spot is free,
+// making the folders on the way; it never replaces anything and follows no
+// link. Returns the spot as it found it: Free means the file was moved.
+// Throws IoError when a free spot could not be taken.
+Spot MoveIntoSpot(const std::string& from, const std::string& folder, const std::string& relative);
 
 // Removes the hidden temporary files and folders that killed runs left in
 // `folder`, never one that another running program is writing. Never an error:

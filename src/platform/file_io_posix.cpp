@@ -314,6 +314,151 @@ void PendingOutput::Commit(Durability durability) {
     }
 }
 
+StagingFolder::StagingFolder(const std::string& folder) : m_parent(folder), m_handle(-1) {
+    RequireNoNul("Cannot create", folder);
+    const UniqueFd parent(
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int fd = parent.Get() < 0 ? -1 : CreateHiddenFolder(parent.Get(), m_name);
+    if (fd < 0) {
+        ThrowIoError("Cannot create", folder.empty() ? "." : folder, errno);
+    }
+    m_handle = fd;
+    m_path = (std::filesystem::path(folder.empty() ? "." : folder) / m_name).string() + "/";
+}
+
+StagingFolder::~StagingFolder() {
+    const UniqueFd parent(
+        ::open(m_parent.empty() ? "." : m_parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // The lock is held until the folder is gone, so no one else takes it apart.
+    if (parent.Get() >= 0 &&
+        IdentityAt(parent.Get(), m_name) == IdentityOfDescriptor(static_cast<int>(m_handle))) {
+        RemoveTree(parent.Get(), m_name);
+    }
+    ::close(static_cast<int>(m_handle));
+}
+
+std::vector<std::string> StagingFolder::Files() const {
+    std::vector<std::string> files;
+    std::error_code ec;
+    const std::filesystem::path root(m_path);
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file(ec) && !it->is_symlink(ec)) {
+            files.push_back(it->path().lexically_relative(root).string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+namespace {
+
+// Opens the folders of `relative` under `folder` one by one, following no link,
+// and making those that are missing when `make`. The descriptor of the last
+// folder, and the file name, or -1 when the way is blocked (or, without
+// `make`, not there yet: then `missing` is set).
+int OpenWay(const std::string& folder, const std::string& relative, bool make, std::string& name,
+            bool& missing) {
+    missing = false;
+    const std::filesystem::path path(relative);
+    UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::vector<std::string> parts;
+    for (const auto& part : path) {
+        parts.push_back(part.string());
+    }
+    if (parts.empty() || dir.Get() < 0) {
+        return -1;
+    }
+    name = parts.back();
+    parts.pop_back();
+    for (const std::string& part : parts) {
+        int next =
+            ::openat(dir.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT) {
+            if (!make) {
+                missing = true;
+                return -1;
+            }
+            if (::mkdirat(dir.Get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
+                return -1;
+            }
+            next =
+                ::openat(dir.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            return -1;
+        }
+        dir.Reset(next);
+    }
+    return dir.Release();
+}
+
+Spot SpotIn(int dir, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? Spot::Free : Spot::Blocked;
+    }
+    return S_ISREG(st.st_mode) ? Spot::File : Spot::Blocked;
+}
+
+// Moves `from` to `name` in `dir` unless something has that name.
+bool MoveWithoutReplacing(const std::string& from, int dir, const std::string& name) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+#endif
+    // A link fails where the name is taken; where there are no links (FAT),
+    // the name is checked before the rename.
+    if (::linkat(AT_FDCWD, from.c_str(), dir, name.c_str(), 0) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST) {
+        return false;
+    }
+    if (SpotIn(dir, name) != Spot::Free) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(AT_FDCWD, from.c_str(), dir, name.c_str()) == 0;
+}
+
+}  // namespace
+
+Spot SpotAt(const std::string& folder, const std::string& relative) {
+    std::string name;
+    bool missing = false;
+    const UniqueFd dir(OpenWay(folder, relative, false, name, missing));
+    if (dir.Get() < 0) {
+        return missing ? Spot::Free : Spot::Blocked;
+    }
+    return SpotIn(dir.Get(), name);
+}
+
+Spot MoveIntoSpot(const std::string& from, const std::string& folder, const std::string& relative) {
+    RequireNoNul("Cannot create", relative);
+    std::string name;
+    bool missing = false;
+    const UniqueFd dir(OpenWay(folder, relative, true, name, missing));
+    if (dir.Get() < 0) {
+        return Spot::Blocked;
+    }
+    if (const Spot spot = SpotIn(dir.Get(), name); spot != Spot::Free) {
+        return spot;
+    }
+    if (!MoveWithoutReplacing(from, dir.Get(), name)) {
+        if (errno == EEXIST) {
+            return SpotIn(dir.Get(), name);
+        }
+        ThrowIoError("Cannot create", (std::filesystem::path(folder) / relative).string(), errno);
+    }
+    return Spot::Free;
+}
+
 void RemoveLeftovers(const std::string& folder) {
     if (folder.find('\0') != std::string::npos) {
         return;

@@ -145,6 +145,7 @@ void BeginOutput(std::optional<EarlyOutput>& early, std::optional<TailCheck>& ta
         const OutputPlan plan =
             PlanOutput(entryPath, rom, ReadRomTitle(source), options, env.run, env.style);
         if (!plan.overwritesRom) {
+            RemoveLeftoversOnce(FolderPart(plan.path, env.style), env);
             early.emplace(plan, rom, env);
         } else if (const std::int64_t declared = DeclaredDataEnd(source);
                    declared > 0 && declared < source.Size()) {
@@ -243,6 +244,16 @@ std::optional<std::string> RunFiles::SourceAt(const std::string& path) const {
         }
     }
     return std::nullopt;
+}
+
+bool RunFiles::FirstWriteInto(const std::string& folder) {
+    return m_folders.insert(NormalPath(folder.empty() ? "." : folder)).second;
+}
+
+void RemoveLeftoversOnce(const std::string& folder, const TrimEnvironment& env) {
+    if (!env.run || env.run->FirstWriteInto(folder)) {
+        RemoveLeftovers(folder);
+    }
 }
 
 void RequireNotWrittenThisRun(const std::string& path, const RunFiles* run) {
@@ -366,6 +377,9 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
             early.reset();
         }
         std::optional<PendingOutput> fresh;
+        if (!early) {
+            RemoveLeftoversOnce(FolderPart(outputPath, env.style), env);
+        }
         PendingOutput& output = early ? early->output : fresh.emplace(outputPath, &rom);
         if (early) {
             early->Complete(rom, point.OutputLength(), env);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/file_identity.h"
@@ -65,6 +66,8 @@ class RunFiles {
     std::optional<std::string> EntryThatWrote(const std::string& path) const;
     // The source of this run (as the run names it) that `path` leads to.
     std::optional<std::string> SourceAt(const std::string& path) const;
+    // True the first time the run is about to write into `folder`.
+    bool FirstWriteInto(const std::string& folder);
 
   private:
     struct IdentityHash {
@@ -81,7 +84,12 @@ class RunFiles {
     std::unordered_map<FileIdentity, int, IdentityHash> m_written;
     // What a dry run plans is not there yet: by absolute path without "." and "..".
     std::unordered_map<std::string, int> m_planned;
+    std::unordered_set<std::string> m_folders;  // written into, the same way
 };
+
+// Removes what killed runs left in `folder` before the run first writes there
+// (every time without a run).
+void RemoveLeftoversOnce(const std::string& folder, const TrimEnvironment& env);
 
 // Throws IoError (`Cannot create "<path>": already written for "<entry>" in this
 // run`) when `path` is an output of this run; nothing without `run`.

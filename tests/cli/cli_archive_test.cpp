@@ -270,18 +270,74 @@ TEST_F(CliArchiveTest, AMemberThatWasNotExtractedIsNeverTrimmedInItsPlace) {
     EXPECT_TRUE(fs::exists(dir / "pack.zip"));
     EXPECT_FALSE(fs::exists(dir / "game_trim.nds"));
 
-    // With the password it is extracted and trimmed; the file on disk is
-    // replaced because it is older than the member.
+    // With the password it could be extracted, but the older, different file
+    // in its way is never replaced: the entry fails and nothing changes.
+    r = Run({"--password", "secret", "--delete-source", "pack.zip"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("error: Cannot extract \"game.nds\" from \"pack.zip\": a different file "
+                         "\"game.nds\" is in the way\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::ReadBytes(dir / "game.nds"), stale);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.nds", "pack.zip"}));
+
+    // Out of the way, it is extracted and trimmed.
+    fs::remove(dir / "game.nds");
     r = Run({"--password", "secret", "pack.zip"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(test::ReadBytes(dir / "game.nds"), rom);
+}
 
-    // Run again: the extracted file is not older than the member, so the
-    // component keeps it, and it is trimmed again.
-    fs::remove(dir / "game_trim.nds");
-    r = Run({"--password", "secret", "pack.zip"});
+// What stands beside an archive is never replaced by a member: the same bytes
+// stand for the member (also cut down by an earlier trim in place), a different
+// file keeps its place.
+TEST_F(CliArchiveTest, FilesBesideAnArchiveAreNeverReplacedByItsMembers) {
+    const auto rom = RomBytes("GAME");
+    ZipBuilder().Stored("game.nds", AsText(rom)).WriteTo(dir / "pack.zip");
+    RarBuilder()
+        .AddText("notes.txt", "from the rar")
+        .AddFile("game.nds", rom)
+        .WriteTo(dir / "pack.rar");
+    const auto other = RomBytes("OTHER");
+    for (const char* archive : {"pack.zip", "pack.rar"}) {
+        SCOPED_TRACE(archive);
+        for (const char* stale : {"game.nds", "notes.txt", "game_trim.nds"}) {
+            fs::remove(dir / stale);
+        }
+        // A different, newer game.nds: the member is not taken and nothing changes.
+        test::WriteBytes(dir / "game.nds", other);
+        Result r = Run({"--delete-source", archive});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, std::string("error: Cannot extract \"game.nds\" from \"") + archive +
+                             "\": a different file \"game.nds\" is in the way\n");
+        EXPECT_EQ(test::ReadBytes(dir / "game.nds"), other);
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.nds", "pack.rar", "pack.zip"}));
+
+        // The member itself is there from an earlier run: it is trimmed again.
+        test::WriteBytes(dir / "game.nds", rom);
+        r = Run({archive});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(test::ReadBytes(dir / "game_trim.nds").size(), 9100u);
+        // Trimmed in place by that run: it still stands for the member, and
+        // there is nothing more to cut.
+        r = Run({"--append=", archive});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        r = Run({"--append=", archive});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(test::ReadBytes(dir / "game.nds"), test::ReadBytes(dir / "game_trim.nds"));
+    }
+    // A RAR's other member that meets a different file is passed over with a
+    // line; the ROM goes on.
+    test::WriteText(dir / "notes.txt", "mine");
+    fs::remove(dir / "game.nds");
+    const Result r = Run({"pack.rar"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(fs::exists(dir / "game_trim.nds"));
+    EXPECT_NE(r.out.find("rom (pack.rar) 1 of 1 -> passed over notes.txt in the rar: a different "
+                         "file of that name is there\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(test::ReadText(dir / "notes.txt"), "mine");
+    EXPECT_EQ(test::ReadBytes(dir / "game.nds"), rom);
 }
 
 TEST_F(CliArchiveTest, AMemberNameWithANulByteNeverReachesAnotherFile) {

@@ -104,6 +104,20 @@ TEST_F(TrimRomTest, TrimsAPlainRomWithTheLogLinesAndStatusTexts) {
     EXPECT_TRUE(recycler.recycled.empty());
 }
 
+TEST_F(TrimRomTest, WhatAKilledRunLeftIsRemovedWhereTheRunWrites) {
+    const std::string rom = WorkedRom("a.nds");
+    fs::create_directory(dir / "out");
+    test::WriteText(dir / ".parevo-0123456789abcdef.tmp", "left by a killed run");
+    test::WriteText(dir / "out/.parevo-0123456789abcdef.tmp", "left by a killed run");
+    EXPECT_EQ(RunBatch({rom}, env, {}), 0);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.nds", "a_trim.nds", "out"}));
+    options.CustomPath = true;
+    options.Path = dir / "out";
+    EXPECT_EQ(RunBatch({rom}, env, {}), 0);
+    EXPECT_TRUE(fs::exists(dir / "out/a_trim.nds"));
+    EXPECT_FALSE(fs::exists(dir / "out/.parevo-0123456789abcdef.tmp"));
+}
+
 TEST_F(TrimRomTest, ElapsedTimeIsAnUnsignedDifferenceThatSurvivesAWrap) {
     const std::string rom = WorkedRom("a.nds");
     tick.ticks = {0xFFFFFF00u, 0x100u, 5, 5};

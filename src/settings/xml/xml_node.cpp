@@ -210,6 +210,8 @@ void XmlNode::WriteToFile(const std::string& fileName) const {
         int fd;
         ~FolderCloser() { ::close(fd); }
     } closer{dir};
+    // A save killed half-way on a card without unnamed files left a hidden file.
+    RemoveLeftovers(dir);
     // Declared after the folder, so it is discarded while the folder is open.
     PendingFile temp;
     if (!temp.Create(dir)) {
