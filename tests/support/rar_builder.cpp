@@ -324,20 +324,6 @@ Rar5Builder& Rar5Builder::AddBlock(std::uint64_t type, const std::vector<std::ui
     return *this;
 }
 
-Rar5Builder& Rar5Builder::AddService(const std::string& name, const std::vector<std::uint8_t>& data,
-                                     const std::vector<std::vector<std::uint8_t>>& records) {
-    std::vector<std::uint8_t> fields;
-    PutVint(fields, 0x04);  // a CRC
-    PutVint(fields, data.size());
-    PutVint(fields, 0);  // attributes
-    Put32(fields, Crc32(data.data(), data.size()));
-    PutVint(fields, 0);  // stored
-    PutVint(fields, 0);  // Windows
-    PutVint(fields, name.size());
-    fields.insert(fields.end(), name.begin(), name.end());
-    return AddBlock(3, fields, records, &data);
-}
-
 std::vector<std::uint8_t> Rar5Builder::Build() const {
     std::vector<std::uint8_t> out = kMarker5;
     PutBlock5(out, 1, {0}, m_mainExtra, nullptr);  // main header, no archive flags

@@ -100,9 +100,6 @@ class Rar5Builder {
     Rar5Builder& AddBlock(std::uint64_t type, const std::vector<std::uint8_t>& fields,
                           const std::vector<std::vector<std::uint8_t>>& records,
                           const std::vector<std::uint8_t>* data = nullptr);
-    // A service header named `name` (CMT, QO, ACL, STM...) with its data.
-    Rar5Builder& AddService(const std::string& name, const std::vector<std::uint8_t>& data,
-                            const std::vector<std::vector<std::uint8_t>>& records = {});
     std::vector<std::uint8_t> Build() const;
     void WriteTo(const std::string& path) const;
     // One member split over `volumes` volumes (named .partN.rar); the last part's
