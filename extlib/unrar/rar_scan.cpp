@@ -386,6 +386,200 @@ bool ParseRar4File(const std::vector<std::uint8_t>& h, unsigned flags, ScannedFi
     return true;
 }
 
+// Headers as the decoder reads them. Its RAR 5 reader parses a header field by
+// field and goes on where its parsing stopped, so a record longer than it
+// expects, a record type it refuses, a main-header record other than a locator,
+// a block type it does not know, a host system other than Windows or Unix or a
+// window over 64 MiB derails or stops it. So every file and service header, a
+// main header with records and a block of a type not known are shown to it in
+// forms it reads, of the same length: the fields decoding needs, and padding in
+// a record or block it passes over. Our walk has checked the originals.
+
+constexpr std::uint64_t kDecoderMaxWindowBits = 9;  // 128 KiB << 9: 64 MiB
+constexpr std::uint8_t kPaddingRecord = 0x7F;       // a record type no reader knows
+constexpr std::uint64_t kMaxPatchedData = 64 << 20;
+
+std::size_t VintWidth(std::uint64_t v) {
+    std::size_t n = 1;
+    for (; v >= 0x80; v >>= 7) {
+        ++n;
+    }
+    return n;
+}
+
+// `v` in exactly `width` bytes: a longer form than needed is still the same
+// number to a reader of the format. False when it does not fit.
+bool PutVint(std::vector<std::uint8_t>& out, std::uint64_t v, std::size_t width) {
+    if (width < VintWidth(v) || width > 8) {
+        return false;
+    }
+    for (std::size_t i = 0; i + 1 < width; ++i, v >>= 7) {
+        out.push_back(static_cast<std::uint8_t>((v & 0x7F) | 0x80));
+    }
+    out.push_back(static_cast<std::uint8_t>(v));
+    return true;
+}
+
+// A whole block: CRC, the size field in `sizeWidth` bytes, the body.
+bool PutBlock5(std::vector<std::uint8_t>& out, std::size_t sizeWidth,
+               const std::vector<std::uint8_t>& body) {
+    std::vector<std::uint8_t> sized;
+    if (!PutVint(sized, body.size(), sizeWidth)) {
+        return false;
+    }
+    sized.insert(sized.end(), body.begin(), body.end());
+    const std::uint32_t crc = Crc32(sized.data(), sized.size());
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<std::uint8_t>(crc >> (8 * i)));
+    }
+    out.insert(out.end(), sized.begin(), sized.end());
+    return true;
+}
+
+// What the decoder needs of a file or service header.
+struct DecoderFileForm {
+    std::uint64_t type = 2;
+    std::uint64_t headerFlags = 0;  // split, data; the extra-area flag is set here
+    std::uint64_t dataSize = 0;
+    std::uint64_t fileFlags = 0;  // folder, unknown size
+    std::uint64_t unpSize = 0;
+    std::uint64_t compInfo = 0;
+    std::vector<std::uint8_t> keptRecords;  // the encryption record, as it stands
+};
+
+// The body of such a header in exactly `length` bytes; the name is one byte,
+// since the decoder's names are never used.
+bool FileBody(const DecoderFileForm& f, std::size_t length, std::vector<std::uint8_t>& out) {
+    for (std::size_t attrWidth = 1; attrWidth <= 3; ++attrWidth) {
+        for (std::size_t extraWidth = 0; extraWidth <= 3; ++extraWidth) {
+            if (extraWidth == 0 && !f.keptRecords.empty()) {
+                continue;
+            }
+            const std::uint64_t hflags = (f.headerFlags & ~std::uint64_t(1)) | (extraWidth ? 1 : 0);
+            std::vector<std::uint8_t> fields;
+            PutVint(fields, f.fileFlags, VintWidth(f.fileFlags));
+            PutVint(fields, f.unpSize, VintWidth(f.unpSize));
+            PutVint(fields, 0, attrWidth);  // attributes
+            PutVint(fields, f.compInfo, VintWidth(f.compInfo));
+            fields.insert(fields.end(), {0, 1, 'x'});  // Windows; a name of one byte
+            const std::size_t fixed = VintWidth(f.type) + VintWidth(hflags) + extraWidth +
+                                      ((hflags & 2) ? VintWidth(f.dataSize) : 0) + fields.size();
+            if (extraWidth == 0 ? fixed != length : fixed >= length) {
+                continue;
+            }
+            const std::size_t extraSize = length - fixed;
+            const std::size_t padding = extraSize - std::min(extraSize, f.keptRecords.size());
+            if (extraSize < f.keptRecords.size() || padding == 1) {
+                continue;
+            }
+            std::vector<std::uint8_t> body;
+            PutVint(body, f.type, VintWidth(f.type));
+            PutVint(body, hflags, VintWidth(hflags));
+            if (extraWidth != 0 && !PutVint(body, extraSize, extraWidth)) {
+                continue;
+            }
+            if ((hflags & 2) != 0) {
+                PutVint(body, f.dataSize, VintWidth(f.dataSize));
+            }
+            body.insert(body.end(), fields.begin(), fields.end());
+            body.insert(body.end(), f.keptRecords.begin(), f.keptRecords.end());
+            if (padding != 0) {
+                // Its size field, type and zeros fill the rest.
+                std::size_t w = 1;
+                while (VintWidth(padding - w) > w) {
+                    ++w;
+                }
+                PutVint(body, padding - w, w);
+                body.push_back(kPaddingRecord);
+                body.resize(body.size() + padding - w - 1, 0);
+            }
+            out = std::move(body);
+            return true;
+        }
+    }
+    return false;
+}
+
+// A service header of `length` bytes in all that the decoder passes over, with
+// `dataSize` bytes of data after it; its window is the members' around it.
+bool FillerBlock(std::size_t length, std::uint64_t dataSize, std::uint64_t windowBits,
+                 std::vector<std::uint8_t>& out) {
+    DecoderFileForm f;
+    f.type = 3;
+    f.headerFlags = 2;
+    f.dataSize = dataSize;
+    f.unpSize = dataSize;
+    f.compInfo = windowBits << 10;
+    for (std::size_t w = 1; w <= 3 && length > 4 + w; ++w) {
+        std::vector<std::uint8_t> body;
+        if (FileBody(f, length - 4 - w, body) && PutBlock5(out, w, body)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A main header of `length` bytes without its extra records: the archive's
+// flags and volume number, then a filler for the rest. A few bytes too many for
+// a filler go into longer forms of the flags.
+bool MainBlocks(std::size_t length, std::uint64_t hflags, std::uint64_t archiveFlags,
+                std::uint64_t volume, std::uint64_t windowBits, std::vector<std::uint8_t>& out) {
+    hflags &= ~std::uint64_t(3);
+    for (std::size_t widen = 0; widen <= 14; ++widen) {
+        std::vector<std::uint8_t> body = {1};
+        const std::size_t first = std::min<std::size_t>(widen, 7);
+        if (!PutVint(body, hflags, VintWidth(hflags) + first) ||
+            !PutVint(body, archiveFlags, VintWidth(archiveFlags) + widen - first)) {
+            continue;
+        }
+        if ((archiveFlags & 2) != 0) {
+            PutVint(body, volume, VintWidth(volume));
+        }
+        std::vector<std::uint8_t> blocks;
+        if (!PutBlock5(blocks, 1, body) || blocks.size() > length) {
+            continue;
+        }
+        if (blocks.size() == length || FillerBlock(length - blocks.size(), 0, windowBits, blocks)) {
+            out = std::move(blocks);
+            return true;
+        }
+    }
+    return false;
+}
+
+void AddPatch(VolumeScan& scan, std::uint64_t offset, std::vector<std::uint8_t> bytes) {
+    scan.decoderPatches.push_back({offset, std::move(bytes)});
+}
+
+// RAR 4: the decoder skips blocks of the types it knows to carry no member only
+// when a CRC over the header and its data matches, and stops at types it does
+// not know. Such a block is shown to it as a recovery block with that CRC.
+void PatchRar4Block(ByteSource& src, std::uint64_t pos, const std::vector<std::uint8_t>& h,
+                    unsigned type, std::uint64_t addSize, VolumeScan& scan) {
+    const bool known = type >= 0x72 && type <= 0x7B;
+    const bool skipped = type >= 0x75 && type <= 0x79;
+    if ((known && !(skipped && addSize > 0)) || addSize > kMaxPatchedData) {
+        return;
+    }
+    std::vector<std::uint8_t> header = h;
+    header[2] = skipped ? static_cast<std::uint8_t>(type) : 0x78;
+    std::uint32_t crc = Crc32(&header[2], header.size() - 2);
+    std::vector<std::uint8_t> chunk(
+        static_cast<std::size_t>(std::min<std::uint64_t>(addSize, 1 << 20)));
+    for (std::uint64_t done = 0; done < addSize;) {
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), addSize - done));
+        if (src.ReadAt(pos + header.size() + done, chunk.data(), n) != n) {
+            return;  // the walk reports the cut
+        }
+        crc = Crc32(chunk.data(), n, crc);
+        done += n;
+    }
+    header[0] = static_cast<std::uint8_t>(crc);
+    header[1] = static_cast<std::uint8_t>(crc >> 8);
+    AddPatch(scan, pos, std::move(header));
+}
+
 void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
     std::vector<std::uint8_t> h;
     bool mainFound = false;
@@ -423,6 +617,9 @@ void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
                 return Stop(scan, ERAR_BAD_DATA, mainFound);
             }
             addSize = Le32(&h[7]);
+        }
+        if (mainFound) {
+            PatchRar4Block(src, pos, h, type, addSize, scan);
         }
         if (type == 0x73) {
             scan.archiveFlags = flags & 0x1FF;
@@ -472,7 +669,8 @@ void WalkRar4(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
 // RAR 5: a file or service header's fields, from after the header's type, flags
 // and sizes (`r`) to the extra area at the end (`extraStart`).
 bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t extraStart,
-                   std::uint64_t headerFlags, std::uint64_t dataSize, ScannedFile& f) {
+                   std::uint64_t headerFlags, std::uint64_t dataSize, ScannedFile& f,
+                   DecoderFileForm& form) {
     const std::uint64_t fileFlags = r.Vint();
     f.unpSize = r.Vint();
     f.unpSizeKnown = (fileFlags & 0x08) == 0;
@@ -500,6 +698,7 @@ bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t ex
     // Extra records: size (of type and body), type, body. A record that does not
     // fit ends the list; the header's CRC vouches for the rest.
     for (Reader e(h, extraStart, h.size()); e.Left() > 0;) {
+        const std::size_t sizeStart = e.Pos();
         const std::uint64_t recordSize = e.Vint();
         if (!e.Ok() || recordSize == 0 || recordSize > e.Left()) {
             break;
@@ -509,6 +708,11 @@ bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t ex
         e.Skip(recordSize);
         switch (rec.Vint()) {
             case 1:
+                if ((f.flags & RHDF_ENCRYPTED) == 0) {
+                    // Kept for the decoder with its size field.
+                    form.keptRecords.assign(h.begin() + static_cast<std::ptrdiff_t>(sizeStart),
+                                            h.begin() + static_cast<std::ptrdiff_t>(recordEnd));
+                }
                 f.flags |= RHDF_ENCRYPTED;
                 break;
             case 2:
@@ -524,16 +728,19 @@ bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t ex
                 const std::uint64_t timeFlags = rec.Vint();
                 const bool unixFormat = (timeFlags & 0x01) != 0;
                 if ((timeFlags & 0x02) != 0) {
-                    if (unixFormat) {
-                        mtimeUnix = rec.U32();
-                    } else {
-                        mtimeFile = rec.U64();
+                    const std::uint64_t value = unixFormat ? rec.U32() : rec.U64();
+                    // A record too short for the time holds none, and a FILETIME
+                    // of 0 is no time either.
+                    if (rec.Ok()) {
+                        mtimeUnix = unixFormat ? value : 0;
+                        mtimeFile = unixFormat ? 0 : value;
+                        hasMtime = unixFormat || value != 0;
                     }
-                    hasMtime = rec.Ok();
                     const unsigned others = ((timeFlags & 0x04) != 0) + ((timeFlags & 0x08) != 0);
                     rec.Skip(others * (unixFormat ? 4 : 8));
-                    if (unixFormat && (timeFlags & 0x10) != 0) {
-                        mtimeNsec = rec.U32() & 0x3FFFFFFF;
+                    const unsigned nsec = unixFormat && (timeFlags & 0x10) != 0 ? rec.U32() : 0;
+                    if (rec.Ok()) {
+                        mtimeNsec = nsec & 0x3FFFFFFF;
                     }
                 }
                 break;
@@ -577,16 +784,22 @@ bool ParseRar5File(const std::vector<std::uint8_t>& h, Reader& r, std::size_t ex
     f.flags |= (headerFlags & 0x08 ? RHDF_SPLITBEFORE : 0) |
                (headerFlags & 0x10 ? RHDF_SPLITAFTER : 0) | (comp & 0x40 ? RHDF_SOLID : 0) |
                (dir ? RHDF_DIRECTORY : 0);
-    // A link keeps no data: its size is its target's.
-    if (f.redirType != 0 && f.unpSize == 0) {
-        f.unpSize = f.redirTarget.size();
-    }
+    f.unknownVersion = (comp & 0x3F) > 1;  // 0: RAR 5.0, 1: RAR 7.0
+    form.headerFlags = headerFlags;
+    form.dataSize = dataSize;
+    form.fileFlags = fileFlags & 0x09;  // a folder, an unknown size
+    form.unpSize = f.unpSize;
+    const std::uint64_t windowBits = (comp >> 10) & 0xF;
+    form.compInfo = windowBits > kDecoderMaxWindowBits
+                        ? (comp & ~(std::uint64_t(0xF) << 10)) | kDecoderMaxWindowBits << 10
+                        : comp;
     return true;
 }
 
 void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
     std::vector<std::uint8_t> h;
     bool mainFound = false;
+    std::uint64_t windowBits = 0;  // of the last member, for fillers
     for (;;) {
         std::vector<std::uint8_t> fixed(7);
         const std::size_t got = src.ReadAt(pos, fixed.data(), fixed.size());
@@ -624,10 +837,17 @@ void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             return Stop(scan, ERAR_BAD_DATA, mainFound);
         }
         const std::size_t extraStart = h.size() - static_cast<std::size_t>(extraSize);
+        const std::size_t blockLength = 4 + h.size();
+        std::vector<std::uint8_t> patch;
         if (type == 1) {
             const std::uint64_t aflags = r.Vint();
+            const std::uint64_t volume = (aflags & 0x2) != 0 ? r.Vint() : 0;
             if (!r.Ok()) {
                 return Stop(scan, ERAR_BAD_DATA, mainFound);
+            }
+            if (extraSize != 0 && (hflags & 2) == 0 &&
+                MainBlocks(blockLength, hflags, aflags, volume, windowBits, patch)) {
+                AddPatch(scan, pos, std::move(patch));
             }
             unsigned f = ROADF_NEWNUMBERING;
             if (aflags & 0x1) {
@@ -646,10 +866,20 @@ void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             return;
         } else if (type == 2 || type == 3) {
             ScannedFile f;
-            if (!ParseRar5File(h, r, extraStart, hflags, dataSize, f)) {
+            DecoderFileForm form;
+            form.type = type;
+            if (!ParseRar5File(h, r, extraStart, hflags, dataSize, f, form)) {
                 return Stop(scan, ERAR_BAD_DATA, mainFound);
             }
             f.dataOffset = headStart + headSize;
+            if ((f.flags & RHDF_DIRECTORY) == 0) {
+                windowBits = (form.compInfo >> 10) & 0xF;
+            }
+            std::vector<std::uint8_t> block;
+            if (mainFound && FileBody(form, static_cast<std::size_t>(headSize), patch) &&
+                PutBlock5(block, sizeLength, patch)) {
+                AddPatch(scan, pos, std::move(block));
+            }
             if (type == 3) {
                 if (mainFound && f.name == "CMT") {
                     ReadComment(src, f.dataOffset, dataSize,
@@ -667,6 +897,9 @@ void WalkRar5(ByteSource& src, std::uint64_t pos, VolumeScan& scan) {
             scan.hasNextVolume = (endFlags & 1) != 0;
             scan.end = ERAR_END_ARCHIVE;
             return;
+        } else if (mainFound &&
+                   FillerBlock(blockLength, (hflags & 2) != 0 ? dataSize : 0, windowBits, patch)) {
+            AddPatch(scan, pos, std::move(patch));  // a block of a type not known
         }
         const std::uint64_t next = headStart + headSize + dataSize;
         if (dataSize >= kMaxPosition) {

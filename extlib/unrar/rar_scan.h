@@ -42,7 +42,19 @@ struct ScannedFile {
         0;  // FSREDIR_*: 1 Unix link, 2 Windows link, 3 junction, 4 hard link, 5 copy
     std::string redirTarget;  // UTF-8 (RAR 5) or the stored bytes (RAR 4 Unix link)
     bool dirTarget = false;
+    // RAR 5 data packed by a format version this library does not know.
+    bool unknownVersion = false;
     std::uint64_t dataOffset = 0;  // where the member's data starts in the volume
+};
+
+// Bytes the decoder reads at `offset` of the volume in place of the archive's.
+// The decoder's reader parses only the header forms it knows; headers whose
+// records, blocks or fields it would stop at are shown to it rewritten to the
+// same length, keeping what decoding needs (sizes, method, window, solid and
+// split flags). Our own walk has already read and checked the originals.
+struct DecoderPatch {
+    std::uint64_t offset = 0;
+    std::vector<std::uint8_t> bytes;
 };
 
 struct VolumeScan {
@@ -65,6 +77,8 @@ struct VolumeScan {
     // CRC does not match.
     unsigned commentState = 0;
     std::string comment;
+    // In the order of their offsets, none overlapping.
+    std::vector<DecoderPatch> decoderPatches;
 
     bool Complete() const;  // walked to the end without damage
 };

@@ -162,6 +162,7 @@ struct Handle {
 
     // The volume the decoder reads, through the callbacks below.
     std::size_t opens = 0;
+    std::size_t current = 0;  // its index in `volumes`
     StdioFile file;
     std::int64_t fileSize = 0;
     std::vector<char> buffer = std::vector<char>(kReadBuffer);
@@ -358,7 +359,24 @@ struct Handle {
             volumeError = ERAR_EOPEN;
             return false;
         }
+        current = index;
         return true;
+    }
+
+    // Shows the decoder the headers of the current volume in the forms it reads
+    // (`bytes` were read at `pos`).
+    void ApplyPatches(std::uint64_t pos, char* bytes, std::size_t size) const {
+        const auto& patches = volumes[current].scan.decoderPatches;
+        auto p = std::partition_point(patches.begin(), patches.end(), [&](const DecoderPatch& q) {
+            return q.offset + q.bytes.size() <= pos;
+        });
+        for (; p != patches.end() && p->offset < pos + size; ++p) {
+            const std::uint64_t from = std::max(p->offset, pos);
+            const std::uint64_t to =
+                std::min<std::uint64_t>(p->offset + p->bytes.size(), pos + size);
+            std::memcpy(bytes + (from - pos), p->bytes.data() + (from - p->offset),
+                        static_cast<std::size_t>(to - from));
+        }
     }
 
     // Wide question first, then the narrow one, as for volumes.
@@ -415,11 +433,15 @@ la_ssize_t ReadCallback(archive* a, void* data, const void** buffer) {
     if (h.file == nullptr) {
         return 0;
     }
+    const std::int64_t pos = TellFile(h.file.get());
     const std::size_t n = std::fread(h.buffer.data(), 1, h.buffer.size(), h.file.get());
     if (n == 0 && std::ferror(h.file.get())) {
         h.readError = true;
         archive_set_error(a, errno, "Cannot read the volume");
         return -1;
+    }
+    if (pos >= 0) {
+        h.ApplyPatches(static_cast<std::uint64_t>(pos), h.buffer.data(), n);
     }
     return static_cast<la_ssize_t>(n);
 }
@@ -699,6 +721,10 @@ unsigned ProcessEntry(Handle& h, int operation, const std::string* destPath,
         return ERAR_UNKNOWN;
     }
     const bool directory = (e.info.flags & RHDF_DIRECTORY) != 0;
+    // Not damage: a format this library cannot unpack.
+    if (e.info.unknownVersion && !directory) {
+        return ERAR_UNKNOWN_FORMAT;
+    }
     if ((e.info.flags & RHDF_ENCRYPTED) != 0 && !directory) {
         return h.EncryptedResult();
     }

@@ -103,6 +103,7 @@ void PutMember(std::vector<std::uint8_t>& out, const RarMember& m, std::size_t b
         Put32(body, 0);  // high 32 bits of the unpacked size
     }
     body.insert(body.end(), m.name.begin(), m.name.end());
+    body.insert(body.end(), m.headerTail.begin(), m.headerTail.end());
     const unsigned flags = 0x8000 | splitFlags | (m.folder ? 0xE0 : 0) | (m.encrypted ? 0x04 : 0) |
                            (m.solid ? 0x10 : 0) | (m.declaredHighPackSize ? 0x100 : 0);
     PutBlock(out, type, flags, body, m.brokenHeaderCrc);
@@ -127,6 +128,24 @@ RarBuilder& RarBuilder::ArchiveFlags(unsigned flags) {
     return *this;
 }
 
+RarBuilder& RarBuilder::AddBlock(std::uint8_t type, unsigned flags,
+                                 const std::vector<std::uint8_t>& body,
+                                 const std::vector<std::uint8_t>* data) {
+    std::vector<std::uint8_t> fields;
+    if (data != nullptr) {
+        flags |= 0x8000;
+        Put32(fields, static_cast<std::uint32_t>(data->size()));
+    }
+    fields.insert(fields.end(), body.begin(), body.end());
+    std::vector<std::uint8_t> block;
+    PutBlock(block, type, flags, fields);
+    if (data != nullptr) {
+        block.insert(block.end(), data->begin(), data->end());
+    }
+    m_blocks.emplace_back(m_members.size(), std::move(block));
+    return *this;
+}
+
 std::vector<std::uint8_t> RarBuilder::Build() const {
     std::vector<std::uint8_t> out = kMarker;
     PutBlock(out, 0x73, m_archiveFlags, std::vector<std::uint8_t>(6, 0));
@@ -134,8 +153,15 @@ std::vector<std::uint8_t> RarBuilder::Build() const {
         const auto& d = m_comment.data;
         PutMember(out, m_comment, 0, d.size(), 0, Crc32(d.data(), d.size()), 0x7A);
     }
-    for (const RarMember& m : m_members) {
-        PutMember(out, m, 0, m.data.size(), 0, Crc32(m.data.data(), m.data.size()));
+    auto block = m_blocks.begin();
+    for (std::size_t i = 0; i <= m_members.size(); ++i) {
+        for (; block != m_blocks.end() && block->first == i; ++block) {
+            out.insert(out.end(), block->second.begin(), block->second.end());
+        }
+        if (i < m_members.size()) {
+            const RarMember& m = m_members[i];
+            PutMember(out, m, 0, m.data.size(), 0, Crc32(m.data.data(), m.data.size()));
+        }
     }
     PutBlock(out, 0x7B, 0x4000, {});
     return out;
@@ -231,12 +257,12 @@ void PutMember5(std::vector<std::uint8_t>& out, const Rar5Member& m,
                 const std::vector<std::uint8_t>& data, std::uint32_t crc, unsigned splitFlags) {
     std::vector<std::uint8_t> fields;
     PutVint(fields, (m.folder ? 0x01 : 0) | (m.crc ? 0x04 : 0));
-    PutVint(fields, m.data.size());
+    PutVint(fields, m.declaredUnpSize.value_or(m.data.size()));
     PutVint(fields, m.folder ? 0x41ED : m.linkTarget.empty() ? 0x81A4 : 0xA1FF);
     if (m.crc) {
         Put32(fields, crc);
     }
-    PutVint(fields, 0);  // stored, format version 0
+    PutVint(fields, m.compInfo);
     PutVint(fields, 1);  // Unix
     PutVint(fields, m.name.size());
     fields.insert(fields.end(), m.name.begin(), m.name.end());
@@ -270,6 +296,9 @@ void PutMember5(std::vector<std::uint8_t>& out, const Rar5Member& m,
         rec.insert(rec.end(), m.linkTarget.begin(), m.linkTarget.end());
         PutRecord(extra, rec);
     }
+    for (const auto& rec : m.records) {
+        PutRecord(extra, rec);
+    }
     PutBlock5(out, 2, fields, extra, &data, splitFlags);
 }
 
@@ -277,11 +306,36 @@ const std::vector<std::uint8_t> kMarker5 = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 
 
 }  // namespace
 
+Rar5Builder& Rar5Builder::MainRecord(const std::vector<std::uint8_t>& record) {
+    PutRecord(m_mainExtra, record);
+    return *this;
+}
+
+Rar5Builder& Rar5Builder::AddBlock(std::uint64_t type, const std::vector<std::uint8_t>& fields,
+                                   const std::vector<std::vector<std::uint8_t>>& records,
+                                   const std::vector<std::uint8_t>* data) {
+    std::vector<std::uint8_t> extra;
+    for (const auto& rec : records) {
+        PutRecord(extra, rec);
+    }
+    std::vector<std::uint8_t> block;
+    PutBlock5(block, type, fields, extra, data);
+    m_blocks.emplace_back(m_members.size(), std::move(block));
+    return *this;
+}
+
 std::vector<std::uint8_t> Rar5Builder::Build() const {
     std::vector<std::uint8_t> out = kMarker5;
-    PutBlock5(out, 1, {0}, {}, nullptr);  // main header, no archive flags
-    for (const Rar5Member& m : m_members) {
-        PutMember5(out, m, m.data, Crc32(m.data.data(), m.data.size()), 0);
+    PutBlock5(out, 1, {0}, m_mainExtra, nullptr);  // main header, no archive flags
+    auto block = m_blocks.begin();
+    for (std::size_t i = 0; i <= m_members.size(); ++i) {
+        for (; block != m_blocks.end() && block->first == i; ++block) {
+            out.insert(out.end(), block->second.begin(), block->second.end());
+        }
+        if (i < m_members.size()) {
+            const Rar5Member& m = m_members[i];
+            PutMember5(out, m, m.data, Crc32(m.data.data(), m.data.size()), 0);
+        }
     }
     PutBlock5(out, 5, {0}, {}, nullptr);
     return out;

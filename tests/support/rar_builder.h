@@ -2,7 +2,8 @@
 // Writes RAR 4 archives byte by byte, with stored (uncompressed) members: names
 // with folders, folders, members flagged as encrypted, headers with a broken
 // CRC, and header fields (host system, method, time) set at will; and RAR 5
-// archives with stored members.
+// archives with stored members, extra records of any type and size, and blocks
+// of any type.
 
 #include <cstdint>
 #include <optional>
@@ -27,6 +28,8 @@ struct RarMember {
     std::uint8_t unpVer = 20;
     std::uint32_t dosTime = 0x37494464;  // 2007-10-09 08:35:08
     std::uint32_t attributes = 0x20;     // archive
+    // Bytes after the name and the optional fields, inside the header.
+    std::vector<std::uint8_t> headerTail;
 };
 
 class RarBuilder {
@@ -43,6 +46,10 @@ class RarBuilder {
     RarBuilder& Comment(const std::string& text, std::uint8_t method = 0x30);
     // The main header's flags (0x80: the headers are encrypted).
     RarBuilder& ArchiveFlags(unsigned flags);
+    // A block of any type after the members added so far; with `data`, the
+    // flag 0x8000 and the data's size are written and the data follows.
+    RarBuilder& AddBlock(std::uint8_t type, unsigned flags, const std::vector<std::uint8_t>& body,
+                         const std::vector<std::uint8_t>* data = nullptr);
 
     std::vector<std::uint8_t> Build() const;
     void WriteTo(const std::string& path) const;
@@ -57,6 +64,7 @@ class RarBuilder {
 
   private:
     std::vector<RarMember> m_members;
+    std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> m_blocks;  // after member N
     unsigned m_archiveFlags = 0;
     bool m_hasComment = false;
     RarMember m_comment;
@@ -75,12 +83,23 @@ struct Rar5Member {
     unsigned version = 0;                 // a file version record when not 0
     std::string linkTarget;               // a Unix symbolic link when not empty
     bool encrypted = false;               // an encryption record; the data stays as given
+    // Extra records (type and body) written after the ones above.
+    std::vector<std::vector<std::uint8_t>> records;
+    std::optional<std::uint64_t> declaredUnpSize;  // the unpacked size the header gives
+    std::uint64_t compInfo = 0;                    // version, method, dictionary bits
 };
 
 class Rar5Builder {
   public:
     Rar5Builder& Add(const Rar5Member& member);
     Rar5Builder& AddText(const std::string& name, const std::string& text);
+    // A record (type and body) in the main header's extra area.
+    Rar5Builder& MainRecord(const std::vector<std::uint8_t>& record);
+    // A header of any type after the members added so far: its fields, extra
+    // records, and data when not null.
+    Rar5Builder& AddBlock(std::uint64_t type, const std::vector<std::uint8_t>& fields,
+                          const std::vector<std::vector<std::uint8_t>>& records,
+                          const std::vector<std::uint8_t>* data = nullptr);
     std::vector<std::uint8_t> Build() const;
     void WriteTo(const std::string& path) const;
     // One member split over `volumes` volumes (named .partN.rar); the last part's
@@ -90,6 +109,8 @@ class Rar5Builder {
 
   private:
     std::vector<Rar5Member> m_members;
+    std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> m_blocks;  // after member N
+    std::vector<std::uint8_t> m_mainExtra;
 };
 
 std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0);
