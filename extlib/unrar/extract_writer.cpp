@@ -2,12 +2,12 @@
 
 #include "platform/member_path.h"
 #include "platform/pending_file.h"
+#include "platform/text_encoding.h"
 #include "platform/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -91,18 +91,17 @@ ExtractTarget ExtractTarget::Exact(const std::string& path) {
 }
 
 #ifdef _WIN32
-// Windows: the same rules through std::filesystem (narrow names are in the
-// ANSI code page, which std::filesystem::path reads them in); a folder on the way that is a
-// link or junction is refused.
+// Windows: the same rules through std::filesystem on wide paths; a folder on
+// the way that is a link or junction is refused.
 namespace {
 namespace fs = std::filesystem;
 
 bool WalkFolders(const ExtractTarget& target, std::size_t count, fs::path& folder) {
-    folder = fs::path(target.base.empty() ? "." : target.base);
+    folder = target.base.empty() ? fs::path(L".") : parevo::PathOf(target.base);
     std::error_code ec;
     fs::create_directories(folder, ec);
     for (std::size_t i = 0; i < count; ++i) {
-        folder /= fs::path(target.parts[i]);
+        folder /= parevo::PathOf(target.parts[i]);
         if (fs::is_symlink(fs::symlink_status(folder, ec))) {
             return false;
         }
@@ -129,78 +128,60 @@ bool OutputFile::Create(const ExtractTarget& target) {
     if (!target.valid || !WalkFolders(target, target.parts.size() - 1, folder)) {
         return false;
     }
-    const fs::path final = folder / fs::path(target.parts.back());
     std::error_code ec;
-    if (fs::is_symlink(fs::symlink_status(final, ec)) ||
+    const fs::path final = fs::absolute(folder / parevo::PathOf(target.parts.back()), ec);
+    if (ec || fs::is_symlink(fs::symlink_status(final, ec)) ||
         IsKept(parevo::IdentityOfPath(final.wstring(), false))) {
         return false;
     }
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-        const fs::path temp = folder / fs::path("." + target.parts.back().substr(0, 200) + ".part" +
-                                                std::to_string(GetCurrentProcessId()) + "_" +
-                                                std::to_string(counter++));
-        m_fd =
-            _wopen(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-        if (m_fd >= 0) {
-            m_temp = temp.string();
-        } else if (errno != EEXIST) {
-            break;
-        }
+    if (!m_file.Create(folder.wstring())) {
+        return false;
     }
-    m_final = final.string();
-    return m_fd >= 0;
+    m_final = parevo::NarrowOf(final);
+    return true;
 }
 
 bool OutputFile::Write(std::int64_t offset, const void* data, std::size_t size) {
-    if (_lseeki64(m_fd, offset, SEEK_SET) < 0) {
-        return false;
-    }
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(size, 1 << 30));
-        const int n = _write(m_fd, p, chunk);
-        if (n <= 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        if (!WriteFile(static_cast<HANDLE>(m_file.Handle()), p, chunk, &written, &at) ||
+            written == 0) {
             return false;
         }
-        p += n;
-        size -= static_cast<std::size_t>(n);
+        p += written;
+        offset += written;
+        size -= written;
     }
     return true;
 }
 
-CommitResult OutputFile::Commit(std::uint64_t) {
-    if (m_fd < 0) {
+CommitResult OutputFile::Commit(std::uint64_t fileTime) {
+    if (m_file.Handle() == nullptr) {
         return CommitResult::Failed;
     }
-    const bool closed = _close(m_fd) == 0;
-    m_fd = -1;
-    if (closed && IsKept(parevo::IdentityOfPath(fs::path(m_final).wstring(), false))) {
+    if (fileTime != 0) {
+        const FILETIME time{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+        SetFileTime(static_cast<HANDLE>(m_file.Handle()), nullptr, nullptr, &time);
+    }
+    const std::wstring final = parevo::PathOf(m_final).wstring();
+    if (IsKept(parevo::IdentityOfPath(final, false))) {
         Discard();
         return CommitResult::Refused;
     }
-    std::error_code ec;
-    if (closed) {
-        fs::rename(fs::path(m_temp), fs::path(m_final), ec);
-    }
-    if (!closed || ec) {
+    if (!m_file.Commit(final)) {
         Discard();
         return CommitResult::Failed;
     }
-    m_temp.clear();
     return CommitResult::Done;
 }
 
 void OutputFile::Discard() {
-    if (m_fd >= 0) {
-        _close(m_fd);
-        m_fd = -1;
-    }
-    if (!m_temp.empty()) {
-        std::error_code ec;
-        fs::remove(fs::path(m_temp), ec);
-        m_temp.clear();
-    }
+    m_file.Discard();
 }
 
 #else

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/file_identity.h"
+#include "platform/pending_file.h"
 
 namespace unrar {
 
@@ -63,10 +64,15 @@ class OutputFile : public DataSink {
     bool IsKept(const std::optional<parevo::FileIdentity>& id) const;
 
     const std::vector<parevo::FileIdentity>& m_keep;
-    int m_dir = -1;  // POSIX: the folder the file goes into
+#ifdef _WIN32
+    parevo::PendingFile m_file;
+    std::string m_final;  // the full path
+#else
+    int m_dir = -1;  // the folder the file goes into
     int m_fd = -1;
-    std::string m_temp;  // POSIX: names inside m_dir; Windows: full paths
+    std::string m_temp;  // names inside m_dir
     std::string m_final;
+#endif
 };
 
 }  // namespace unrar

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/text_encoding.h"
+
 namespace fs = std::filesystem;
 
 namespace unzdll {
@@ -11,7 +13,7 @@ std::optional<fs::path> MakeFolders(const fs::path& target, const std::vector<st
     fs::path path = target;
     const size_t folders = isFolder ? parts.size() : parts.size() - 1;
     for (size_t i = 0; i < folders; ++i) {
-        path /= parts[i];
+        path /= parevo::PathOf(parts[i]);
         std::error_code ec;
         const fs::file_status status = fs::symlink_status(path, ec);
         if (!fs::exists(status)) {
@@ -23,7 +25,7 @@ std::optional<fs::path> MakeFolders(const fs::path& target, const std::vector<st
         }
     }
     if (!isFolder) {
-        path /= parts.back();
+        path /= parevo::PathOf(parts.back());
     }
     return path;
 }

@@ -3,7 +3,9 @@
 
 #include <zip.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +31,7 @@
 #include "platform/member_path.h"
 #include "platform/pending_file.h"
 #include "platform/stdio_file.h"
+#include "platform/text_encoding.h"
 #include "target_folders.h"
 
 #ifdef _WIN32
@@ -146,8 +149,7 @@ class MemberFile {
   private:
     fs::path m_destination;
 #ifdef _WIN32
-    fs::path m_temporary;
-    StdioFile m_out;
+    PendingFile m_file;
 #else
     int m_folder = -1;
     PendingFile m_file;
@@ -155,40 +157,36 @@ class MemberFile {
 };
 
 #ifdef _WIN32
-MemberFile::~MemberFile() {
-    if (m_out) {
-        m_out.reset();
-        std::error_code ec;
-        fs::remove(m_temporary, ec);
-    }
-}
+MemberFile::~MemberFile() = default;
 
 bool MemberFile::Create(const fs::path& destination) {
     m_destination = destination;
-    // A short name of its own, so a member name near the length limit still fits.
-    for (int attempt = 0; attempt < 100 && !m_out; ++attempt) {
-        m_temporary = destination.parent_path() / (".unzdll-" + std::to_string(attempt) + ".part");
-        m_out.reset(std::fopen(m_temporary.string().c_str(), "wbx"));
-    }
-    return m_out != nullptr;
+    const fs::path folder = destination.parent_path();
+    return m_file.Create(folder.empty() ? std::wstring(L".") : folder.wstring());
 }
 
 bool MemberFile::Write(const char* data, size_t size) {
-    return std::fwrite(data, 1, size, m_out.get()) == size;
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        if (!WriteFile(static_cast<HANDLE>(m_file.Handle()), data, chunk, &written, nullptr) ||
+            written == 0) {
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
 }
 
 bool MemberFile::Commit(std::time_t mtime) {
+    // Seconds since 1970 in the 100 ns units since 1601 of a FILETIME.
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(mtime) + 11644473600ULL) * 10000000ULL;
+    FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SetFileTime(static_cast<HANDLE>(m_file.Handle()), nullptr, nullptr, &time);
     std::error_code ec;
-    if (std::fclose(m_out.release()) == 0) {
-        const auto sys = std::chrono::system_clock::from_time_t(mtime);
-        fs::last_write_time(m_temporary, std::chrono::file_clock::from_sys(sys), ec);
-        fs::rename(m_temporary, m_destination, ec);
-        if (!ec) {
-            return true;
-        }
-    }
-    fs::remove(m_temporary, ec);
-    return false;
+    const fs::path full = fs::absolute(m_destination, ec);
+    return !ec && m_file.Commit(full.wstring());
 }
 #else
 MemberFile::~MemberFile() {
@@ -287,7 +285,7 @@ std::int32_t Session::Run() {
     ZipPtr archive;
     std::vector<std::string> names;
     if (m_command.ZipFileName != nullptr && m_command.ExtractDir != nullptr) {
-        m_target = fs::path(m_command.ExtractDir);
+        m_target = parevo::PathOf(m_command.ExtractDir);
         // The archive is opened once: its directory is read, and libzip reads the
         // members, through this one open file, so both see the same file. A FIFO
         // or a device is refused without waiting on it.

@@ -9,11 +9,11 @@
 namespace parevo {
 
 QString FromNarrow(const std::string& text) {
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 std::string ToNarrow(const QString& text) {
-    return text.toLocal8Bit().toStdString();
+    return text.toUtf8().toStdString();
 }
 
 namespace {

@@ -220,7 +220,22 @@ void RarComponent::PrepareOpenRecord(unsigned openMode) {
 
 void* RarComponent::Open() {
     Status("", RarStatus::BeforeOpen);
+#ifdef _WIN32
+    // The wide name: the narrow one would be read in the ANSI code page.
+    std::wstring wideName = NarrowToWide(m_openName);
+    RAROpenArchiveDataEx ex{};
+    ex.ArcName = m_openData.ArcName;
+    ex.ArcNameW = wideName.data();
+    ex.OpenMode = m_openData.OpenMode;
+    ex.CmtBuf = m_openData.CmtBuf;
+    ex.CmtBufSize = m_openData.CmtBufSize;
+    void* handle = m_library.Functions().RAROpenArchiveEx(&ex);
+    m_openData.OpenResult = ex.OpenResult;
+    m_openData.CmtSize = ex.CmtSize;
+    m_openData.CmtState = ex.CmtState;
+#else
     void* handle = m_library.Functions().RAROpenArchive(&m_openData);
+#endif
     // From here a handler that throws must not leave the archive open.
     try {
         Status("", RarStatus::Open);
@@ -313,9 +328,15 @@ int RarComponent::ReadHeader(void* handle) {
 }
 
 int RarComponent::ProcessFile(void* handle, int operation) {
+#ifdef _WIN32
+    std::wstring directory = NarrowToWide(m_directory);
+    const int r =
+        m_library.Functions().RARProcessFileW(handle, operation, directory.data(), nullptr);
+#else
     m_directoryText = m_directory;
     const int r =
         m_library.Functions().RARProcessFile(handle, operation, m_directoryText.data(), nullptr);
+#endif
     RethrowPending();
     return r;
 }

@@ -30,6 +30,9 @@ UnRarLibrary::UnRarLibrary(const std::string& fileName) {
     look(f.RARSetProcessDataProc, "RARSetProcessDataProc");
     look(f.RARSetPassword, "RARSetPassword");
     look(f.RARGetDllVersion, "RARGetDllVersion");
+#ifdef _WIN32
+    look(f.RARProcessFileW, "RARProcessFileW");
+#endif
     if (!complete) {
         return;  // a library lacking an entry point counts as not loaded
     }

@@ -29,6 +29,8 @@ struct UnRarFunctions {
     void(UNRAR_CALL* RARSetProcessDataProc)(void*, int(UNRAR_CALL*)(unsigned char*, int)) = nullptr;
     void(UNRAR_CALL* RARSetPassword)(void*, char*) = nullptr;
     int(UNRAR_CALL* RARGetDllVersion)() = nullptr;
+    // Windows: the wide forms, so names outside the ANSI code page reach the library whole.
+    int(UNRAR_CALL* RARProcessFileW)(void*, int, wchar_t*, wchar_t*) = nullptr;
 };
 
 // "unrar.dll" on Windows, "libunrar.so" on Linux, "libunrar.dylib" on macOS.

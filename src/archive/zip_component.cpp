@@ -15,6 +15,7 @@
 #include "platform/file_io.h"
 #include "platform/format.h"
 #include "platform/paths.h"
+#include "platform/text_encoding.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -60,11 +61,17 @@ void ZipComponent::SetZipFileName(const std::string& path) {
             // An empty archive: the end record alone. "x" never replaces a file
             // that appeared meanwhile.
             bool written = false;
-            if (std::FILE* out = std::fopen(path.c_str(), "wbx")) {
+#ifdef _WIN32
+            std::FILE* out = _wfopen(NarrowToWide(path).c_str(), L"wbx");
+#else
+            std::FILE* out = std::fopen(path.c_str(), "wbx");
+#endif
+            if (out != nullptr) {
                 written = std::fwrite(&m_endRecord.Record, sizeof m_endRecord.Record, 1, out) == 1;
                 written = std::fclose(out) == 0 && written;
                 if (!written) {
-                    std::remove(path.c_str());
+                    std::error_code ec;
+                    std::filesystem::remove(PathOf(path), ec);
                 }
             }
             if (!written) {
@@ -217,11 +224,11 @@ std::string ZipComponent::TargetFolder() const {
     namespace fs = std::filesystem;
     const std::string folder = m_extractDir.empty() ? FolderPart(m_zipFileName) : m_extractDir;
     std::error_code ec;
-    fs::path absolute = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    fs::path absolute = fs::absolute(folder.empty() ? fs::path(".") : PathOf(folder), ec);
     if (ec) {
         ThrowIoError("Cannot use folder", folder, ec.value());
     }
-    std::string result = absolute.lexically_normal().string();
+    std::string result = NarrowOf(absolute.lexically_normal());
     if (result.empty() || !IsPathDelimiter(result.back(), NativePathStyle())) {
         result += PathSeparator(NativePathStyle());
     }

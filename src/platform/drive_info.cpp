@@ -1,4 +1,5 @@
 #include "platform/drive_info.h"
+#include "platform/text_encoding.h"
 
 #include <filesystem>
 #include <system_error>
@@ -38,28 +39,28 @@ std::string DriveRoot(const std::string& path) {
 class WindowsDriveInfo : public DriveInfo {
   public:
     bool IsReachable(const std::string& path) override {
-        std::string root = DriveRoot(path);
+        const std::wstring root = NarrowToWide(DriveRoot(path));
         const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS);
-        const BOOL ok = GetVolumeInformationA(root.empty() ? nullptr : root.c_str(), nullptr, 0,
+        const BOOL ok = GetVolumeInformationW(root.empty() ? nullptr : root.c_str(), nullptr, 0,
                                               nullptr, nullptr, nullptr, nullptr, 0);
         SetErrorMode(old);
         return ok != FALSE;
     }
     bool IsRemovable(const std::string& path) override {
-        const std::string root = DriveRoot(path);
-        return GetDriveTypeA(root.empty() ? nullptr : root.c_str()) == DRIVE_REMOVABLE;
+        const std::wstring root = NarrowToWide(DriveRoot(path));
+        return GetDriveTypeW(root.empty() ? nullptr : root.c_str()) == DRIVE_REMOVABLE;
     }
     std::optional<std::string> VolumeLabel(const std::string& path) override {
-        const std::string root = DriveRoot(path);
-        char label[MAX_PATH + 1] = {};
+        const std::wstring root = NarrowToWide(DriveRoot(path));
+        wchar_t label[MAX_PATH + 1] = {};
         const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS);
-        const BOOL ok = GetVolumeInformationA(root.empty() ? nullptr : root.c_str(), label,
-                                              sizeof label, nullptr, nullptr, nullptr, nullptr, 0);
+        const BOOL ok = GetVolumeInformationW(root.empty() ? nullptr : root.c_str(), label,
+                                              MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0);
         SetErrorMode(old);
         if (!ok) {
             return std::nullopt;
         }
-        return std::string(label);
+        return WideToNarrow(label);
     }
 };
 
@@ -72,7 +73,7 @@ class PosixDriveInfo : public DriveInfo {
     bool IsReachable(const std::string& path) override {
         namespace fs = std::filesystem;
         std::error_code ec;
-        fs::path folder = fs::absolute(fs::path(path), ec);
+        fs::path folder = fs::absolute(PathOf(path), ec);
         if (ec) {
             return false;
         }

@@ -1,6 +1,7 @@
 #include "platform/dynlib.h"
 
 #include "platform/program_location.h"
+#include "platform/text_encoding.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -32,9 +33,15 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& fileName
     }
 #endif
 #ifdef _WIN32
-    // No critical-error or fault pop-ups while Windows looks for the file.
+    // Only the program's own folder (and the system's, for what the library
+    // needs itself) is searched: never the current folder or PATH, where anyone
+    // may have left a file of that name. No critical-error pop-ups meanwhile.
     const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    HMODULE handle = LoadLibraryA(fileName.c_str());
+    const bool bare = fileName.find_first_of("\\/:") == std::string::npos;
+    HMODULE handle =
+        LoadLibraryExW(NarrowToWide(fileName).c_str(), nullptr,
+                       bare ? LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                            : LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetErrorMode(old);
 #else
     void* handle = ::dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -2,6 +2,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <cstring>
+
+#include "platform/text_encoding.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,13 +16,27 @@ namespace parevo {
 #ifdef _WIN32
 
 std::optional<FileIdentity> IdentityOfHandle(void* handle) {
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    // The 128-bit file ID where the file system has one (ReFS needs all of it);
+    // the 64-bit file index elsewhere.
+    FILE_ID_INFO id;
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
+        static_assert(sizeof id.FileId.Identifier == 16);
+        std::memcpy(&low, id.FileId.Identifier, 8);
+        std::memcpy(&high, id.FileId.Identifier + 8, 8);
+        return FileIdentity{id.VolumeSerialNumber, low, high};
+    }
     BY_HANDLE_FILE_INFORMATION info;
-    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
+    if (!GetFileInformationByHandle(handle, &info)) {
         return std::nullopt;
     }
     return FileIdentity{
         info.dwVolumeSerialNumber,
-        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, 0};
 }
 
 std::optional<FileIdentity> IdentityOfPath(const std::wstring& path, bool follow) {
@@ -38,15 +56,7 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     if (path.find('\0') != std::string::npos) {
         return std::nullopt;
     }
-    const HANDLE handle =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
-    const std::optional<FileIdentity> id = IdentityOfHandle(handle);
-    CloseHandle(handle);
-    return id;
+    return IdentityOfPath(NarrowToWide(path), true);
 }
 
 #else

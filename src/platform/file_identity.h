@@ -13,6 +13,7 @@ namespace parevo {
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t index = 0;
+    std::uint64_t indexHigh = 0;  // the upper half of a 128-bit file ID (Windows)
     bool operator==(const FileIdentity&) const = default;
 };
 

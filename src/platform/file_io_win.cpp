@@ -1,27 +1,35 @@
-// Windows implementation of the file wrappers. Paths are in the ANSI code page,
-// as the rest of the program holds them.
+// Windows implementation of the file wrappers. Paths are UTF-8, as the rest of
+// the program holds them, and reach the system as UTF-16 through the wide calls.
 #ifdef _WIN32
 
 #include <windows.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <random>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/file_io.h"
+#include "platform/pending_file.h"
+#include "platform/text_encoding.h"
 
 namespace parevo {
 
 namespace {
 
+std::wstring Wide(const std::string& path) {
+    return NarrowToWide(path);
+}
+
 std::string SystemReason(DWORD code) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string reason =
-        length > 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::string reason = length > 0 && text != nullptr ? WideToNarrow(std::wstring(text, length))
+                                                       : "error " + std::to_string(code);
     LocalFree(text);
     while (!reason.empty() &&
            (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
@@ -89,7 +97,10 @@ OVERLAPPED At(std::int64_t offset) {
 InputFile::InputFile(const std::string& path) : m_path(path), m_handle(-1) {
     // Others may write meanwhile (so that ResizeFile can reopen it for writing);
     // RequireUnchanged tells when they did.
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+    if (path.find('\0') != std::string::npos) {
+        throw IoError("Cannot open \"" + path + "\": the name holds a NUL character");
+    }
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -190,7 +201,7 @@ void InputFile::RequireUnchanged() const {
 }
 
 std::optional<FileStamp> StampOf(const std::string& path) {
-    Handle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+    Handle h(CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!h.Valid()) {
@@ -200,7 +211,7 @@ std::optional<FileStamp> StampOf(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -209,7 +220,7 @@ bool FolderExists(const std::string& path) {
 }
 
 FileKind KindOf(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return FileKind::Missing;
     }
@@ -220,30 +231,23 @@ FileKind KindOf(const std::string& path) {
 }
 
 struct PendingOutput::State {
-    char tempName[MAX_PATH] = {};
-    bool keep = false;
-    Handle out;
-    ~State() {
-        out.Reset();
-        if (!keep && tempName[0] != '\0') {
-            DeleteFileA(tempName);
-        }
-    }
+    PendingFile file;
+    HANDLE Out() const { return static_cast<HANDLE>(file.Handle()); }
 };
+
+namespace {
+
+std::wstring FolderOf(const std::string& path) {
+    const std::filesystem::path parent = PathOf(path).parent_path();
+    return parent.empty() ? L"." : parent.wstring();
+}
+
+}  // namespace
 
 PendingOutput::PendingOutput(const std::string& outputPath, const InputFile* /*permissionsOf*/)
     : m_outputPath(outputPath), m_state(std::make_unique<State>()) {
-    std::string folder = std::filesystem::path(outputPath).parent_path().string();
-    if (folder.empty()) {
-        folder = ".";
-    }
-    if (GetTempFileNameA(folder.c_str(), "prv", 0, m_state->tempName) == 0) {
-        m_state->tempName[0] = '\0';
-        ThrowWin("Cannot create", outputPath, GetLastError());
-    }
-    m_state->out.Reset(CreateFileA(m_state->tempName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!m_state->out.Valid()) {
+    // Who may read a file follows its folder on Windows: nothing to take over.
+    if (!m_state->file.Create(FolderOf(outputPath))) {
         ThrowWin("Cannot create", outputPath, GetLastError());
     }
 }
@@ -260,7 +264,7 @@ void PendingOutput::CopyRange(const InputFile& source, std::int64_t from, std::i
         }
         OVERLAPPED to = At(from);
         DWORD written = 0;
-        if (!WriteFile(m_state->out.Get(), buffer.data(), static_cast<DWORD>(got), &written, &to) ||
+        if (!WriteFile(m_state->Out(), buffer.data(), static_cast<DWORD>(got), &written, &to) ||
             written != got) {
             ThrowWin("Cannot write", m_outputPath, GetLastError());
         }
@@ -270,23 +274,161 @@ void PendingOutput::CopyRange(const InputFile& source, std::int64_t from, std::i
 }
 
 void PendingOutput::SetLength(std::int64_t length) {
-    SetFileLength(m_state->out.Get(), length, m_outputPath);
+    SetFileLength(m_state->Out(), length, m_outputPath);
 }
 
 void PendingOutput::Commit(Durability durability) {
-    if (durability == Durability::Synced && !FlushFileBuffers(m_state->out.Get())) {
+    const bool replaces = GetFileAttributesW(Wide(m_outputPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+    if ((durability == Durability::Synced || replaces) && !FlushFileBuffers(m_state->Out())) {
         ThrowWin("Cannot write", m_outputPath, GetLastError());
     }
-    m_state->out.Reset();
-    if (!MoveFileExA(m_state->tempName, m_outputPath.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!m_state->file.Commit(Wide(m_outputPath))) {
         ThrowWin("Cannot create", m_outputPath, GetLastError());
     }
-    m_state->keep = true;
+}
+
+StagingFolder::StagingFolder(const std::string& folder) : m_parent(folder), m_handle(-1) {
+    const std::wstring parent = folder.empty() ? L"." : Wide(folder);
+    for (int attempt = 0; attempt < 100 && m_handle == -1; ++attempt) {
+        static std::random_device random;
+        wchar_t name[40];
+        swprintf(name, 40, L".parevo-%08x%08x.tmp", random(), random());
+        const std::wstring path = parent + L"\\" + name;
+        if (!CreateDirectoryW(path.c_str(), nullptr)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS) {
+                continue;
+            }
+            ThrowWin("Cannot create", folder.empty() ? "." : folder, GetLastError());
+        }
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
+        // Held without delete sharing, so no leftover remover takes it away.
+        HANDLE h =
+            CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            RemoveDirectoryW(path.c_str());
+            ThrowWin("Cannot create", folder.empty() ? "." : folder, error);
+        }
+        m_handle = reinterpret_cast<std::intptr_t>(h);
+        m_name = WideToNarrow(name);
+        m_path = (folder.empty() ? std::string(".") : folder) + "\\" + m_name + "\\";
+    }
+    if (m_handle == -1) {
+        ThrowWin("Cannot create", folder.empty() ? "." : folder, ERROR_ALREADY_EXISTS);
+    }
+}
+
+StagingFolder::~StagingFolder() {
+    CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+    std::error_code ec;
+    std::filesystem::remove_all(PathOf(m_path), ec);
+}
+
+std::vector<std::string> StagingFolder::Files() const {
+    std::vector<std::string> files;
+    std::error_code ec;
+    const std::filesystem::path root = PathOf(m_path);
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file(ec) && !it->is_symlink(ec)) {
+            files.push_back(NarrowOf(it->path().lexically_relative(root)));
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+namespace {
+
+// What is at `path`, not following a link or junction.
+Spot SpotOf(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Spot::Free
+                                                                              : Spot::Blocked;
+    }
+    if ((attributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return Spot::Blocked;
+    }
+    return Spot::File;
+}
+
+// Walks the folders of `relative` under `folder`, making missing ones when
+// `make`; the full wide path of the file, or none when the way is blocked.
+// `missing` is set when, without `make`, a folder on the way is not there.
+std::optional<std::wstring> Way(const std::string& folder, const std::string& relative, bool make,
+                                bool& missing) {
+    missing = false;
+    std::filesystem::path at = folder.empty() ? std::filesystem::path(L".") : PathOf(folder);
+    std::vector<std::filesystem::path> parts;
+    for (const auto& part : PathOf(relative)) {
+        parts.push_back(part);
+    }
+    if (parts.empty()) {
+        return std::nullopt;
+    }
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        at /= parts[i];
+        const DWORD attributes = GetFileAttributesW(at.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (!make) {
+                missing = true;
+                return std::nullopt;
+            }
+            if (!CreateDirectoryW(at.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        // A link or junction on the way could lead out of the folder.
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return std::nullopt;
+        }
+    }
+    return (at / parts.back()).wstring();
+}
+
+}  // namespace
+
+Spot SpotAt(const std::string& folder, const std::string& relative) {
+    bool missing = false;
+    const std::optional<std::wstring> path = Way(folder, relative, false, missing);
+    if (!path) {
+        return missing ? Spot::Free : Spot::Blocked;
+    }
+    return SpotOf(*path);
+}
+
+Spot MoveIntoSpot(const std::string& from, const std::string& folder, const std::string& relative) {
+    bool missing = false;
+    const std::optional<std::wstring> path = Way(folder, relative, true, missing);
+    if (!path) {
+        return Spot::Blocked;
+    }
+    if (const Spot spot = SpotOf(*path); spot != Spot::Free) {
+        return spot;
+    }
+    // Without MOVEFILE_REPLACE_EXISTING the move never replaces anything.
+    if (!MoveFileExW(Wide(from).c_str(), path->c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+            return SpotOf(*path);
+        }
+        ThrowWin("Cannot create", WideToNarrow(*path), error);
+    }
+    return Spot::Free;
+}
+
+void RemoveLeftovers(const std::string& folder) {
+    RemoveLeftovers(folder.empty() ? std::wstring(L".") : Wide(folder));
 }
 
 void SyncFile(const std::string& path) {
-    Handle h(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    Handle h(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.Valid() || !FlushFileBuffers(h.Get())) {
         ThrowWin("Cannot write", path, GetLastError());
@@ -302,6 +444,10 @@ void ResizeFile(const InputFile& file, std::int64_t length) {
         ThrowWin("Cannot open", file.Path(), GetLastError());
     }
     file.RequireUnchanged();
+    // Nothing to cut: the file stays as it is, its times included.
+    if (length == file.OpenedStamp().size) {
+        return;
+    }
     SetFileLength(h.Get(), length, file.Path());
 }
 

@@ -1,5 +1,16 @@
 #include "platform/pending_file.h"
 
+namespace parevo {
+
+bool IsTemporaryName(const std::string& name) {
+    const std::string prefix = ".parevo-";
+    const std::string suffix = ".tmp";
+    return name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) &&
+           name.ends_with(suffix);
+}
+
+}  // namespace parevo
+
 #ifndef _WIN32
 
 #include <dirent.h>
@@ -204,13 +215,6 @@ bool RemoveContents(int dir) {
 }
 
 }  // namespace
-
-bool IsTemporaryName(const std::string& name) {
-    const std::string prefix = kPrefix;
-    const std::string suffix = kSuffix;
-    return name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) &&
-           name.ends_with(suffix);
-}
 
 void RemoveLeftovers(int folder) {
     const int copy = ::dup(folder);

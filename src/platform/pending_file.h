@@ -5,13 +5,48 @@
 // while it is written, so a killed run leaves nothing; elsewhere (FAT and exFAT
 // cards, for one) it is a hidden ".parevo-<random>.tmp" beside its target,
 // locked while it is written, so that the next run writing into that folder
-// can remove what a killed run left. POSIX only: Windows has file_io_win.cpp.
-
-#ifndef _WIN32
+// can remove what a killed run left. On Windows the file is a hidden
+// ".parevo-<random>.tmp" that the system deletes when it is closed, unless it
+// was committed: a killed run leaves nothing there either.
 
 #include <string>
 
 namespace parevo {
+
+// Whether `name` is one of the program's hidden temporary names.
+bool IsTemporaryName(const std::string& name);
+
+#ifdef _WIN32
+
+// A new hidden file in a folder that takes its name only when complete.
+class PendingFile {
+  public:
+    PendingFile() = default;
+    ~PendingFile() { Discard(); }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // Creates the file in `folder` (wide, without a trailing separator; empty
+    // for the current folder). False with GetLastError() when it cannot.
+    bool Create(const std::wstring& folder);
+    // The file's HANDLE, open for reading and writing.
+    void* Handle() const { return m_handle; }
+    // Gives the complete file the name `target` (a full path), replacing what
+    // is there. False with GetLastError() when it cannot; nothing then remains
+    // of the file.
+    bool Commit(const std::wstring& target);
+    void Discard();
+
+  private:
+    void* m_handle = nullptr;
+    std::wstring m_path;
+};
+
+// Removes the hidden files and folders killed runs left in `folder`, never
+// one that another running program holds open.
+void RemoveLeftovers(const std::wstring& folder);
+
+#else
 
 // Creates the file in the folder open as `folder`, with the mode any new file
 // gets there (0666 less the umask), and returns its descriptor (open for
@@ -32,9 +67,6 @@ void DiscardPendingFile(int folder, int fd, std::string& hiddenName);
 // as `folder`: those whose lock can be taken, never one another running
 // program is writing.
 void RemoveLeftovers(int folder);
-
-// Whether `name` is one of the program's hidden temporary names.
-bool IsTemporaryName(const std::string& name);
 
 // A hidden, locked folder of its own in the folder open as `folder`, for work
 // that must not show until it is done; -1 with errno when it cannot be made.
@@ -66,6 +98,6 @@ class PendingFile {
     std::string m_hiddenName;
 };
 
-}  // namespace parevo
+#endif
 
-#endif  // !_WIN32
+}  // namespace parevo

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/paths.h"
+#include "platform/text_encoding.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,9 +17,9 @@ namespace parevo {
 
 std::string RunningExecutablePath() {
 #if defined(_WIN32)
-    char buffer[MAX_PATH * 4];
-    const DWORD n = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+    std::wstring buffer(32768, L'\0');
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    return n > 0 && n < buffer.size() ? WideToNarrow(buffer.substr(0, n)) : std::string();
 #elif defined(__APPLE__)
     char buffer[4096];
     uint32_t size = sizeof buffer;
@@ -37,8 +38,11 @@ std::string RunningExecutableFolder() {
 
 bool IsInstalledTree(const std::string& exeFolder) {
 #ifdef _WIN32
-    (void)exeFolder;
-    return false;  // Windows keeps the libraries beside the programs
+    // The installer leaves its uninstaller beside the programs; a copy unpacked
+    // from the zip (onto a stick, say) has none.
+    std::error_code ec;
+    return !exeFolder.empty() &&
+           std::filesystem::is_regular_file(PathOf(exeFolder + "uninstall.exe"), ec);
 #else
     std::error_code ec;
     return !exeFolder.empty() &&

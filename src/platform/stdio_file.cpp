@@ -1,5 +1,7 @@
 #include "platform/stdio_file.h"
 
+#include "platform/text_encoding.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -16,7 +18,7 @@ StdioFile OpenRegularFile(const std::string& path) {
         return nullptr;
     }
 #ifdef _WIN32
-    StdioFile file(std::fopen(path.c_str(), "rb"));
+    StdioFile file(_wfopen(NarrowToWide(path).c_str(), L"rb"));
     if (file != nullptr && GetFileType(reinterpret_cast<HANDLE>(
                                _get_osfhandle(_fileno(file.get())))) != FILE_TYPE_DISK) {
         file.reset();

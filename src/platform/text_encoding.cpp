@@ -80,25 +80,12 @@ char32_t Scalar(char32_t c) {
     return c > 0x10FFFF || (c >= 0xD800 && c < 0xE000) ? kReplacement : c;
 }
 
-unsigned char Windows1252Byte(std::uint32_t codePoint) {
-    // Code points of 80-9F hex; the five undefined positions stand for themselves.
-    static const std::uint16_t kHigh[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    if (codePoint < 0x80) {
-        return static_cast<unsigned char>(codePoint);
-    }
-    for (int i = 0; i < 32; ++i) {
-        if (kHigh[i] == codePoint) {
-            return static_cast<unsigned char>(0x80 + i);
-        }
-    }
-    if (codePoint >= 0xA0 && codePoint <= 0xFF) {
-        return static_cast<unsigned char>(codePoint);
-    }
-    return 0xBF;
-}
+// Code points of Windows-1252's 80-9F hex; the five undefined positions stand
+// for themselves.
+constexpr std::uint16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 #ifdef _WIN32
 std::wstring ToWide(UINT codePage, std::string_view text) {
@@ -109,18 +96,6 @@ std::wstring ToWide(UINT codePage, std::string_view text) {
         MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(size), L'\0');
     MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
-
-std::string FromWide(UINT codePage, const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
-                        nullptr, nullptr);
     return out;
 }
 #else
@@ -210,35 +185,10 @@ std::string WideToNarrow(const wchar_t* text, std::size_t size) {
     return WideToNarrow(std::wstring(text, std::find(text, text + size, L'\0')));
 }
 
+std::string OemToNarrow(std::string_view oem) {
 #ifdef _WIN32
-
-std::string OemToNarrow(std::string_view oem) {
-    return FromWide(CP_ACP, ToWide(CP_OEMCP, oem));
-}
-
-std::string Utf8ToNarrow(std::string_view utf8) {
-    return FromWide(CP_ACP, ToWide(CP_UTF8, utf8));
-}
-
-std::string WideToNarrow(const std::wstring& text) {
-    return FromWide(CP_ACP, text);
-}
-
-std::wstring NarrowToWide(std::string_view text) {
-    return ToWide(CP_ACP, text);
-}
-
-std::string StoredNameToUtf8(std::string_view stored) {
-    return IsUtf8(stored) ? std::string(stored) : FromWide(CP_UTF8, ToWide(CP_OEMCP, stored));
-}
-
-std::string FirstCharacters(std::string_view text, std::size_t limit) {
-    return std::string(text.substr(0, limit));
-}
-
+    return WideToUtf8(ToWide(CP_OEMCP, oem));
 #else
-
-std::string OemToNarrow(std::string_view oem) {
     std::string out;
     out.reserve(oem.size() * 2);
     for (const char c : oem) {
@@ -246,6 +196,7 @@ std::string OemToNarrow(std::string_view oem) {
         AppendUtf8(out, byte < 0x80 ? byte : kCp437High[byte - 0x80]);
     }
     return out;
+#endif
 }
 
 std::string Utf8ToNarrow(std::string_view utf8) {
@@ -261,7 +212,6 @@ std::wstring NarrowToWide(std::string_view text) {
 }
 
 std::string StoredNameToUtf8(std::string_view stored) {
-    // The narrow encoding is UTF-8 here.
     return IsUtf8(stored) ? std::string(stored) : OemToNarrow(stored);
 }
 
@@ -269,7 +219,15 @@ std::string FirstCharacters(std::string_view text, std::size_t limit) {
     return FirstUtf8Characters(text, limit);
 }
 
-#endif
+std::string Windows1252ToUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        AppendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte);
+    }
+    return out;
+}
 
 std::string FirstUtf8Characters(std::string_view text, std::size_t limit) {
     // Every byte that is not a continuation byte starts a character.
@@ -285,46 +243,31 @@ std::string FirstUtf8Characters(std::string_view text, std::size_t limit) {
     return std::string(text);
 }
 
-std::string Utf8ToWindows1252(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    auto at = [&](std::size_t k) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k]));
-    };
-    while (i < n) {
-        const std::uint32_t b = at(i);
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++i;
-        } else if ((b & 0xE0) == 0xC0 && i + 1 < n) {
-            out += static_cast<char>(Windows1252Byte(((b & 0x1F) << 6) | (at(i + 1) & 0x3F)));
-            i += 2;
-        } else if ((b & 0xF0) == 0xE0 && i + 2 < n) {
-            out += static_cast<char>(Windows1252Byte(
-                ((b & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) | (at(i + 2) & 0x3F)));
-            i += 3;
-        } else {
-            // Not decodable: one 0xBF for the lead byte and the continuation bytes
-            // that follow it (at most three); a stray continuation byte is alone.
-            out += static_cast<char>(0xBF);
-            ++i;
-            if (b >= 0xC0) {
-                for (int k = 0; k < 3 && i < n && (at(i) & 0xC0) == 0x80; ++k) {
-                    ++i;
-                }
-            }
-        }
+std::string XmlTextToNarrow(std::string_view text, bool declaredUtf8) {
+#ifdef _WIN32
+    // Settings files written by earlier Windows versions hold Windows-1252 text.
+    if (!declaredUtf8 && !IsUtf8(text)) {
+        return Windows1252ToUtf8(text);
     }
-    return out;
+#else
+    (void)declaredUtf8;
+#endif
+    return std::string(text);
 }
 
-std::string XmlUtf8ToNarrow(std::string_view text) {
+std::filesystem::path PathOf(std::string_view narrow) {
 #ifdef _WIN32
-    return Utf8ToWindows1252(text);
+    return std::filesystem::path(Utf8ToWide(narrow));
 #else
-    return std::string(text);
+    return std::filesystem::path(std::string(narrow));
+#endif
+}
+
+std::string NarrowOf(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return WideToUtf8(path.wstring());
+#else
+    return path.string();
 #endif
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 // Every conversion between text encodings, and the few character rules that
-// depend on them. Narrow text is the system's narrow encoding: UTF-8 on Linux and
-// macOS, the ANSI code page on Windows. Compiled into the core and into both
-// run-time libraries, so all of them read and write names alike.
+// depend on them. Narrow text is UTF-8 on every system: on Windows the program
+// runs with UTF-8 as its code page and converts to UTF-16 at every system call,
+// so a name outside the ANSI code page is a name like any other. Compiled into
+// the core and into both run-time libraries, so all of them read and write
+// names alike.
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -14,7 +17,7 @@ namespace parevo {
 // Linux and macOS) to the narrow encoding.
 std::string OemToNarrow(std::string_view oem);
 
-// UTF-8 text to the narrow encoding (unchanged where that is UTF-8).
+// UTF-8 text to the narrow encoding (unchanged: kept for the callers' sake).
 std::string Utf8ToNarrow(std::string_view utf8);
 
 // Wide text of at most `size` characters, ending at the first zero, to the
@@ -39,21 +42,24 @@ bool IsUtf8(std::string_view text);
 // writes them.
 std::string StoredNameToUtf8(std::string_view stored);
 
-// UTF-8 text in Windows-1252 (the settings file's 8-bit text on Windows); what
-// cannot be decoded or has no place in that code page becomes 0xBF.
-std::string Utf8ToWindows1252(std::string_view text);
+// Windows-1252 text in UTF-8.
+std::string Windows1252ToUtf8(std::string_view text);
 
-// The text of an XML document declared UTF-8, in the narrow encoding: on Windows
-// translated to Windows-1252 as above; where narrow text is UTF-8 already (Linux,
-// macOS) kept as it is, so a folder or an append text written with accents
-// names the same file.
-std::string XmlUtf8ToNarrow(std::string_view text);
+// The text of an XML document in the narrow encoding. UTF-8 stays as it is;
+// on Windows, undeclared text that is no UTF-8 is the Windows-1252 of settings
+// files written by earlier versions, and is translated.
+std::string XmlTextToNarrow(std::string_view text, bool declaredUtf8);
 
 // The first `limit` characters of narrow text: bytes in an ANSI code page,
 // characters (never cut inside one) where the narrow encoding is UTF-8.
 std::string FirstCharacters(std::string_view text, std::size_t limit);
 // The first `limit` UTF-8 characters, whatever the system.
 std::string FirstUtf8Characters(std::string_view text, std::size_t limit);
+
+// A narrow path as the standard library's path, and back. UTF-8 on every system:
+// on Windows the library's own conversion would use another code page.
+std::filesystem::path PathOf(std::string_view narrow);
+std::string NarrowOf(const std::filesystem::path& path);
 
 // Equal when only the case of the ASCII letters differs.
 bool SameTextIgnoringCase(std::string_view a, std::string_view b);

@@ -7,6 +7,7 @@
 
 #include "platform/file_io.h"
 #include "platform/program_location.h"
+#include "platform/text_encoding.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -19,26 +20,38 @@ namespace parevo {
 namespace {
 
 std::string Env(const char* name) {
+#ifdef _WIN32
+    // The wide environment: a user name outside the ANSI code page is in APPDATA.
+    const wchar_t* value = _wgetenv(NarrowToWide(name).c_str());
+    return value != nullptr ? WideToNarrow(value) : "";
+#else
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+#endif
 }
 
 bool Writable(const std::string& folder) {
 #ifndef _WIN32
     return ::access(folder.c_str(), W_OK) == 0;
 #else
-    // Try it: the attribute bits say little about the folder's access rights.
-    const std::filesystem::path probe = std::filesystem::path(folder) / ".parevo-write-probe";
-    std::error_code ec;
-    {
-        std::FILE* f = std::fopen(probe.string().c_str(), "wb");
-        if (f == nullptr) {
+    // Try it: the attribute bits say little about the folder's access rights. A
+    // new hidden file of a name no one uses, which goes when it is closed; a
+    // user's file is never opened.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring probe = NarrowToWide(folder) + L"\\.parevo-probe-" +
+                                   std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                   std::to_wstring(attempt) + L".tmp";
+        HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
             return false;
         }
-        std::fclose(f);
     }
-    std::filesystem::remove(probe, ec);
-    return true;
+    return false;
 #endif
 }
 
@@ -97,7 +110,7 @@ void AppManager::EnsureDataFolder() const {
     // saving. Beside the executable only the last level is made; the user's
     // configuration folder may lack its parents on a fresh account.
     std::error_code ec;
-    const std::filesystem::path folder(m_dataPath);
+    const std::filesystem::path folder = PathOf(m_dataPath);
     if (FolderExists(m_dataPath)) {
         return;
     }

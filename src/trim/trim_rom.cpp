@@ -51,8 +51,8 @@ void RecycleAndLog(const std::string& path, int index, int count, const TrimEnvi
 // Two spellings of one path that names no file yet compare equal.
 std::string NormalPath(const std::string& path) {
     std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
+    const std::filesystem::path absolute = std::filesystem::absolute(PathOf(path), ec);
+    return NarrowOf((ec ? PathOf(path) : absolute).lexically_normal());
 }
 
 // Whether two paths name one place by their text alone: "." parts, doubled

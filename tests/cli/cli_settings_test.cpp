@@ -1,7 +1,9 @@
 // parevo-cli and the settings file: defaults from the file beside the
 // executable (or one named), the command line winning, and nothing written.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -165,6 +167,7 @@ TEST_F(CliSettingsTest, ASettingsFileThatFailsToConvertIsAnError) {
     EXPECT_EQ(Run({"--no-settings", "1 - Game.nds"}).exitCode, 0);
 }
 
+#ifndef _WIN32
 TEST_F(CliSettingsTest, ASettingsFileThatCannotBeReadIsAnError) {
     // Run with the defaults instead, and the user's folder, append text or byte
     // jump would quietly not apply.
@@ -183,6 +186,7 @@ TEST_F(CliSettingsTest, ASettingsFileThatCannotBeReadIsAnError) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"1 - Game.nds", "folder.xml", "pipe.xml"}));
 }
+#endif
 
 }  // namespace
 }  // namespace parevo

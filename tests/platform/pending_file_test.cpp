@@ -4,24 +4,74 @@
 // refuses unnamed files, links or renames.
 #include "platform/pending_file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "support/system_limits.h"
-#include "support/temp_dir.h"
+#endif
 
 namespace parevo {
 namespace {
 
-using test::RunLimited;
 using test::TempDir;
+
+#ifdef _WIN32
+// Windows: a hidden file that the system deletes when it is closed, unless it
+// was committed; committing replaces the target.
+TEST(PendingFile, IsHiddenUntilItReplacesItsTargetAndGoesWhenDiscarded) {
+    TempDir dir;
+    test::WriteText(dir / "target", "old");
+    const std::wstring folder = PathOf(dir.Path()).wstring();
+    {
+        PendingFile file;
+        ASSERT_TRUE(file.Create(folder));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(static_cast<HANDLE>(file.Handle()), "new", 3, &written, nullptr));
+        const auto names = dir.List();
+        ASSERT_EQ(names.size(), 2u);
+        EXPECT_TRUE(IsTemporaryName(names[0])) << names[0];
+        const DWORD attributes = GetFileAttributesW(PathOf(dir / names[0]).c_str());
+        EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+        EXPECT_EQ(test::ReadText(dir / "target"), "old");
+    }  // discarded
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"target"});
+
+    PendingFile file;
+    ASSERT_TRUE(file.Create(folder));
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(static_cast<HANDLE>(file.Handle()), "new", 3, &written, nullptr));
+    ASSERT_TRUE(file.Commit(PathOf(dir / "target").wstring()));
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"target"});
+    EXPECT_EQ(test::ReadText(dir / "target"), "new");
+    EXPECT_EQ(GetFileAttributesW(PathOf(dir / "target").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+TEST(PendingFile, LeftoversGoUnlessSomeoneHoldsThem) {
+    TempDir dir;
+    test::WriteText(dir / ".parevo-0123456789abcdef.tmp", "left by an older version");
+    PendingFile held;
+    ASSERT_TRUE(held.Create(PathOf(dir.Path()).wstring()));
+    RemoveLeftovers(PathOf(dir.Path()).wstring());
+    const auto names = dir.List();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_NE(names[0], ".parevo-0123456789abcdef.tmp");
+}
+#else
+
+using test::RunLimited;
 
 // Collects what went wrong in a child, where gtest's own checks would go unseen.
 struct Problems {
@@ -217,6 +267,8 @@ TEST(PendingFileLeftovers, AreRemovedUnlessTheirWriterLives) {
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"live", "next"}));
     EXPECT_EQ(test::ReadText(dir / "live"), "live");
 }
+
+#endif
 
 }  // namespace
 }  // namespace parevo

@@ -2,7 +2,9 @@
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -319,6 +321,7 @@ TEST_F(AppManagerTest, FailedSaveKeepsTheSettingsObject) {
     EXPECT_EQ(test::ReadText(dir / "data"), "a file where the folder should be");
 }
 
+#ifndef _WIN32
 TEST(AppManager, DataFolderChoice) {
     TempDir dir;
     const ConfigEnvironment env{"", "/home/u", ""};
@@ -364,6 +367,7 @@ TEST(AppManager, DataFolderChoice) {
     std::filesystem::remove(tree / "lib/parevo");
     EXPECT_EQ(ChooseDataPath(tree / "bin/", {"", home.Path(), ""}), tree / "bin/data/");
 }
+#endif
 
 }  // namespace
 }  // namespace parevo

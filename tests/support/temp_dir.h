@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_encoding.h"
+
 namespace parevo::test {
 
 class TempDir {

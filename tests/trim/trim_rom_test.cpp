@@ -1,9 +1,15 @@
 #include "trim/trim_rom.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <csignal>
 #include <deque>
@@ -228,6 +234,7 @@ TEST_F(TrimRomTest, TheArchiveStepHandsOverTheExtractedRom) {
     EXPECT_EQ(dir.List(), std::vector<std::string>{"inner_trim.nds"});  // beside the archive
 }
 
+#ifndef _WIN32
 TEST_F(TrimRomTest, AnArchiveThatIsNoRegularFileNeverReachesTheComponents) {
     ASSERT_EQ(::mkfifo((dir / "pipe.zip").c_str(), 0644), 0);
     bool stepRan = false;
@@ -241,6 +248,7 @@ TEST_F(TrimRomTest, AnArchiveThatIsNoRegularFileNeverReachesTheComponents) {
     }
     EXPECT_FALSE(stepRan);
 }
+#endif
 
 TEST_F(TrimRomTest, ACustomFolderThatIsNotThereIsAnErrorBeforeAnythingIsWritten) {
     // Both front ends get this rule: the window's selected folder may vanish
@@ -292,6 +300,7 @@ TEST_F(TrimRomTest, OptionsAreReadWhenUsed) {
     EXPECT_TRUE(fs::exists(dir / "game_late.nds"));
 }
 
+#ifndef _WIN32
 TEST_F(TrimRomTest, AWriteThatFailsHalfWayLeavesTheSourceAndNoTemporaryFile) {
     RomBuilder().DataUpTo(600000).PadTo(700000).WriteTo(dir / "big.nds");
     const auto before = test::ReadBytes(dir / "big.nds");
@@ -319,6 +328,7 @@ TEST_F(TrimRomTest, AWriteThatFailsHalfWayLeavesTheSourceAndNoTemporaryFile) {
     EXPECT_EQ(dir.List(), std::vector<std::string>{"big.nds"});
     EXPECT_TRUE(recycler.recycled.empty());
 }
+#endif
 
 // The ROM changes after its search: another file renamed into its place, or
 // more data written to it. A length found for one file must never be applied to
@@ -493,6 +503,7 @@ void PrintTo(const MishapCase& c, std::ostream* os) {
 
 class TrimRomMishapTest : public TrimRomTest, public ::testing::WithParamInterface<MishapCase> {};
 
+#ifndef _WIN32
 TEST_P(TrimRomMishapTest, NothingIsPutInPlaceAndNothingStays) {
     const MishapCase& c = GetParam();
     const std::string rom = dir / "big.nds";
@@ -548,6 +559,7 @@ TEST_P(TrimRomMishapTest, NothingIsPutInPlaceAndNothingStays) {
 
 INSTANTIATE_TEST_SUITE_P(Mishaps, TrimRomMishapTest, ::testing::ValuesIn(kMishaps),
                          [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 TEST_F(TrimRomTest, AMissingSourceIsAnErrorWithoutLogLines) {
     EXPECT_THROW(TrimRom(dir / "missing.nds", 0, 1, env), IoError);

@@ -37,7 +37,7 @@ bool LooksLikeTrash(const QString& pathInTrash) {
 
 RecycleResult QtRecycler::MoveToTrash(const std::string& path) {
     EnsureDataFolder();
-    const QString source = QString::fromLocal8Bit(path.c_str());
+    const QString source = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
     QString pathInTrash;
     if (!QFile::moveToTrash(source, &pathInTrash)) {
         return {false, "the recycle bin refused the file"};
@@ -46,7 +46,7 @@ RecycleResult QtRecycler::MoveToTrash(const std::string& path) {
         // The file went somewhere that is no recycle bin: put it back.
         if (!QFile::rename(pathInTrash, source)) {
             return {false, "no usable recycle bin; the file is now at " +
-                               pathInTrash.toLocal8Bit().toStdString()};
+                               pathInTrash.toUtf8().toStdString()};
         }
         return {false, "no usable recycle bin"};
     }

@@ -18,7 +18,7 @@
 
 #include <cerrno>
 #else
-#include <fstream>
+#include <windows.h>
 #endif
 
 namespace parevo {
@@ -248,29 +248,49 @@ void XmlNode::WriteToFile(const std::string& fileName) const {
     }
 }
 #else
+namespace {
+
+std::string WindowsReason(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::string reason = length > 0 && text != nullptr ? WideToNarrow(std::wstring(text, length))
+                                                       : "error " + std::to_string(code);
+    LocalFree(text);
+    while (!reason.empty() &&
+           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    return reason;
+}
+
+}  // namespace
+
 void XmlNode::WriteToFile(const std::string& fileName) const {
     const std::string text = ToText(0);
-    const std::filesystem::path target(fileName);
-    std::filesystem::path temp = target;
-    temp += ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            throw FileCreateError(fileName, std::strerror(errno));
-        }
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            throw StreamWriteError();
-        }
+    const std::filesystem::path target = PathOf(fileName);
+    // Replacing by rename would get past a read-only file; refuse it as a direct
+    // write would.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        throw FileCreateError(fileName, WindowsReason(ERROR_ACCESS_DENIED));
     }
-    std::error_code ec;
-    std::filesystem::rename(temp, target, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        throw FileCreateError(fileName, ec.message());
+    const std::filesystem::path folder = target.parent_path();
+    // A save killed half-way on an older version left a hidden file.
+    RemoveLeftovers(folder.empty() ? std::wstring(L".") : folder.wstring());
+    PendingFile temp;
+    if (!temp.Create(folder.wstring())) {
+        throw FileCreateError(fileName, WindowsReason(GetLastError()));
+    }
+    DWORD written = 0;
+    if (!WriteFile(static_cast<HANDLE>(temp.Handle()), text.data(), static_cast<DWORD>(text.size()),
+                   &written, nullptr) ||
+        written != text.size() || !FlushFileBuffers(static_cast<HANDLE>(temp.Handle()))) {
+        throw StreamWriteError();
+    }
+    if (!temp.Commit(target.wstring())) {
+        throw FileCreateError(fileName, WindowsReason(GetLastError()));
     }
 }
 #endif

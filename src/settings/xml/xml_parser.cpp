@@ -183,7 +183,7 @@ bool XmlParser::ReadFileLimited(const std::string& fileName, FileShareMode, std:
     }
 #else
     std::error_code ec;
-    const std::filesystem::path path(fileName);
+    const std::filesystem::path path = PathOf(fileName);
     if (!std::filesystem::is_regular_file(path, ec) ||
         static_cast<std::int64_t>(std::filesystem::file_size(path, ec)) > limit || ec) {
         return false;
@@ -689,7 +689,7 @@ std::unique_ptr<XmlParser> XmlParser::OpenExternal(const std::string& systemId, 
 }
 
 std::string XmlParser::ConvertEncoding(const std::string& text) {
-    return m_currentEncoding == "UTF-8" ? XmlUtf8ToNarrow(text) : text;
+    return XmlTextToNarrow(text, m_currentEncoding == "UTF-8");
 }
 
 void XmlParser::DeclarationFound(const DtdDeclaration&) {}

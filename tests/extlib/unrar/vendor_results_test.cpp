@@ -24,6 +24,17 @@
 namespace parevo {
 namespace {
 
+// Sets (or, with none, removes) the time zone the C library reads.
+void SetZone(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone != nullptr ? zone : "");
+    _tzset();
+#else
+    zone != nullptr ? setenv("TZ", zone, 1) : unsetenv("TZ");
+    tzset();
+#endif
+}
+
 namespace fs = std::filesystem;
 
 struct VendorRow {
@@ -255,12 +266,10 @@ TEST_P(RarVendorReasoning, ListsAndExtractsAsTheVendorsWould) {
     // Times are compared in UTC, whatever the machine's zone.
     const char* zone = std::getenv("TZ");
     const std::optional<std::string> saved = zone ? std::optional<std::string>(zone) : std::nullopt;
-    setenv("TZ", "UTC", 1);
-    tzset();
+    SetZone("UTC");
     const Outcome list = RunPass(lib.Functions(), dir / "a.rar", false, dir / "list");
     const Outcome extract = RunPass(lib.Functions(), dir / "a.rar", true, dir / "out");
-    saved ? setenv("TZ", saved->c_str(), 1) : unsetenv("TZ");
-    tzset();
+    SetZone(saved ? saved->c_str() : nullptr);
     EXPECT_EQ(list.end, "header:10") << row.reason;
     EXPECT_EQ(list.details, row.entries) << row.reason;
     EXPECT_EQ(extract.end, row.refused.empty() ? "header:10" : row.refused) << row.reason;
