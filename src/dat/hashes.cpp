@@ -92,25 +92,25 @@ Sha256Digest Sha256::Digest() const {
 }
 
 bool ParseHex(std::string_view text, std::uint8_t* bytes, std::size_t size) {
+    // A DAT holds four hashes per ROM, thousands of ROMs: a table, not branches.
+    static const auto kValues = [] {
+        std::array<std::int8_t, 256> values;
+        values.fill(-1);
+        for (int i = 0; i < 10; ++i) {
+            values['0' + i] = static_cast<std::int8_t>(i);
+        }
+        for (int i = 0; i < 6; ++i) {
+            values['a' + i] = values['A' + i] = static_cast<std::int8_t>(10 + i);
+        }
+        return values;
+    }();
     if (text.size() != 2 * size) {
         return false;
     }
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    };
     for (std::size_t i = 0; i < size; ++i) {
-        const int high = digit(text[2 * i]);
-        const int low = digit(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
+        const int high = kValues[static_cast<unsigned char>(text[2 * i])];
+        const int low = kValues[static_cast<unsigned char>(text[2 * i + 1])];
+        if ((high | low) < 0) {
             return false;
         }
         bytes[i] = static_cast<std::uint8_t>(high << 4 | low);

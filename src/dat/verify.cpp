@@ -67,18 +67,19 @@ class SideSha256 {
     std::thread m_thread;  // last: it starts once the rest is set up
 };
 
-// Moves `from` to the end of the last byte of the block that is not `value`,
-// unless the whole block holds `value`.
-void FollowRun(const std::uint8_t* block, size_t size, std::int64_t offset, std::uint8_t value,
+// Moves `from` to the end of the last byte of the block that is not `value`;
+// true when the whole block holds `value`, which leaves `from` as it is.
+bool FollowRun(const std::uint8_t* block, size_t size, std::int64_t offset, std::uint8_t value,
                std::int64_t& from) {
     if (std::memcmp(block, RunBlock(value), size) == 0) {
-        return;
+        return true;
     }
     size_t end = size;
     while (block[end - 1] == value) {
         --end;
     }
     from = offset + static_cast<std::int64_t>(end);
+    return false;
 }
 
 // The image's hashes carried on over `count` bytes of `value`; SHA-256 beside.
@@ -120,13 +121,21 @@ ImageDigest DigestImage(const InputFile& image, bool withSha256,
         if (side) {
             side->Post(block, got);
         }
-        digest.crc = Crc32(digest.crc, block, got);
         digest.sha1.Update(block, got);
         if (offset == 0 && got >= 0x10) {
             digest.gameCode.assign(reinterpret_cast<const char*>(block) + 0x0C, 4);
         }
-        FollowRun(block, got, offset, 0x00, digest.zerosFrom);
-        FollowRun(block, got, offset, 0xFF, digest.onesFrom);
+        // A block of padding needs no pass for its CRC: it follows from its length.
+        const bool zeros = FollowRun(block, got, offset, 0x00, digest.zerosFrom);
+        const bool ones = !zeros && FollowRun(block, got, offset, 0xFF, digest.onesFrom);
+        if (zeros) {
+            digest.onesFrom = offset + static_cast<std::int64_t>(got);
+        }
+        if (zeros || ones) {
+            digest.crc = Crc32Combine(digest.crc, Crc32OfRun(zeros ? 0x00 : 0xFF, got), got);
+        } else {
+            digest.crc = Crc32(digest.crc, block, got);
+        }
         offset += static_cast<std::int64_t>(got);
         if (keepAlive) {
             keepAlive();

@@ -17,11 +17,11 @@ namespace {
 using test::RomBuilder;
 
 std::vector<std::uint8_t> Image(const std::string& code, std::uint8_t padding,
-                                std::int64_t size = 65536) {
+                                std::int64_t size = 65536, std::int64_t dataEnd = 40000) {
     return RomBuilder()
         .Title("GAME")
         .HeaderField(0x0C, {code.begin(), code.end()})
-        .DataUpTo(40000)
+        .DataUpTo(dataEnd)
         .PadTo(size, padding)
         .Build();
 }
@@ -48,7 +48,9 @@ TEST_P(VerifyTest, ReportsTheEntryAndThePadding) {
         test::LogiqxDat(
             {test::RowFor("Game A (USA)", Image("AAAE", 0xFF), "AAAE"),
              test::RowFor("Game B (Europe)", Image("BBBP", 0x00, 131072), "NTR-BBBP-EUR"),
-             test::RowFor("Game C (USA)", Image("CCCE", 0xFF), "", false), wrongSha256}));
+             test::RowFor("Game C (USA)", Image("CCCE", 0xFF), "", false), wrongSha256,
+             // Read in blocks of 1 MiB: whole blocks of padding.
+             test::RowFor("Game L (Europe)", Image("LLLP", 0x00, 5 << 20, 1500000))}));
     const Dat dat = LoadDat(dir / "nds.dat");
     test::WriteBytes(dir / "image.nds", GetParam().image());
     const Verdict verdict = VerifyImage(dat, InputFile(dir / "image.nds"));
@@ -83,8 +85,14 @@ INSTANTIATE_TEST_SUITE_P(
         VerifyCase{"Sha256Differs",
                    [] { return Cut(Image("DDDJ", 0xFF, 32768 * 3), 40100); },
                    {"no match", "bad dump: differs from \"Game D (Japan)\""}},
+        VerifyCase{"LargeTrimmedOfZeros",
+                   [] { return Cut(Image("LLLP", 0x00, 5 << 20, 1500000), 1500100); },
+                   {"verified: \"Game L (Europe)\" (5242880 bytes, padded with 0x00)"}},
+        VerifyCase{"LargeUntrimmed",
+                   [] { return Image("LLLP", 0x00, 5 << 20, 1500000); },
+                   {"verified: \"Game L (Europe)\" (5242880 bytes, as it is)"}},
         VerifyCase{
-            "LongerThanEveryEntry", [] { return Image("EEEE", 0xFF, 262144); }, {"no match"}}),
+            "LongerThanEveryEntry", [] { return Image("EEEE", 0xFF, 6 << 20); }, {"no match"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

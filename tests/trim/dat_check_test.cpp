@@ -83,13 +83,18 @@ TEST_F(DatCheckTest, AnOutputThatWouldNotPadBackIsRefusedBeforeTheCut) {
     // Trimmed already: a safe trim adds zeros, and the dump was padded with 0xFF.
     std::vector<std::uint8_t> trimmed = Dump(0xFF);
     trimmed.resize(40050);
+    // Whole blocks of 0x00, then of 0xFF, as the check reads them (1 MiB each).
+    std::vector<std::uint8_t> blocks = RomBuilder().DataUpTo(40000).PadTo(4 << 20).Build();
+    std::fill(blocks.begin() + (1 << 20), blocks.begin() + (3 << 20), 0x00);
     for (const char* append : {"_trim", ""}) {
         options.AppendText = append;
-        for (const auto& image : {mixed, trimmed}) {
-            EXPECT_EQ(Trim(image, {Dump(0xFF), mixed}),
+        for (const auto& image : {mixed, trimmed, blocks}) {
+            EXPECT_EQ(Trim(image, {Dump(0xFF), mixed, blocks}),
                       "Cannot trim \"" + dir / "game.nds" +
                           "\": its trimmed image could not be padded back to \"Game " +
-                          (image == mixed ? "2" : "1") +
+                          (image == mixed    ? "2"
+                           : image == blocks ? "3"
+                                             : "1") +
                           "\" of the DAT (the bytes the trim takes off are not one padding value)");
             EXPECT_EQ(test::ReadBytes(dir / "game.nds"), image);
             EXPECT_EQ(dir.List(), (std::vector<std::string>{"game.nds", "nds.dat"}));
