@@ -579,9 +579,19 @@ void MainWindow::ShowRomInfo() {
         return;
     }
     const std::string path = static_cast<const RomListItem*>(selected.first())->Path();
+    // Reading a large image or an archive takes a while, and the window breathes
+    // meanwhile: as during a run, nothing may start a run or change the options.
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    SetRunning(true);
+    m_lastKeepAlive.invalidate();
     const std::vector<RomInfoPart> parts = ReadRomInfoParts(path);
+    SetRunning(false);
     QApplication::restoreOverrideCursor();
+    if (m_closeDeferred) {
+        m_closeDeferred = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
     auto* dialog = new RomInfoDialog(FromNarrow(FileNamePart(path)), parts, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
@@ -606,7 +616,8 @@ std::vector<RomInfoPart> MainWindow::ReadRomInfoParts(const std::string& path) {
             const InputFile image(file);
             part.fields = InfoFields(ReadRomInfo(image, options));
             if (dat != nullptr) {
-                for (const std::string& line : VerdictLines(VerifyImage(*dat, image))) {
+                const Verdict verdict = VerifyImage(*dat, image, [this] { KeepAlive(); });
+                for (const std::string& line : VerdictLines(verdict)) {
                     part.fields.emplace_back("dat", line);
                 }
             } else if (!datError.empty()) {

@@ -77,6 +77,9 @@ void DatCheck::Begin(const InputFile& rom, const TrimEnvironment&) {
 
 void DatCheck::BeforeCut(const InputFile& rom, std::int64_t outputLength,
                          const TrimEnvironment& env) {
+    if (!m_pass) {
+        m_pass = std::make_unique<Pass>(rom, m_dat.AnySha256());
+    }
     const ImageDigest digest = m_pass->Wait(env);
     m_pass.reset();
     const Verdict verdict = VerifyDigest(m_dat, digest);
