@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLabel>
@@ -25,9 +26,14 @@
 #include "app/progress_dialog.h"
 #include "app/qt_prompter.h"
 #include "app/widgets.h"
+#include "dat/verify.h"
 #include "platform/file_io.h"
 #include "platform/qt/qt_recycler.h"
+#include "platform/temp_folder.h"
+#include "trim/archive_images.h"
 #include "trim/archive_step.h"
+#include "trim/dat_check.h"
+#include "trim/rom_info.h"
 
 #ifndef PAREVO_WEBSITE_URL
 #define PAREVO_WEBSITE_URL "file:///usr/local/share/doc/parevo/README.md"
@@ -464,6 +470,18 @@ void MainWindow::TrimGames() {
     if (m_running) {
         return;
     }
+    // With a DAT chosen, every ROM of the run is checked against it; one that
+    // cannot be read stops the run before it starts.
+    std::optional<DatCheck> check;
+    if (const std::string dat = DatFile(); !dat.empty()) {
+        try {
+            check.emplace(m_datCache.Get(dat));
+        } catch (const std::exception& e) {
+            ShowError(e.what());
+            return;
+        }
+    }
+    m_env.check = check ? &*check : nullptr;
     SetRunning(true);
     m_lastKeepAlive.invalidate();  // the first report of a run lets the window paint
     SetMarks(0);
@@ -497,6 +515,7 @@ void MainWindow::TrimGames() {
     } catch (...) {
         error = "The run stopped on an unknown error.";
     }
+    m_env.check = nullptr;
     if (m_pendingStatus) {
         ShowProgressText(*m_pendingStatus);
     }
@@ -517,6 +536,7 @@ void MainWindow::SetRunning(bool running) {
     const QWidget* focused = QApplication::focusWidget();
     m_trimGames->setEnabled(!running && m_dropGames->count() > 0);
     m_clearlistMenuItem->setEnabled(!running);
+    m_romInfoMenuItem->setEnabled(!running);
     m_customPath->setEnabled(!running);
     m_deleteSource->setEnabled(!running);
     m_optionsPage->setEnabled(!running);
@@ -548,6 +568,99 @@ void MainWindow::KeepAlive() {
         }
         QCoreApplication::processEvents();
         m_lastKeepAlive.restart();
+    }
+}
+
+// ---- ROM information and the DAT -----------------------------------------------
+
+void MainWindow::ShowRomInfo() {
+    const QList<QListWidgetItem*> selected = m_dropGames->selectedItems();
+    if (m_running || selected.isEmpty()) {
+        return;
+    }
+    const std::string path = static_cast<const RomListItem*>(selected.first())->Path();
+    // Reading a large image or an archive takes a while, and the window breathes
+    // meanwhile: as during a run, nothing may start a run or change the options.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SetRunning(true);
+    m_lastKeepAlive.invalidate();
+    const std::vector<RomInfoPart> parts = ReadRomInfoParts(path);
+    SetRunning(false);
+    QApplication::restoreOverrideCursor();
+    if (m_closeDeferred) {
+        m_closeDeferred = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
+    auto* dialog = new RomInfoDialog(FromNarrow(FileNamePart(path)), parts, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+std::vector<RomInfoPart> MainWindow::ReadRomInfoParts(const std::string& path) {
+    const TrimOptions options = ToTrimOptions(*this);
+    const Dat* dat = nullptr;
+    std::string datError;
+    if (const std::string datPath = DatFile(); !datPath.empty()) {
+        try {
+            dat = &m_datCache.Get(datPath);
+        } catch (const std::exception& e) {
+            datError = e.what();
+        }
+    }
+    std::vector<RomInfoPart> parts;
+    const std::string name = FileNamePart(path);
+    const auto add = [&](const std::string& heading, const std::string& file) {
+        RomInfoPart part{heading, {}, {}};
+        try {
+            const InputFile image(file);
+            part.fields = InfoFields(ReadRomInfo(image, options));
+            if (dat != nullptr) {
+                const Verdict verdict = VerifyImage(*dat, image, [this] { KeepAlive(); });
+                for (const std::string& line : VerdictLines(verdict)) {
+                    part.fields.emplace_back("dat", line);
+                }
+            } else if (!datError.empty()) {
+                part.fields.emplace_back("dat", datError);
+            }
+        } catch (const std::exception& e) {
+            part.error = e.what();
+        }
+        parts.push_back(std::move(part));
+    };
+    if (!IsArchivePath(path)) {
+        add(name, path);
+        return parts;
+    }
+    // The members are read from a private folder that goes with them.
+    try {
+        const InputFile archive(path);
+        const TempFolder folder(FolderPart(path));
+        for (const ArchiveImage& image :
+             ExtractArchiveImages(path, folder.Path(), *m_zip, *m_rar)) {
+            const std::string heading = name + " (" + image.member + ")";
+            if (FileExists(image.path)) {
+                add(heading, image.path);
+            } else {
+                parts.push_back({heading, {}, "It could not be extracted."});
+            }
+        }
+        if (parts.empty()) {
+            parts.push_back({name, {}, "It holds no .nds file."});
+        }
+    } catch (const std::exception& e) {
+        parts.push_back({name, {}, e.what()});
+    }
+    return parts;
+}
+
+void MainWindow::ChooseDatFile() {
+    const QString start = m_datFile->text().isEmpty() ? StartFolder() : m_datFile->text();
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Choose a DAT file"), start,
+        QStringLiteral("DAT files (*.dat *.xml *.zip);;All files (*)"));
+    if (!chosen.isEmpty()) {
+        m_datFile->setText(QDir::toNativeSeparators(chosen));
     }
 }
 
@@ -594,6 +707,12 @@ std::string MainWindow::AppendText() const {
 }
 void MainWindow::SetAppendText(const std::string& text) {
     m_appendText->setText(FromNarrow(text));
+}
+std::string MainWindow::DatFile() const {
+    return ToNarrow(m_datFile->text().trimmed());
+}
+void MainWindow::SetDatFile(const std::string& path) {
+    m_datFile->setText(FromNarrow(path));
 }
 void MainWindow::SetHintPause(int milliseconds) {
     ApplicationHintTiming().SetHintPause(milliseconds);

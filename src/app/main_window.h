@@ -10,8 +10,10 @@
 #include <optional>
 #include <string>
 
+#include "app/rom_info_dialog.h"
 #include "archive/rar_component.h"
 #include "archive/zip_component.h"
+#include "dat/dat.h"
 #include "platform/program_location.h"
 #include "settings/app_manager.h"
 #include "settings/option_controls.h"
@@ -78,6 +80,8 @@ class MainWindow : public QWidget, public OptionControls {
     void TrimGames();
     void ClearList();
     void OpenWebsite();
+    // Opens the "ROM information…" dialog for the selected entry.
+    void ShowRomInfo();
 
     bool Running() const { return m_running; }
     // None before the first tick has loaded the preferences, and after the close.
@@ -102,6 +106,8 @@ class MainWindow : public QWidget, public OptionControls {
     void SetAppendText(const std::string& text) override;
     std::string PathFolder() const override;
     void SelectFolder(const std::string& path) override;
+    std::string DatFile() const override;
+    void SetDatFile(const std::string& path) override;
     void UpdateFolderTreeEnabled() override;
     void SetHintPause(int milliseconds) override;
     void SetHintShortPause(int milliseconds) override;
@@ -132,6 +138,8 @@ class MainWindow : public QWidget, public OptionControls {
     void PlaceProgressText();
     void ShowError(const std::string& text);
     void KeepAlive();
+    void ChooseDatFile();
+    std::vector<RomInfoPart> ReadRomInfoParts(const std::string& path);
 
     WindowServices m_services;
     std::unique_ptr<Prompter> m_ownPrompter;
@@ -157,6 +165,7 @@ class MainWindow : public QWidget, public OptionControls {
     // writing elsewhere and the close saves it back, until the user picks another.
     std::string m_missingFolder;
     bool m_loadFailed = false;  // the settings file could not be read at start
+    DatCache m_datCache;        // the chosen DAT, as runs and the dialog read it
 
     QFrame* m_panel = nullptr;
     QListWidget* m_dropGames = nullptr;
@@ -177,10 +186,13 @@ class MainWindow : public QWidget, public OptionControls {
     QLineEdit* m_appendText = nullptr;
     QCheckBox* m_trimSceneNumber = nullptr;
     QCheckBox* m_headerRomName = nullptr;
+    QLineEdit* m_datFile = nullptr;
+    QPushButton* m_datFileButton = nullptr;
     QLabel* m_link = nullptr;
     QTimer* m_timer = nullptr;
     QMenu* m_romsMenu = nullptr;
     QAction* m_clearlistMenuItem = nullptr;
+    QAction* m_romInfoMenuItem = nullptr;
 };
 
 }  // namespace parevo

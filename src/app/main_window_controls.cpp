@@ -45,6 +45,7 @@ constexpr Control kListHeading{
 constexpr Control kDropGames{"DropGames", {8, 16, 433, 177}};
 constexpr Control kRomsMenu{"RomsMenu", {}};
 constexpr Control kClearList{"ClearlistMenuItem", {}, "Clear list"};
+constexpr Control kRomInfo{"RomInfoMenuItem", {}, "ROM information…"};
 constexpr Control kLogHeading{"TntLabel2", {8, 194, 0, 0}, "log:"};
 constexpr Control kProgressText{"ProgressText", {}, "drag & drop files above"};
 // The status line is right-aligned at x = 438 and grows to the left, never past
@@ -99,6 +100,15 @@ constexpr Control kTrimSceneNumber{"TrimSceneNumber",
                                    "Trim scene number",
                                    "trim scene number from the rom filename before saving."};
 constexpr Control kHeaderRomName{"HeaderRomName", {210, 58, 151, 17}, "Use name in rom header"};
+constexpr Control kDatLabel{"DatFileLabel", {10, 90, 0, 0}, "DAT file:"};
+constexpr Control kDatFile{"DatFile",
+                           {60, 86, 270, 21},
+                           "",
+                           "a DAT file (as No-Intro publishes them) to check every rom\n"
+                           "against, before it is trimmed and after: the log says whether\n"
+                           "it verified.  Leave it blank to check nothing."};
+constexpr Control kDatFileButton{
+    "DatFileButton", {338, 85, 82, 23}, "Choose…", "pick the DAT file to check roms against."};
 
 QString Text(const char* text) {
     return QString::fromUtf8(text);
@@ -186,7 +196,14 @@ void MainWindow::CreateControls() {
     m_romsMenu = Named(new QMenu(m_dropGames), kRomsMenu);
     m_clearlistMenuItem = Named(m_romsMenu->addAction(Text(kClearList.text)), kClearList);
     connect(m_clearlistMenuItem, &QAction::triggered, this, &MainWindow::ClearList);
+    m_romInfoMenuItem = Named(m_romsMenu->addAction(Text(kRomInfo.text)), kRomInfo);
+    connect(m_romInfoMenuItem, &QAction::triggered, this, &MainWindow::ShowRomInfo);
     connect(m_dropGames, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        // The information is about the entry under the mouse, or the selected one.
+        if (QListWidgetItem* item = m_dropGames->itemAt(pos)) {
+            m_dropGames->setCurrentItem(item);
+        }
+        m_romInfoMenuItem->setEnabled(!m_running && !m_dropGames->selectedItems().isEmpty());
         m_romsMenu->popup(m_dropGames->viewport()->mapToGlobal(pos));
     });
 
@@ -320,6 +337,19 @@ void MainWindow::CreateOptionPages() {
     m_trimSceneNumber = MakeCheckBox(m_optionsPage, kTrimSceneNumber, false);
     m_headerRomName = MakeCheckBox(m_optionsPage, kHeaderRomName, false);
 
+    const QLabel* datLabel = MakeLabel(m_optionsPage, kDatLabel);
+    m_datFile = Named(new QLineEdit(m_optionsPage), kDatFile);
+    m_datFile->setGeometry(kDatFile.place);
+    PlaceAfter(m_datFile, datLabel);
+    m_datFile->setAcceptDrops(false);  // files dropped here go to the ROM list
+    m_datFile->setAccessibleName(QStringLiteral("DAT file"));
+    m_datFileButton =
+        Named(new QPushButton(Text(kDatFileButton.text), m_optionsPage), kDatFileButton);
+    m_datFileButton->setGeometry(kDatFileButton.place);
+    FitText(m_datFileButton);
+    m_datFileButton->setAccessibleName(QStringLiteral("Choose the DAT file"));
+    connect(m_datFileButton, &QPushButton::clicked, this, &MainWindow::ChooseDatFile);
+
     m_optionPages->setCurrentWidget(m_pathPage);
     m_optionPages->hide();
 }
@@ -327,10 +357,11 @@ void MainWindow::CreateOptionPages() {
 void MainWindow::SetKeyboardOrder() {
     // Within the list area the log comes first; then the option pages, each
     // page in its own order. Qt skips what is hidden or disabled.
-    const QList<QWidget*> order{
-        m_log,          m_dropGames,  m_optionPages,     m_path,     m_trimGames, m_customPath,
-        m_deleteSource, m_appendText, m_trimSceneNumber, m_safeTrim, m_byteJump,  m_headerRomName,
-        m_link};
+    const QList<QWidget*> order{m_log,          m_dropGames,     m_optionPages,
+                                m_path,         m_trimGames,     m_customPath,
+                                m_deleteSource, m_appendText,    m_trimSceneNumber,
+                                m_safeTrim,     m_byteJump,      m_headerRomName,
+                                m_datFile,      m_datFileButton, m_link};
     for (qsizetype i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }

@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/rar_component.h"
-#include "archive/zip_component.h"
-#include "platform/batch_prompter.h"
+#include "cli/cli_commands.h"
+#include "dat/dat.h"
 #include "platform/errors.h"
 #include "platform/file_io.h"
 #include "platform/numbers.h"
@@ -19,29 +18,52 @@
 #include "settings/option_controls.h"
 #include "settings/settings.h"
 #include "trim/archive_step.h"
+#include "trim/dat_check.h"
 #include "trim/trim_rom.h"
 
 namespace parevo {
 
-namespace {
+void CliRun::Error(const std::string& text) const {
+    out.flush();
+    err << "error: " << text << "\n";
+}
 
-struct CliOptions {
-    std::vector<std::string> files;
-    std::string byteJump;
-    bool safeTrim = true;
-    bool trimSceneNumber = false;
-    bool headerName = false;
-    std::string appendText = "_trim";
-    std::string outputDir;
-    bool noOutputDir = false;
-    bool deleteSource = false;
-    std::string settingsFile;
-    std::string password;
-    bool noSettings = false;
-    bool status = false;
-    bool dryRun = false;
-    bool keepGoing = false;
-};
+TerminalArchives::TerminalArchives(const CliRun& run)
+    : m_prompter(run.cli.password,
+                 [&run](const std::string& text) {
+                     run.out.flush();
+                     run.err << "note: " << text << "\n";
+                 }),
+      m_zip(m_prompter) {
+    m_rar.SetPrompter(&m_prompter);
+    m_rar.SetPassword(run.cli.password);
+    StatusSink status;
+    if (run.cli.status) {
+        status = [&run](const std::string& text) { run.err << text << std::endl; };
+    }
+    ConfigureArchiveComponents(m_zip, m_rar, status);
+    // The window shows none of the RAR component's errors; a terminal can, and
+    // the exit status says that something went wrong.
+    m_rar.OnError = [this, &run](RarComponent&, const std::string& message, std::int32_t code) {
+        ++m_rarErrors;
+        run.out.flush();
+        run.err << "rar: " << message << " (" << code << ")\n";
+    };
+}
+
+// The core passes these over without a line, as the window does; a terminal
+// says why. True for a file that is not there: an error, as for a .nds file.
+bool NotePassedOver(const std::string& path, std::ostream& out, std::ostream& err) {
+    const FileKind kind = KindOf(path);
+    const char* reason = kind == FileKind::Missing  ? "no such file"
+                         : kind == FileKind::Folder ? "a folder"
+                                                    : "not a .nds, .zip or .rar file";
+    out.flush();
+    err << "note: passed over \"" << path << "\": " << reason << "\n";
+    return kind == FileKind::Missing;
+}
+
+namespace {
 
 // Reads the byte jump like the window's field: a whole number, brought into range.
 bool ParseByteJump(const std::string& text, int& value) {
@@ -99,18 +121,6 @@ std::string DefaultSettingsFile() {
         return std::string();
     }
     return ChooseDataPath(FolderPart(exe), CurrentConfigEnvironment()) + "settings.xml";
-}
-
-// The core passes these over without a line, as the window does; a terminal
-// says why. True for a file that is not there: an error, as for a .nds file.
-bool NotePassedOver(const std::string& path, std::ostream& out, std::ostream& err) {
-    const FileKind kind = KindOf(path);
-    const char* reason = kind == FileKind::Missing  ? "no such file"
-                         : kind == FileKind::Folder ? "a folder"
-                                                    : "not a .nds, .zip or .rar file";
-    out.flush();
-    err << "note: passed over \"" << path << "\": " << reason << "\n";
-    return kind == FileKind::Missing;
 }
 
 void DryRunOne(const std::string& path, int index, const TrimOptions& options, RunFiles& run,
@@ -206,9 +216,47 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostr
                    "password for encrypted archive members; without it they are not extracted")
         ->type_name("TEXT");
     app.add_flag("--status", cli.status, "print the status texts to stderr");
-    app.add_flag("--dry-run", cli.dryRun,
-                 "show what would be done for each file; write and delete nothing");
+    auto* dryRunOption = app.add_flag(
+        "--dry-run", cli.dryRun, "show what would be done for each file; write and delete nothing");
     app.add_flag("--keep-going", cli.keepGoing, "go on with the next file after an error");
+    auto* infoOption = app.add_flag(
+        "--info", cli.info,
+        "instead of trimming, print what each image is: its header's fields and checks, its "
+        "padding and what a trim would keep (archives: each .nds member)");
+    app.add_flag("--json", cli.json, "with --info: print one JSON array of objects")
+        ->needs(infoOption);
+    auto* untrimOption = app.add_flag(
+        "--untrim", cli.untrim,
+        "instead of trimming, pad each image back to its cartridge capacity (the append text is "
+        "\"_untrim\" unless --append is given)");
+    app.add_option("--untrim-size", cli.untrimSize,
+                   "with --untrim: the length to pad to, in bytes, instead of the capacity")
+        ->type_name("BYTES")
+        ->needs(untrimOption);
+    app.add_option("--pad-byte", cli.padByte,
+                   "with --untrim: the padding byte, 0xFF (the default) or 0x00")
+        ->type_name("BYTE")
+        ->needs(untrimOption);
+    auto* datOption =
+        app.add_option("--dat", cli.datFile,
+                       "the DAT file (Logiqx XML or clrmamepro text, plain or zipped) that a trim "
+                       "run verifies each ROM against before and after its cut, and --info "
+                       "and --verify use")
+            ->type_name("FILE");
+    app.add_flag("--no-dat", cli.noDat, "verify against no DAT, even when the settings name one")
+        ->excludes(datOption);
+    auto* verifyOption =
+        app.add_flag("--verify", cli.verify,
+                     "instead of trimming, check each image (trimmed or not) against the DAT");
+    // One thing is done to the files at a time.
+    const std::vector<CLI::Option*> modes{dryRunOption, infoOption, untrimOption, verifyOption};
+    for (CLI::Option* mode : modes) {
+        for (CLI::Option* other : modes) {
+            if (other != mode) {
+                mode->excludes(other);
+            }
+        }
+    }
     app.set_version_flag("--version", std::string("parevo-cli ") + kProgramVersion);
 
     // The parser reads "--append=" as an option still waiting for its value; an
@@ -244,7 +292,7 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, std::ostr
 // The options of the run: the settings file's, then the command line's on top.
 // An exit code when the run ends here (a bad number, an unreadable settings file).
 std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& err,
-                               TrimOptions& options) {
+                               TrimOptions& options, std::string& datFile) {
     const CliOptions& cli = parsed.cli;
     int byteJump = kDefaultByteJump;
     if (!cli.byteJump.empty() && !ParseByteJump(cli.byteJump, byteJump)) {
@@ -296,6 +344,7 @@ std::optional<int> LoadOptions(const ParsedCommandLine& parsed, std::ostream& er
     }
     ApplyCommandLine(cli, parsed.given, byteJump, controls);
     options = ToTrimOptions(controls);
+    datFile = cli.noDat ? std::string() : !cli.datFile.empty() ? cli.datFile : controls.DatFile();
     return std::nullopt;
 }
 
@@ -324,8 +373,11 @@ int DryRun(const CliOptions& cli, const TrimOptions& options, std::ostream& out,
 }
 
 // The batch over every file, with the archive components as the window has them.
-int Run(const CliOptions& cli, const TrimOptions& options, std::ostream& out, std::ostream& err,
-        Recycler& recycler) {
+int Run(const CliRun& run, Recycler& recycler) {
+    const CliOptions& cli = run.cli;
+    const TrimOptions& options = run.options;
+    std::ostream& out = run.out;
+    std::ostream& err = run.err;
     SteadyTickCounter tick;
     TrimEnvironment env;
     env.AddLog = [&out](const std::string& line) { out << line << std::endl; };
@@ -335,30 +387,16 @@ int Run(const CliOptions& cli, const TrimOptions& options, std::ostream& out, st
     env.Options = [options] { return options; };
     env.recycler = &recycler;
     env.tick = &tick;
+    std::optional<DatCheck> check;
+    if (run.dat != nullptr) {
+        env.check = &check.emplace(*run.dat);
+    }
 
-    // Nobody is there to answer the components' questions: the batch prompter
-    // answers so that nothing is lost, and says what it was asked.
-    BatchPrompter prompter(cli.password, [&](const std::string& text) {
-        out.flush();
-        err << "note: " << text << "\n";
-    });
-    ZipComponent zip(prompter);
-    RarComponent rar;
-    rar.SetPrompter(&prompter);
-    rar.SetPassword(cli.password);
-    ConfigureArchiveComponents(zip, rar, env.SetStatus);
-    // The window shows none of the RAR component's errors; a terminal can, and
-    // the exit status says that something went wrong.
-    int rarErrors = 0;
-    rar.OnError = [&](RarComponent&, const std::string& message, std::int32_t code) {
-        ++rarErrors;
-        out.flush();
-        err << "rar: " << message << " (" << code << ")\n";
-    };
+    TerminalArchives archives(run);
     // The zip component makes an empty archive where none exists; a mistyped
     // name on the command line is an error instead.
-    env.archiveStep = [step = MakeArchiveStep(zip, rar)](ArchiveStepState& state,
-                                                         const TrimEnvironment& e) {
+    env.archiveStep = [step = MakeArchiveStep(archives.Zip(), archives.Rar())](
+                          ArchiveStepState& state, const TrimEnvironment& e) {
         const InputFile archive(state.entryPath);
         step(state, e);
     };
@@ -375,7 +413,7 @@ int Run(const CliOptions& cli, const TrimOptions& options, std::ostream& out, st
     };
     try {
         const int failed = RunBatch(cli.files, env, callbacks);
-        return failed == 0 && missing == 0 && rarErrors == 0 ? 0 : 1;
+        return failed == 0 && missing == 0 && archives.RarErrors() == 0 ? 0 : 1;
     } catch (const std::exception& e) {
         out.flush();
         err << "error: " << e.what() << "\n";
@@ -392,13 +430,42 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         return *exit;
     }
     TrimOptions options;
-    if (const auto exit = LoadOptions(parsed, err, options)) {
+    std::string datFile;
+    if (const auto exit = LoadOptions(parsed, err, options, datFile)) {
         return *exit;
     }
-    if (parsed.cli.dryRun) {
-        return DryRun(parsed.cli, options, out, err);
+    const CliOptions& cli = parsed.cli;
+    if (cli.dryRun) {
+        return DryRun(cli, options, out, err);
     }
-    return Run(parsed.cli, options, out, err, recycler);
+    // The DAT is read before any file is touched; an untrim verifies nothing.
+    std::optional<Dat> dat;
+    if (!cli.untrim && !datFile.empty()) {
+        try {
+            dat = LoadDat(datFile);
+        } catch (const Error& e) {
+            err << "error: " << e.what() << "\n";
+            return 2;
+        }
+    }
+    if (cli.verify && !dat) {
+        err << "error: --verify needs a DAT file (--dat FILE)\n";
+        return 2;
+    }
+    if (cli.untrim && !parsed.given.appendText) {
+        options.AppendText = "_untrim";
+    }
+    const CliRun run{cli, options, dat ? &*dat : nullptr, out, err};
+    if (cli.info) {
+        return RunInfo(run);
+    }
+    if (cli.verify) {
+        return RunVerify(run);
+    }
+    if (cli.untrim) {
+        return RunUntrim(run);
+    }
+    return Run(run, recycler);
 }
 
 }  // namespace parevo

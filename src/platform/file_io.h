@@ -103,6 +103,9 @@ class PendingOutput {
     void CopyRange(const InputFile& source, std::int64_t from, std::int64_t count);
     // Cuts the file or extends it with zeros to `length` bytes.
     void SetLength(std::int64_t length);
+    // Writes `count` bytes of `value` at `from`, in large blocks from memory:
+    // padding of 0xFF cannot be had from SetLength, which extends with zeros.
+    void Fill(std::int64_t from, std::int64_t count, std::uint8_t value);
     // Puts the file in place of the output path, replacing what is there. The
     // data is flushed first when asked, and always when a file is replaced: a
     // crash must never leave an empty file where a good one was.

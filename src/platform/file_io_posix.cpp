@@ -296,6 +296,18 @@ void PendingOutput::SetLength(std::int64_t length) {
     }
 }
 
+void PendingOutput::Fill(std::int64_t from, std::int64_t count, std::uint8_t value) {
+    constexpr std::int64_t kBlock = 1 << 20;
+    const std::vector<char> block(static_cast<size_t>(std::min(count, kBlock)),
+                                  static_cast<char>(value));
+    for (; count > 0;) {
+        const size_t piece = static_cast<size_t>(std::min<std::int64_t>(count, kBlock));
+        WriteAllAt(m_state->file.Descriptor(), block.data(), piece, from, m_outputPath);
+        from += static_cast<std::int64_t>(piece);
+        count -= static_cast<std::int64_t>(piece);
+    }
+}
+
 void PendingOutput::Commit(Durability durability) {
     State& state = *m_state;
     const std::string name = std::filesystem::path(m_outputPath).filename().string();

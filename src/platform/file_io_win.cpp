@@ -277,6 +277,23 @@ void PendingOutput::SetLength(std::int64_t length) {
     SetFileLength(m_state->Out(), length, m_outputPath);
 }
 
+void PendingOutput::Fill(std::int64_t from, std::int64_t count, std::uint8_t value) {
+    constexpr std::int64_t kBlock = 1 << 20;
+    const std::vector<char> block(static_cast<size_t>(std::min(count, kBlock)),
+                                  static_cast<char>(value));
+    while (count > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::int64_t>(count, kBlock));
+        OVERLAPPED to = At(from);
+        DWORD written = 0;
+        if (!WriteFile(m_state->out.Get(), block.data(), piece, &written, &to) ||
+            written != piece) {
+            ThrowWin("Cannot write", m_outputPath, GetLastError());
+        }
+        from += piece;
+        count -= piece;
+    }
+}
+
 void PendingOutput::Commit(Durability durability) {
     const bool replaces = GetFileAttributesW(Wide(m_outputPath).c_str()) != INVALID_FILE_ATTRIBUTES;
     if ((durability == Durability::Synced || replaces) && !FlushFileBuffers(m_state->Out())) {

@@ -39,6 +39,10 @@ class OptionControls {
     virtual std::string PathFolder() const = 0;
     virtual void SelectFolder(const std::string& path) = 0;
 
+    // The DAT file runs verify the ROMs against; empty for none.
+    virtual std::string DatFile() const = 0;
+    virtual void SetDatFile(const std::string& path) = 0;
+
     // The handler of the CustomPath box: the folder tree is enabled exactly when
     // the box is checked.
     virtual void UpdateFolderTreeEnabled() = 0;
@@ -77,6 +81,8 @@ class PlainOptionControls : public OptionControls {
     void SetAppendText(const std::string& text) override { m_appendText = text; }
     std::string PathFolder() const override { return m_folder; }
     void SelectFolder(const std::string& path) override { m_folder = path; }
+    std::string DatFile() const override { return m_datFile; }
+    void SetDatFile(const std::string& path) override { m_datFile = path; }
     void UpdateFolderTreeEnabled() override { m_pathEnabled = m_customPath; }
     void SetHintPause(int milliseconds) override { m_hintPause = milliseconds; }
     void SetHintShortPause(int milliseconds) override { m_hintShortPause = milliseconds; }
@@ -94,6 +100,7 @@ class PlainOptionControls : public OptionControls {
     int m_byteJump = kDefaultByteJump;
     std::string m_appendText = "_trim";
     std::string m_folder;  // no folder chosen yet
+    std::string m_datFile;
     bool m_pathEnabled = false;
     int m_hintPause = 500;
     int m_hintShortPause = 0;

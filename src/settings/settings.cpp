@@ -93,6 +93,10 @@ void Settings::SaveToFile(const std::string& fileName) {
     root.AddChild("deletesource")->AddField(kValue, Variant(m_controls.DeleteSource()));
     root.AddChild("bytejump")->AddField(kValue, Variant(m_controls.ByteJump()));
     root.AddChild("append")->AddField(kValue, Variant(m_controls.AppendText()));
+    // Only when one is chosen, so that a file without one stays as it was.
+    if (const std::string dat = m_controls.DatFile(); !dat.empty()) {
+        root.AddChild("datfile")->AddField(kValue, Variant(dat));
+    }
     root.WriteToFile(fileName);
 }
 
@@ -132,6 +136,8 @@ void Settings::LoadFromFile(const std::string& fileName) {
             m_controls.SetByteJump(ClampByteJump(VariantToInteger(value)));
         } else if (name == "append") {
             m_controls.SetAppendText(value);
+        } else if (name == "datfile") {
+            m_controls.SetDatFile(value);
         }
     }
 }

@@ -337,6 +337,9 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     // to the very file it was found in.
     const InputFile rom(romPath);
     const FileByteSource source(rom);
+    if (env.check) {
+        env.check->Begin(rom, env);
+    }
     std::optional<EarlyOutput> early;
     std::optional<TailCheck> tail;
     BeginOutput(early, tail, entryPath, rom, source, options, env);
@@ -363,6 +366,9 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     const bool overwritesRom = plan.overwritesRom;
     // What the search found holds for the file as it was searched only.
     rom.RequireUnchanged();
+    if (env.check) {
+        env.check->BeforeCut(rom, point.OutputLength(), env);
+    }
     // When the source is about to go to the recycle bin, the output must be on
     // the disk first.
     const bool synced = options.DeleteSource;
@@ -390,6 +396,9 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
         rom.RequireUnchanged();
         output.Commit(synced ? Durability::Synced : Durability::Cached);
     }
+    const std::string checked =
+        env.check ? env.check->AfterWrite(rom, outputPath, overwritesRom, index, count, env)
+                  : std::string();
     if (env.run) {
         env.run->AddOutput(outputPath, index);
     }
@@ -397,6 +406,9 @@ TrimOutcome TrimRom(const std::string& entryPath, int index, int count,
     env.Log(env.Text(
         "rom %d of %d -> saved %s to disk in %02fs",
         {index + 1, count, FileNamePart(outputPath, env.style), ElapsedSeconds(start, Now(env))}));
+    if (!checked.empty()) {
+        env.Log(checked);
+    }
 
     if (!CurrentOptions(env).DeleteSource) {
         return TrimOutcome::Trimmed;

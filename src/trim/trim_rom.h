@@ -45,6 +45,24 @@ struct ArchiveStepState {
 struct TrimEnvironment;
 using ArchiveStep = std::function<void(ArchiveStepState&, const TrimEnvironment&)>;
 
+// A check of each ROM around its cut (against a DAT: trim/dat_check.h). TrimRom
+// calls Begin once the ROM is open, BeforeCut after the search and before
+// anything is cut or put in place, and AfterWrite once the output is in place;
+// the line AfterWrite returns is logged after the "saved" line.
+class RomCheck {
+  public:
+    virtual ~RomCheck() = default;
+    virtual void Begin(const InputFile& rom, const TrimEnvironment& env) = 0;
+    // Throws to leave the ROM as it is.
+    virtual void BeforeCut(const InputFile& rom, std::int64_t outputLength,
+                           const TrimEnvironment& env) = 0;
+    // `inPlace`: the ROM itself was cut. Throws when the output fails the check
+    // (an output beside the ROM is removed first).
+    virtual std::string AfterWrite(const InputFile& rom, const std::string& outputPath,
+                                   bool inPlace, int index, int count,
+                                   const TrimEnvironment& env) = 0;
+};
+
 // The files one run reads and writes, so that no output of the run replaces
 // another output of the run (two regions of a game whose headers hold one
 // title, say) or a file the run reads: an entry, an archive, a member it
@@ -107,6 +125,7 @@ struct TrimEnvironment {
     TickCounter* tick = nullptr;
     ArchiveStep archiveStep;  // unset: archives are passed over without a line
     RunFiles* run = nullptr;  // what the run reads and wrote so far; RunBatch sets it
+    RomCheck* check = nullptr;  // none: no ROM is checked, and no line is added
     PathStyle style = NativePathStyle();
     char decimalSeparator = UserDecimalSeparator();
 

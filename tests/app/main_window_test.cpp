@@ -58,6 +58,8 @@ const ControlRow kControls[] = {
     {"TntLabel5", "OptionsPage", {212, 12, 0, 0}, "Append text:", false},
     {"TrimSceneNumber", "OptionsPage", {210, 34, 111, 17}, "Trim scene number", true},
     {"HeaderRomName", "OptionsPage", {210, 58, 151, 17}, "Use name in rom header", true},
+    {"DatFileLabel", "OptionsPage", {10, 90, 0, 0}, "DAT file:", false},
+    {"DatFileButton", "OptionsPage", {338, 85, 82, 23}, "Choose…", true},
     {"Link", "Form1", {132, 464, 316, 12}, nullptr, false},
 };
 
@@ -124,6 +126,11 @@ TEST_F(ControlsTest, EveryControlHasItsNameParentPlaceAndText) {
     EXPECT_EQ(appendText->y(), 8);
     EXPECT_GE(appendText->x(), 276);
     EXPECT_EQ(appendText->size(), QSize(73, 21));
+    auto* datFile = Find<QLineEdit>(*window, "DatFile");
+    EXPECT_EQ(datFile->y(), 86);
+    EXPECT_GE(datFile->x(), 60);
+    EXPECT_EQ(datFile->size(), QSize(270, 21));
+    EXPECT_LE(datFile->geometry().right(), Find<QWidget>(*window, "DatFileButton")->x());
 
     auto* pages = Find<QTabWidget>(*window, "OptionPages");
     ASSERT_EQ(pages->count(), 2);
@@ -148,10 +155,12 @@ TEST_F(ControlsTest, EveryControlHasItsNameParentPlaceAndText) {
     EXPECT_EQ(timer->interval(), 100);
     EXPECT_TRUE(timer->isActive());
     auto* menu = Find<QMenu>(*window, "RomsMenu");
-    ASSERT_EQ(menu->actions().size(), 1);
+    ASSERT_EQ(menu->actions().size(), 2);
     EXPECT_EQ(menu->actions()[0]->objectName(), "ClearlistMenuItem");
     EXPECT_EQ(menu->actions()[0]->text(), "Clear list");
     EXPECT_TRUE(menu->actions()[0]->shortcut().isEmpty());
+    EXPECT_EQ(menu->actions()[1]->objectName(), "RomInfoMenuItem");
+    EXPECT_EQ(menu->actions()[1]->text(), "ROM information…");
     EXPECT_FALSE(window->Zip().ShowProgressDialog());
     EXPECT_TRUE(window->Rar().CanProgress());
     EXPECT_EQ(window->Rar().Mode(), RarMode::Extract);

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/errors.h"
+#include "platform/temp_folder.h"
 #include "support/temp_dir.h"
 
 namespace parevo {
@@ -111,6 +112,42 @@ TEST(PendingOutput, PiecesCopiedAtTheirOffsetsMakeThePrefix) {
     expected.resize(300100, 0);
     EXPECT_EQ(ReadBytes(dir / "out.bin"), expected);
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"out.bin", "src.bin"}));
+}
+
+TEST(PendingOutput, FillsRangesWithAByteValue) {
+    // As an untrim writes it: the image, then padding in blocks, the last short.
+    TempDir dir;
+    const auto source = Counting(300000);
+    WriteBytes(dir / "src.bin", source);
+    {
+        PendingOutput output(dir / "out.bin");
+        output.CopyRange(InputFile(dir / "src.bin"), 0, 300000);
+        output.Fill(300000, (2 << 20) + 7, 0xFF);
+        output.Fill(10, 5, 0x5A);
+        output.Commit(Durability::Cached);
+    }
+    auto expected = source;
+    expected.resize(300000 + (2 << 20) + 7, 0xFF);
+    std::fill(expected.begin() + 10, expected.begin() + 15, 0x5A);
+    EXPECT_EQ(ReadBytes(dir / "out.bin"), expected);
+}
+
+TEST(TempFolder, GoesWithWhatItHolds) {
+    TempDir dir;
+    std::string path;
+    {
+        const TempFolder beside(dir.Path());
+        path = beside.Path();
+        EXPECT_EQ(path.rfind(dir / ".parevo-", 0), 0u) << path;
+        WriteBytes(path + "member.nds", Counting(10));
+        // Where no folder can be made, the system's temporary folder takes it.
+        WriteBytes(dir / "file", {});
+        const TempFolder elsewhere(dir / "file");
+        EXPECT_TRUE(FolderExists(elsewhere.Path()));
+        EXPECT_NE(elsewhere.Path().rfind(dir.Path(), 0), 0u);
+    }
+    EXPECT_FALSE(FolderExists(path));
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"file"});
 }
 
 TEST(PendingOutput, CopiesThePrefixAndPadsWithZerosLeavingNoTemporaryFile) {

@@ -101,6 +101,24 @@ TEST_F(SettingsTest, SaveAndLoadRoundTrip) {
     EXPECT_EQ(fresh.AppendText(), "a&amp;\"b\" <c>");
 }
 
+TEST_F(SettingsTest, TheDatFileIsWrittenOnlyWhenOneIsChosen) {
+    controls.SelectFolder("D:\\Roms");
+    Settings(controls).SaveToFile(file);
+    const std::string withoutDat = test::ReadText(file);
+    controls.SetDatFile("D:\\Dats\\Nintendo - DS (2024).zip");
+    Settings(controls).SaveToFile(file);
+    // A version that does not know the element passes it over.
+    EXPECT_EQ(test::ReadText(file),
+              withoutDat.substr(0, withoutDat.size() - 13) +
+                  " <datfile value=\"D:\\Dats\\Nintendo - DS (2024).zip\" />\r\n</settings>\r\n");
+    CountingControls fresh;
+    Settings(fresh).LoadFromFile(file);
+    EXPECT_EQ(fresh.DatFile(), "D:\\Dats\\Nintendo - DS (2024).zip");
+    controls.SetDatFile("");
+    Settings(controls).SaveToFile(file);
+    EXPECT_EQ(test::ReadText(file), withoutDat);
+}
+
 TEST_F(SettingsTest, NothingAppliedWithoutAFileOrWithAnotherRoot) {
     Settings(controls).LoadFromFile(dir / "missing.xml");
     Load("");

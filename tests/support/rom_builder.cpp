@@ -1,5 +1,6 @@
 #include "support/rom_builder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/temp_dir.h"
@@ -40,6 +41,16 @@ RomBuilder& RomBuilder::ValidCrc(bool valid) {
     m_validCrc = valid;
     return *this;
 }
+RomBuilder& RomBuilder::HeaderField(std::int64_t offset, const std::vector<std::uint8_t>& bytes) {
+    m_header = true;
+    m_fields.emplace_back(offset, bytes);
+    return *this;
+}
+RomBuilder& RomBuilder::LogoCrc(bool valid) {
+    m_header = true;
+    m_logoCrc = valid;
+    return *this;
+}
 RomBuilder& RomBuilder::Poke(std::int64_t offset, std::uint8_t value) {
     m_pokes.emplace_back(offset, value);
     return *this;
@@ -75,6 +86,14 @@ std::vector<std::uint8_t> RomBuilder::Build() const {
             rom[0x012] = 0x02;
             put32(0x084, 0x4000);
             put32(0x210, m_dsiUsed);
+        }
+        for (const auto& [offset, bytes] : m_fields) {
+            std::copy(bytes.begin(), bytes.end(), rom.begin() + offset);
+        }
+        if (m_logoCrc) {
+            const std::uint16_t logo = Crc16({rom.data() + 0x0C0, 0x15C - 0x0C0});
+            rom[0x15C] = static_cast<std::uint8_t>(logo);
+            rom[0x15D] = static_cast<std::uint8_t>(logo >> 8);
         }
         std::uint16_t crc = Crc16({rom.data(), kHeaderCrcSpan});
         if (!m_validCrc) {

@@ -20,6 +20,10 @@ class RomBuilder {
     RomBuilder& DeclaredUsedSize(std::uint32_t usedSize);
     RomBuilder& DsiUsedSize(std::uint32_t dsiUsedSize);
     RomBuilder& ValidCrc(bool valid = true);
+    // Header bytes written before the CRCs are computed (a game code at 0x00C, a
+    // capacity code at 0x014); with LogoCrc the logo CRC at 0x15C matches too.
+    RomBuilder& HeaderField(std::int64_t offset, const std::vector<std::uint8_t>& bytes);
+    RomBuilder& LogoCrc(bool valid = true);
     // Sets a byte after everything else is laid out.
     RomBuilder& Poke(std::int64_t offset, std::uint8_t value);
 
@@ -37,6 +41,8 @@ class RomBuilder {
     std::uint32_t m_used = 0;
     std::uint32_t m_dsiUsed = 0;
     std::vector<std::pair<std::int64_t, std::uint8_t>> m_pokes;
+    std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> m_fields;
+    bool m_logoCrc = false;
 };
 
 }  // namespace parevo::test
